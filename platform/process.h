@@ -1,0 +1,41 @@
+// The rest of the process-level calls: the module path, COM initialisation,
+// the per-process random generator, and starting or watching other
+// processes (the client starts the service on demand; tests start peers).
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/win_types.h"
+
+namespace vandrel::win {
+
+// The running executable's full path; returns its length (0 on failure).
+DWORD GetModuleFileNameA(HINSTANCE module, char* buffer, DWORD size);
+std::string ModuleFileName();
+// Do nothing.
+long CoInitialize(void* reserved);
+void CoUninitialize();
+
+DWORD GetCurrentProcessId();
+// One seeded generator per process: a random 32-bit number.
+std::uint32_t Random32();
+
+// Starts a program (argv[0] is its path), detached from the caller's session
+// so that it outlives it, with the given working directory (empty: the
+// caller's); standard input is /dev/null. Returns its process id, 0 on
+// failure (last error set).
+DWORD StartDetachedProcess(const std::vector<std::string>& argv, const std::string& work_dir);
+// Starts a child process that the caller waits for (tests, tools). Returns
+// its process id, 0 on failure.
+DWORD StartChildProcess(const std::vector<std::string>& argv, const std::string& work_dir);
+// Waits up to timeout_ms (-1: forever) for a child started by
+// StartChildProcess. Returns true with its exit code (128 + signal when a
+// signal ended it) when it ended in time.
+bool WaitChildProcess(DWORD pid, int timeout_ms, int* exit_code);
+// Sends SIGKILL (hard) or SIGTERM.
+bool KillProcess(DWORD pid, bool hard);
+bool ProcessAlive(DWORD pid);
+
+}  // namespace vandrel::win

@@ -1,0 +1,19 @@
+#!/usr/bin/env bash
+# Builds Vandrel and runs every test. --sanitize builds into build-asan with
+# AddressSanitizer and UndefinedBehaviorSanitizer. Extra arguments go to
+# ctest (for example --repeat until-fail:20).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+./scripts/deps.sh
+build=build
+flags=()
+if [ "${1:-}" = "--sanitize" ]; then
+  shift
+  build=build-asan
+  flags=(-DVANDREL_SANITIZE=ON -DVANDREL_BENCH=OFF -DCMAKE_BUILD_TYPE=Debug)
+  export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
+  export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
+fi
+cmake -S . -B "$build" -G Ninja "${flags[@]}" >/dev/null
+cmake --build "$build" -j2
+ctest --test-dir "$build" -j2 --output-on-failure "$@"
