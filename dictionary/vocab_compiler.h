@@ -1,0 +1,111 @@
+// TVocabCompiler: writes a compiled dictionary file (dic_format.h) from
+// (word, translation) pairs delivered in dictionary order, building every
+// page in memory and writing them in file order, header last, when the
+// compilation ends. WriteBaseParams rewrites the parameters page (Name,
+// ShortName, Description) of a finished file.
+//
+// The compiler writes to the path it is given and flushes the file to disk
+// before EndCompile returns; a caller that replaces a dictionary compiles to
+// a temporary name and renames it over the old file afterwards, so a crash
+// never leaves a half-written file under a dictionary's name.
+//
+// Typical use by a tool:
+//   TVocabCompiler compiler;
+//   compiler.SetLanguage(1049); compiler.SetTransLanguage(1033);
+//   compiler.SetScrambled(true); compiler.SetCompressed(true);
+//   compiler.BeginCompile("out.tmp");
+//   for (...) compiler.AddWord(word, marked_up_translation);  // sorted
+//   compiler.EndCompile();
+//   WriteBaseParams("out.tmp", name, short_name, description);
+//   MoveFileExA("out.tmp", "out.dic", MOVEFILE_REPLACE_EXISTING);
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "dictionary/alloc_man.h"
+#include "dictionary/charmap.h"
+#include "dictionary/dic_format.h"
+#include "dictionary/page_man.h"
+#include "platform/win_types.h"
+
+namespace vandrel {
+
+class TVocabCompiler {
+ public:
+  // Header image: signature, version 3, page size 8192, Language and
+  // TransLanguage 1033, a random page key; everything else 0.
+  TVocabCompiler();
+  // Runs EndCompile when a file is still open (errors are swallowed: the
+  // caller that failed deletes the output).
+  ~TVocabCompiler();
+  TVocabCompiler(const TVocabCompiler&) = delete;
+  TVocabCompiler& operator=(const TVocabCompiler&) = delete;
+
+  // Settings; change them before BeginCompile only.
+  void SetLanguage(std::uint16_t language);
+  void SetTransLanguage(std::uint16_t language);
+  void SetScrambled(bool scrambled);
+  void SetCompressed(bool compressed);
+  std::uint16_t Language() const;
+  std::uint16_t TransLanguage() const;
+  bool Scrambled() const;
+  bool Compressed() const;
+
+  // Creates (replaces) the output file; raises the platform error on
+  // failure. Nothing else reaches the file before EndCompile.
+  void BeginCompile(const std::string& file_name);
+  // word: 1 to 1024 bytes in the code page of Language, comparing greater
+  // (CompareWords) than the previous word; otherwise an Exception and the
+  // word is not added. translation: marked-up text; lexeme errors of the
+  // body codec propagate unchanged.
+  void AddWord(WideView word, WideView translation);
+  // Writes every page and the header, flushes and closes the file, frees the
+  // buffers. Nothing when no file is open. Raises the platform error when a
+  // write fails; the output is then incomplete (and closed).
+  void EndCompile();
+
+  bool IsCompiling() const { return file_ != nullptr; }
+  std::int32_t RecordCount() const;
+  // The header image (dic::kHeaderSize bytes), for inspection.
+  const std::uint8_t* HeaderImage() const { return header_; }
+
+ private:
+  void StartLeafPage(const std::string& word);
+  void RegisterChild(std::size_t layer, std::int32_t child, std::int32_t first_rec,
+                     const std::string& key);
+  void AddLayerPage(std::size_t layer);
+  void AppendBody(const std::string& body);
+  void WritePage(std::uint8_t* page);
+  void Release();
+  std::uint32_t PageSize() const;
+
+  std::unique_ptr<TAllocMan> alloc_;    // created by BeginCompile
+  std::unique_ptr<TPageMan> page_man_;  // created by BeginCompile
+  std::string file_name_;
+  win::HANDLE file_ = nullptr;  // owned while compiling
+  // Page buffers, owned by alloc_.
+  std::vector<std::vector<std::uint8_t*>> layers_;
+  std::vector<std::uint8_t*> leaf_pages_;
+  std::vector<std::uint8_t*> body_pages_;
+  std::uint8_t header_[dic::kHeaderSize] = {};
+  std::uint32_t body_fill_ = 0;
+  std::uint32_t next_page_ = 0;
+  // The current word's bytes (the key of pages started for it) and its wide
+  // form as a reader sees it (for the order check).
+  std::string word_bytes_;
+  WideString previous_word_;
+};
+
+// Rewrites the parameters page of an existing dictionary file. The
+// description is cut to the room left after name and short name; a name and
+// short name that do not fit one page together raise an Exception before
+// the file is touched. Raises the platform error when the file cannot be
+// opened, read or written, and "File %s is not base" for a file whose header
+// is damaged. Flushes the file before closing it.
+void WriteBaseParams(const std::string& file_name, WideView name, WideView short_name,
+                     WideView description);
+
+}  // namespace vandrel
