@@ -26,6 +26,11 @@ HANDLE OpenFileMappingA(DWORD access, BOOL inherit, const char* name);
 void* MapViewOfFile(HANDLE mapping, DWORD access, DWORD offset_high, DWORD offset_low,
                     std::size_t bytes);
 BOOL UnmapViewOfFile(const void* base);
+// The byte size of the live view that starts at base (for a view mapped
+// whole: the size of the mapped object); 0 when no live view starts there
+// (last error ERROR_INVALID_PARAMETER). Readers of a peer's shared memory
+// check every offset they read against it.
+std::size_t ViewSize(const void* base);
 BOOL FlushViewOfFile(const void* base, std::size_t bytes);
 
 // Private memory: zero-filled pages (MEM_RESERVE / MEM_COMMIT, PAGE_*).
