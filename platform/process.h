@@ -25,17 +25,28 @@ std::uint32_t Random32();
 // Starts a program (argv[0] is its path), detached from the caller's session
 // so that it outlives it, with the given working directory (empty: the
 // caller's); standard input is /dev/null. Returns its process id, 0 on
-// failure (last error set).
+// failure (last error set; a program that cannot be executed is reported
+// here, not by a silent early exit). The program is not the caller's child:
+// watch it with ProcessAlive, not WaitChildProcess.
+// Its standard output and error go to /dev/null, or are appended to log_path
+// when one is given: a detached program must not hold the caller's pipes
+// open (a test runner would wait for it).
 DWORD StartDetachedProcess(const std::vector<std::string>& argv, const std::string& work_dir);
-// Starts a child process that the caller waits for (tests, tools). Returns
-// its process id, 0 on failure.
+DWORD StartDetachedProcess(const std::vector<std::string>& argv, const std::string& work_dir,
+                           const std::string& log_path);
+// Starts a child process that the caller waits for (tests, tools); it
+// inherits standard input, output and error. Returns its process id, 0 on
+// failure (last error set, e.g. ERROR_FILE_NOT_FOUND for a missing program).
 DWORD StartChildProcess(const std::vector<std::string>& argv, const std::string& work_dir);
 // Waits up to timeout_ms (-1: forever) for a child started by
 // StartChildProcess. Returns true with its exit code (128 + signal when a
 // signal ended it) when it ended in time.
 bool WaitChildProcess(DWORD pid, int timeout_ms, int* exit_code);
-// Sends SIGKILL (hard) or SIGTERM.
+// Sends SIGKILL (hard) or SIGTERM. Process ids 0 and above INT_MAX are
+// refused (ERROR_INVALID_PARAMETER): they would name process groups.
 bool KillProcess(DWORD pid, bool hard);
+// True while the process exists and has not ended (an ended child that is
+// not yet waited for counts as gone).
 bool ProcessAlive(DWORD pid);
 
 }  // namespace vandrel::win
