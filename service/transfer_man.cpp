@@ -1,0 +1,305 @@
+// The transfer channel: shared counter, own buffer, read view and the
+// checked item reader. The layout is documented in transfer_man.h.
+#include "service/transfer_man.h"
+
+#include <atomic>
+#include <cstring>
+#include <limits>
+
+#include "platform/error.h"
+#include "platform/handle.h"
+#include "platform/mapping.h"
+#include "service/errors.h"
+
+namespace vandrel {
+namespace {
+
+constexpr win::DWORD kSharedProtect = win::PAGE_READWRITE | win::SEC_COMMIT;  // 0x08000004
+// A number whose name is taken already (never by a well-behaved process:
+// the counter hands each number out once) is skipped; after this many the
+// growth fails.
+constexpr int kNameAttempts = 16;
+
+std::uint16_t LoadU16(const std::uint8_t* p) {
+  std::uint16_t v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
+}
+std::uint32_t LoadU32(const std::uint8_t* p) {
+  std::uint32_t v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
+}
+
+std::string LastErrorText() { return win::SysErrorMessage(win::GetLastError()); }
+
+[[noreturn]] void RaiseQuery(const char* text, std::int32_t query, int code) {
+  throw ELocal(std::string(text) + std::to_string(query), code);
+}
+
+}  // namespace
+
+const char* const kTransferIdName = "Vandrel_TransferID";
+
+std::string TransferBufferName(std::int32_t buffer_id) {
+  // The number's 32 bits in decimal: the same name on both ends whatever
+  // sign the 32-bit message parameter gives it.
+  return "Vandrel_Transfer" + std::to_string(static_cast<std::uint32_t>(buffer_id));
+}
+
+// ---------------------------------------------------------------- reader
+
+TTransferReader::TTransferReader(const std::uint8_t* buffer, std::size_t size,
+                                 std::int32_t query_id)
+    : buffer_(buffer), size_(buffer != nullptr ? size : 0), query_id_(query_id) {}
+
+void TTransferReader::Fail() const { RaiseQuery("Wrong read ID. Query ", query_id_, kErrWrongReadId); }
+
+std::int32_t TTransferReader::ReadAnswer() const {
+  if (size_ < kAnswerSize) Fail();
+  return static_cast<std::int32_t>(LoadU32(buffer_));
+}
+
+std::size_t TTransferReader::CheckItem(std::uint16_t id, std::uint32_t* len) const {
+  if (pos_ > size_ || size_ - pos_ < kItemHeaderSize) Fail();
+  if (LoadU16(buffer_ + pos_) != id) Fail();
+  *len = LoadU32(buffer_ + pos_ + 2);
+  if (*len > size_ - pos_ - kItemHeaderSize) Fail();
+  return pos_ + kItemHeaderSize;
+}
+
+void TTransferReader::CheckItemId(std::uint16_t id) const {
+  std::uint32_t len;
+  CheckItem(id, &len);
+}
+
+std::int32_t TTransferReader::ReadInteger(std::uint16_t id) {
+  std::uint32_t len;
+  const std::size_t at = CheckItem(id, &len);
+  if (len != 4) Fail();
+  pos_ = at + len;
+  return static_cast<std::int32_t>(LoadU32(buffer_ + at));
+}
+
+double TTransferReader::ReadDouble(std::uint16_t id) {
+  std::uint32_t len;
+  const std::size_t at = CheckItem(id, &len);
+  if (len != 8) Fail();
+  double value;
+  std::memcpy(&value, buffer_ + at, sizeof value);
+  pos_ = at + len;
+  return value;
+}
+
+std::u16string TTransferReader::ReadWideString(std::uint16_t id) {
+  std::uint32_t len;
+  const std::size_t at = CheckItem(id, &len);
+  if (len % 2 != 0) Fail();
+  std::u16string value(len / 2, u'\0');
+  if (len != 0) std::memcpy(value.data(), buffer_ + at, len);
+  pos_ = at + len;
+  return value;
+}
+
+// ---------------------------------------------------------- transfer man
+
+TTransferMan::TTransferMan() {
+  id_mapping_ = win::CreateFileMappingA(win::INVALID_HANDLE_VALUE, nullptr, kSharedProtect, 0,
+                                        sizeof(std::uint32_t), kTransferIdName);
+  if (id_mapping_ == nullptr)
+    throw ELocal("Creating NewTransferID failed: " + LastErrorText(), kErrCreateTransferId);
+  const bool created = win::GetLastError() != win::ERROR_ALREADY_EXISTS;
+  void* view = win::MapViewOfFile(id_mapping_, win::FILE_MAP_ALL_ACCESS, 0, 0, 0);
+  if (view == nullptr || win::ViewSize(view) < sizeof(std::uint32_t)) {
+    const std::string text = view == nullptr
+                                 ? LastErrorText()
+                                 : win::SysErrorMessage(win::ERROR_INVALID_DATA);
+    if (view != nullptr) win::UnmapViewOfFile(view);
+    win::CloseHandle(id_mapping_);
+    throw ELocal("Creating NewTransferID failed: " + text, kErrCreateTransferId);
+  }
+  id_counter_ = static_cast<std::uint32_t*>(view);
+  if (created) {
+    // The creator starts the count at 1, unless a process that opened the
+    // object in the meantime has taken numbers already (then the count is
+    // past 0 and stays).
+    std::uint32_t expected = 0;
+    std::atomic_ref<std::uint32_t>(*id_counter_).compare_exchange_strong(expected, 1);
+  }
+  try {
+    Grow(kAnswerSize + kEndMarkSize);
+  } catch (...) {
+    win::UnmapViewOfFile(id_counter_);
+    win::CloseHandle(id_mapping_);
+    throw;
+  }
+  std::memset(write_buffer_, 0, kAnswerSize + kEndMarkSize);
+}
+
+TTransferMan::~TTransferMan() {
+  CloseRead();
+  if (write_buffer_ != nullptr) win::UnmapViewOfFile(write_buffer_);
+  if (buffer_mapping_ != nullptr) win::CloseHandle(buffer_mapping_);
+  win::UnmapViewOfFile(id_counter_);
+  win::CloseHandle(id_mapping_);
+}
+
+void TTransferMan::ResetWrite() { write_pos_ = kAnswerSize; }
+
+void TTransferMan::SetAnswer(std::int32_t code) {
+  std::memcpy(write_buffer_, &code, sizeof code);
+}
+
+std::size_t TTransferMan::Reserve(std::size_t len) {
+  const std::size_t limit = static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max());
+  if (len > limit || write_pos_ + kItemHeaderSize + kEndMarkSize > limit - len)
+    throw ELocal("Growing transfer buffer failed: " +
+                     win::SysErrorMessage(win::ERROR_NOT_ENOUGH_MEMORY),
+                 kErrGrowBuffer);
+  const std::size_t needed = write_pos_ + kItemHeaderSize + len + kEndMarkSize;
+  if (needed > static_cast<std::size_t>(buffer_size_)) Grow(static_cast<std::int32_t>(needed));
+  return write_pos_;
+}
+
+void TTransferMan::WriteItemHeader(std::size_t at, std::uint16_t id, std::uint32_t len) {
+  std::memcpy(write_buffer_ + at, &id, sizeof id);
+  std::memcpy(write_buffer_ + at + 2, &len, sizeof len);
+}
+
+void TTransferMan::WriteInteger(std::uint16_t id, std::int32_t value) {
+  const std::size_t at = Reserve(sizeof value);
+  WriteItemHeader(at, id, sizeof value);
+  std::memcpy(write_buffer_ + at + kItemHeaderSize, &value, sizeof value);
+  write_pos_ = at + kItemHeaderSize + sizeof value;
+  std::memset(write_buffer_ + write_pos_, 0, kEndMarkSize);
+}
+
+void TTransferMan::WriteDouble(std::uint16_t id, double value) {
+  const std::size_t at = Reserve(sizeof value);
+  WriteItemHeader(at, id, sizeof value);
+  std::memcpy(write_buffer_ + at + kItemHeaderSize, &value, sizeof value);
+  write_pos_ = at + kItemHeaderSize + sizeof value;
+  std::memset(write_buffer_ + write_pos_, 0, kEndMarkSize);
+}
+
+void TTransferMan::WriteWideString(std::uint16_t id, std::u16string_view value) {
+  if (value.size() > std::numeric_limits<std::int32_t>::max() / 2)
+    throw ELocal("Growing transfer buffer failed: " +
+                     win::SysErrorMessage(win::ERROR_NOT_ENOUGH_MEMORY),
+                 kErrGrowBuffer);
+  const std::size_t len = value.size() * sizeof(char16_t);
+  const std::size_t at = Reserve(len);
+  WriteItemHeader(at, id, static_cast<std::uint32_t>(len));
+  if (len != 0) std::memcpy(write_buffer_ + at + kItemHeaderSize, value.data(), len);
+  write_pos_ = at + kItemHeaderSize + len;
+  std::memset(write_buffer_ + write_pos_, 0, kEndMarkSize);
+}
+
+void TTransferMan::Grow(std::int32_t new_size) {
+  if (new_size < 0 || static_cast<std::size_t>(new_size) < write_pos_ + kEndMarkSize)
+    new_size = static_cast<std::int32_t>(write_pos_ + kEndMarkSize);
+  std::atomic_ref<std::uint32_t> counter(*id_counter_);
+  win::HANDLE mapping = nullptr;
+  std::string failure;
+  if (buffer_mapping_ != nullptr) {
+    win::CloseHandle(buffer_mapping_);  // the view keeps the old buffer alive
+    buffer_mapping_ = nullptr;
+  }
+  for (int attempt = 0; attempt < kNameAttempts && mapping == nullptr; ++attempt) {
+    // One indivisible read-and-advance; 0 means "no buffer" and is skipped
+    // (a count that wrapped, or one taken before its creator started it).
+    std::uint32_t number;
+    do {
+      number = counter.fetch_add(1);
+    } while (number == 0);
+    buffer_id_ = static_cast<std::int32_t>(number);
+    mapping = win::CreateFileMappingA(win::INVALID_HANDLE_VALUE, nullptr, kSharedProtect, 0,
+                                      static_cast<win::DWORD>(new_size),
+                                      TransferBufferName(buffer_id_).c_str());
+    if (mapping == nullptr) {
+      failure = LastErrorText();
+      break;
+    }
+    if (win::GetLastError() == win::ERROR_ALREADY_EXISTS) {
+      // Somebody else's object under our number: never write into it.
+      failure = win::SysErrorMessage(win::ERROR_ALREADY_EXISTS);
+      win::CloseHandle(mapping);
+      mapping = nullptr;
+    }
+  }
+  if (mapping == nullptr) throw ELocal("Growing transfer buffer failed: " + failure, kErrGrowBuffer);
+  void* view = win::MapViewOfFile(mapping, win::FILE_MAP_ALL_ACCESS, 0, 0, 0);
+  if (view == nullptr) {
+    failure = LastErrorText();
+    win::CloseHandle(mapping);
+    throw ELocal("Growing transfer buffer failed: " + failure, kErrGrowBuffer);
+  }
+  auto* fresh = static_cast<std::uint8_t*>(view);
+  if (write_buffer_ != nullptr) {
+    std::memcpy(fresh, write_buffer_, write_pos_);
+    win::UnmapViewOfFile(write_buffer_);
+  }
+  buffer_mapping_ = mapping;
+  buffer_size_ = new_size;
+  write_buffer_ = fresh;
+}
+
+void TTransferMan::CloseRead() {
+  if (read_buffer_ != nullptr) win::UnmapViewOfFile(read_buffer_);
+  read_buffer_ = nullptr;
+  read_size_ = 0;
+  read_id_ = 0;
+  reader_ = TTransferReader();
+}
+
+void TTransferMan::OpenRead(std::int32_t buffer_id, std::int32_t query_id) {
+  query_id_ = query_id;
+  if (buffer_id == 0) RaiseQuery("Empty read buffer. Query ", query_id, kErrEmptyReadBuffer);
+  if (buffer_id != read_id_ || read_buffer_ == nullptr) {
+    CloseRead();
+    win::HANDLE mapping = win::OpenFileMappingA(win::FILE_MAP_READ, win::TRUE,
+                                                TransferBufferName(buffer_id).c_str());
+    if (mapping == nullptr)
+      throw ELocal("Read transfer buffer failed: " + LastErrorText(), kErrReadBuffer);
+    void* view = win::MapViewOfFile(mapping, win::FILE_MAP_READ, 0, 0, 0);
+    const win::DWORD error = win::GetLastError();
+    win::CloseHandle(mapping);  // the view keeps the buffer alive
+    if (view == nullptr)
+      throw ELocal("Read transfer buffer failed: " + win::SysErrorMessage(error), kErrReadBuffer);
+    read_buffer_ = static_cast<const std::uint8_t*>(view);
+    read_size_ = win::ViewSize(view);
+    read_id_ = buffer_id;
+  }
+  reader_ = TTransferReader(read_buffer_, read_size_, query_id);
+}
+
+void TTransferMan::RequireRead() const {
+  if (read_buffer_ == nullptr) RaiseQuery("Empty read buffer. Query ", query_id_, kErrEmptyReadBuffer);
+}
+
+std::int32_t TTransferMan::ReadAnswer() const {
+  RequireRead();
+  return reader_.ReadAnswer();
+}
+
+void TTransferMan::CheckItemId(std::uint16_t id) const {
+  RequireRead();
+  reader_.CheckItemId(id);
+}
+
+std::int32_t TTransferMan::ReadInteger(std::uint16_t id) {
+  RequireRead();
+  return reader_.ReadInteger(id);
+}
+
+double TTransferMan::ReadDouble(std::uint16_t id) {
+  RequireRead();
+  return reader_.ReadDouble(id);
+}
+
+std::u16string TTransferMan::ReadWideString(std::uint16_t id) {
+  RequireRead();
+  return reader_.ReadWideString(id);
+}
+
+}  // namespace vandrel
