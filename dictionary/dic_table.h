@@ -41,6 +41,9 @@ class TDicTable : public TNotifyObject {
   TDicTable(const TDicTable&) = delete;
   TDicTable& operator=(const TDicTable&) = delete;
 
+  static const TMessageTable& MessageTable();
+  const TMessageTable& ClassMessageTable() const override { return MessageTable(); }
+
   // Path of the dictionary file; set before Open.
   std::string FileName;
 

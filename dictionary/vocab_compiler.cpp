@@ -1,0 +1,364 @@
+// The dictionary compiler and the parameters page writer.
+#include "dictionary/vocab_compiler.h"
+
+#include <algorithm>
+#include <chrono>
+#include <climits>
+#include <cstring>
+#include <ctime>
+#include <random>
+
+#include "dictionary/body_codec.h"
+#include "dictionary/compression.h"
+#include "dictionary/scramble.h"
+#include "platform/error.h"
+#include "platform/exceptions.h"
+#include "platform/file.h"
+#include "platform/handle.h"
+
+namespace vandrel {
+
+namespace {
+
+using dic::LoadU32;
+using dic::StoreU32;
+
+// Local date and time as days since 1899-12-30, time of day as fraction.
+double NowAsDateTime() {
+  std::time_t now = std::time(nullptr);
+  std::tm local{};
+  if (const std::tm* t = std::localtime(&now)) local = *t;
+  using namespace std::chrono;
+  const year_month_day date{year{local.tm_year + 1900}, month(local.tm_mon + 1),
+                            day(local.tm_mday)};
+  const double days = sys_days(date).time_since_epoch().count() + 25569.0;
+  return days + (local.tm_hour * 3600 + local.tm_min * 60 + local.tm_sec) / 86400.0;
+}
+
+TPageKey RandomPageKey() {
+  std::random_device device;
+  std::seed_seq seed{static_cast<std::uint64_t>(
+                         std::chrono::system_clock::now().time_since_epoch().count()),
+                     static_cast<std::uint64_t>(device())};
+  std::mt19937 random(seed);
+  TPageKey key{};
+  for (auto& word : key) {
+    do word = random(); while (word == 0);
+  }
+  return key;
+}
+
+void WriteAll(win::HANDLE file, const void* data, std::uint32_t size) {
+  win::DWORD written = 0;
+  if (!win::WriteFile(file, data, size, &written, nullptr)) RaiseLastOSError();
+  if (written != size) throw OSError(win::ERROR_WRITE_FAULT);
+}
+
+void SeekTo(win::HANDLE file, std::uint32_t offset) {
+  if (win::SetFilePointer(file, static_cast<win::LONG>(offset), nullptr, win::FILE_BEGIN) ==
+      win::INVALID_SET_FILE_POINTER)
+    RaiseLastOSError();
+}
+
+// Closes a file handle when it leaves scope.
+struct FileCloser {
+  win::HANDLE handle;
+  ~FileCloser() { win::CloseHandle(handle); }
+};
+
+}  // namespace
+
+TVocabCompiler::TVocabCompiler() {
+  std::memcpy(header_ + dic::kSignatureAt, dic::kSignature, 4);
+  StoreU32(header_ + dic::kVersionAt, dic::kFormatVersion);
+  StoreU32(header_ + dic::kPageSizeAt, dic::kCompilerPageSize);
+  StoreU32(header_ + dic::kLeafOffsetAt, dic::kCompilerPageSize);
+  StoreU32(header_ + dic::kBodyStartAt, dic::kCompilerPageSize);
+  StoreU32(header_ + dic::kLanguageAt, 1033);
+  StoreU32(header_ + dic::kTransLanguageAt, 1033);
+  WritePageKey(header_, RandomPageKey());
+}
+
+TVocabCompiler::~TVocabCompiler() {
+  try {
+    EndCompile();
+  } catch (...) {
+    Release();
+  }
+}
+
+void TVocabCompiler::SetLanguage(std::uint16_t language) {
+  StoreU32(header_ + dic::kLanguageAt, language);
+}
+void TVocabCompiler::SetTransLanguage(std::uint16_t language) {
+  StoreU32(header_ + dic::kTransLanguageAt, language);
+}
+void TVocabCompiler::SetScrambled(bool scrambled) { header_[dic::kScrambledAt] = scrambled; }
+void TVocabCompiler::SetCompressed(bool compressed) { header_[dic::kCompressedAt] = compressed; }
+std::uint16_t TVocabCompiler::Language() const {
+  return static_cast<std::uint16_t>(LoadU32(header_ + dic::kLanguageAt));
+}
+std::uint16_t TVocabCompiler::TransLanguage() const {
+  return static_cast<std::uint16_t>(LoadU32(header_ + dic::kTransLanguageAt));
+}
+bool TVocabCompiler::Scrambled() const { return header_[dic::kScrambledAt] != 0; }
+bool TVocabCompiler::Compressed() const { return header_[dic::kCompressedAt] != 0; }
+std::int32_t TVocabCompiler::RecordCount() const {
+  return static_cast<std::int32_t>(LoadU32(header_ + dic::kRecordCountAt));
+}
+std::uint32_t TVocabCompiler::PageSize() const { return LoadU32(header_ + dic::kPageSizeAt); }
+
+void TVocabCompiler::BeginCompile(const std::string& file_name) {
+  if (file_) throw Exception("Compilation of " + file_name_ + " is already running");
+  const std::uint32_t page = PageSize();
+  file_name_ = file_name;
+  alloc_ = std::make_unique<TAllocMan>();
+  alloc_->SetBlockSize(page);
+  page_man_ = std::make_unique<TPageMan>();
+  page_man_->PageSize = page;
+  win::HANDLE file = win::CreateFileA(file_name.c_str(), win::GENERIC_READ | win::GENERIC_WRITE,
+                                      0, nullptr, win::CREATE_ALWAYS, 0, nullptr);
+  if (file == win::INVALID_HANDLE_VALUE) {
+    const win::DWORD error = win::GetLastError();
+    Release();
+    throw OSError(error);
+  }
+  file_ = file;
+  try {
+    SeekTo(file_, page);
+  } catch (...) {
+    Release();
+    throw;
+  }
+  body_fill_ = page;
+  next_page_ = 1;
+  previous_word_.clear();
+}
+
+void TVocabCompiler::AddWord(WideView word, WideView translation) {
+  if (!file_) throw Exception("No compilation is running");
+  const std::uint32_t page = PageSize();
+  const std::int32_t record = RecordCount();
+
+  // Everything that can fail runs before the first change, so a refused
+  // word leaves the dictionary being built as it was.
+  std::string bytes;
+  WideToAnsi(Language(), word, bytes);
+  if (bytes.size() < static_cast<std::size_t>(dic::kMinWordBytes) ||
+      bytes.size() > static_cast<std::size_t>(dic::kMaxWordBytes))
+    throw Exception("Word #" + std::to_string(record) + " has " + std::to_string(bytes.size()) +
+                    " bytes; a word has 1 to 1024 bytes");
+  // The order a reader will see is that of the stored bytes.
+  WideString stored = AnsiToWide(Language(), bytes);
+  if (record > 0 && CompareWords(stored, previous_word_) <= 0)
+    throw Exception("Word #" + std::to_string(record) +
+                    " is not in dictionary order: it does not follow the previous word");
+
+  std::string body = EncodeBody(Language(), TransLanguage(), translation);
+  if (Compressed() && body.size() > dic::kCompressThreshold) {
+    std::string candidate(1, '\0');
+    candidate += CompressBody(body);
+    if (candidate.size() < body.size()) body.swap(candidate);
+  }
+
+  // Offsets are 32-bit signed: refuse what would push the file past them.
+  const std::uint64_t body_length = LoadU32(header_ + dic::kBodyLengthAt);
+  const std::uint64_t pages_after = std::uint64_t{alloc_->Count()} + 2 + layers_.size() + 2 +
+                                    (body.size() + page - 1) / page;
+  if (body_length + body.size() > INT32_MAX || pages_after * page > INT32_MAX ||
+      record == INT32_MAX)
+    throw Exception("Dictionary " + file_name_ + " is too large");
+
+  word_bytes_ = std::move(bytes);
+  const auto first = static_cast<std::uint8_t>(word_bytes_[0]);
+  std::uint8_t* counter = header_ + dic::kFirstCharCountsAt + 4 * first;
+  StoreU32(counter, LoadU32(counter) + 1);
+  for (char c : word_bytes_) {
+    counter = header_ + dic::kCharCountsAt + 4 * static_cast<std::uint8_t>(c);
+    StoreU32(counter, LoadU32(counter) + 1);
+  }
+
+  const int item_size = static_cast<int>(word_bytes_.size()) + 4;
+  if (leaf_pages_.empty()) StartLeafPage(word_bytes_);
+  page_man_->Page = leaf_pages_.back();
+  if (page_man_->FreeSpace() < item_size) {
+    StartLeafPage(word_bytes_);
+    page_man_->Page = leaf_pages_.back();
+  }
+  std::uint8_t* cursor = page_man_->AddItem(item_size);
+  TPageMan::PutInt(cursor, static_cast<std::int32_t>(body_length));
+  TPageMan::PutStr(cursor, word_bytes_);
+
+  StoreU32(header_ + dic::kRecordCountAt, static_cast<std::uint32_t>(record + 1));
+  AppendBody(body);
+  StoreU32(header_ + dic::kBodyLengthAt, static_cast<std::uint32_t>(body_length + body.size()));
+  previous_word_ = std::move(stored);
+}
+
+void TVocabCompiler::StartLeafPage(const std::string& word) {
+  leaf_pages_.push_back(alloc_->Alloc());
+  // The current word opens the page, so the record count is its first
+  // record number.
+  RegisterChild(0, static_cast<std::int32_t>(leaf_pages_.size() - 1), RecordCount(), word);
+}
+
+void TVocabCompiler::RegisterChild(std::size_t layer, std::int32_t child, std::int32_t first_rec,
+                                   const std::string& key) {
+  if (layer >= layers_.size()) {
+    if (layer >= dic::kMaxLayers) throw Exception("Dictionary " + file_name_ + " is too large");
+    layers_.resize(layer + 1);
+    StoreU32(header_ + dic::kLayerCountAt, static_cast<std::uint32_t>(layer + 1));
+    AddLayerPage(layer);
+  }
+  const int item_size = static_cast<int>(key.size()) + 8;
+  page_man_->Page = layers_[layer].back();
+  if (page_man_->FreeSpace() < item_size) {
+    AddLayerPage(layer);
+    // Registering the new page above re-pointed the page manager.
+    page_man_->Page = layers_[layer].back();
+  }
+  std::uint8_t* cursor = page_man_->AddItem(item_size);
+  TPageMan::PutInt(cursor, first_rec);
+  TPageMan::PutInt(cursor, child);
+  TPageMan::PutStr(cursor, key);
+}
+
+void TVocabCompiler::AddLayerPage(std::size_t layer) {
+  layers_[layer].push_back(alloc_->Alloc());
+  const std::size_t pages = layers_[layer].size();
+  // A layer's first page is registered above only when the layer gets its
+  // second one; the root layer therefore always has a single page.
+  if (pages == 2) {
+    page_man_->Page = layers_[layer][0];
+    const std::uint8_t* item = page_man_->ItemPtr(0);
+    const std::string first_key(reinterpret_cast<const char*>(item) + dic::kIndexKeyAt,
+                                static_cast<std::size_t>(page_man_->ItemSize(0) - dic::kIndexKeyAt));
+    RegisterChild(layer + 1, 0, 0, first_key);
+  }
+  if (pages >= 2)
+    RegisterChild(layer + 1, static_cast<std::int32_t>(pages - 1), RecordCount(), word_bytes_);
+}
+
+void TVocabCompiler::AppendBody(const std::string& body) {
+  const std::uint32_t page = PageSize();
+  std::size_t done = 0;
+  while (done < body.size()) {
+    if (body_fill_ == page) {
+      body_pages_.push_back(alloc_->Alloc());
+      body_fill_ = 0;
+    }
+    const std::size_t n = std::min<std::size_t>(body.size() - done, page - body_fill_);
+    std::memcpy(body_pages_.back() + body_fill_, body.data() + done, n);
+    body_fill_ += static_cast<std::uint32_t>(n);
+    done += n;
+  }
+}
+
+void TVocabCompiler::WritePage(std::uint8_t* page) {
+  if (Scrambled()) ScramblePage(page, ReadPageKey(header_), PageSize(), next_page_);
+  WriteAll(file_, page, PageSize());
+  ++next_page_;
+}
+
+void TVocabCompiler::EndCompile() {
+  if (!file_) return;
+  const std::uint32_t page = PageSize();
+  try {
+    for (std::size_t layer = layers_.size(); layer-- > 0;) {
+      StoreU32(header_ + dic::kLayerOffsetsAt + 4 * layer, next_page_ * page);
+      for (std::uint8_t* p : layers_[layer]) WritePage(p);
+    }
+    StoreU32(header_ + dic::kLeafOffsetAt, next_page_ * page);
+    for (std::uint8_t* p : leaf_pages_) WritePage(p);
+    StoreU32(header_ + dic::kBodyStartAt, next_page_ * page);
+    for (std::uint8_t* p : body_pages_) WritePage(p);
+
+    StoreU32(header_ + dic::kParamsOffsetAt, next_page_ * page);
+    std::vector<std::uint8_t> params(page, 0);
+    TPageMan params_man;
+    params_man.Page = params.data();
+    params_man.PageSize = page;
+    for (int i = 0; i < 3; ++i) params_man.AddItem(0);
+    WritePage(params.data());
+
+    dic::StoreDouble(header_ + dic::kCreateTimeAt, NowAsDateTime());
+    std::vector<std::uint8_t> header(page, 0);
+    std::memcpy(header.data(), header_, dic::kHeaderSize);
+    SeekTo(file_, 0);
+    WriteAll(file_, header.data(), page);
+    if (!win::FlushFileBuffers(file_)) RaiseLastOSError();
+    const win::HANDLE file = file_;
+    file_ = nullptr;
+    if (!win::CloseHandle(file)) {
+      Release();
+      RaiseLastOSError();
+    }
+  } catch (...) {
+    Release();
+    throw;
+  }
+  Release();
+}
+
+void TVocabCompiler::Release() {
+  if (file_) win::CloseHandle(file_);
+  file_ = nullptr;
+  layers_.clear();
+  leaf_pages_.clear();
+  body_pages_.clear();
+  page_man_.reset();
+  alloc_.reset();
+}
+
+void WriteBaseParams(const std::string& file_name, WideView name, WideView short_name,
+                     WideView description) {
+  win::HANDLE file = win::CreateFileA(file_name.c_str(), win::GENERIC_READ | win::GENERIC_WRITE,
+                                      0, nullptr, win::OPEN_EXISTING, 0, nullptr);
+  if (file == win::INVALID_HANDLE_VALUE) RaiseLastOSError();
+  FileCloser closer{file};
+
+  const auto not_base = [&] { return Exception("File " + file_name + " is not base"); };
+  std::uint8_t header[dic::kHeaderSize];
+  win::DWORD read = 0;
+  if (!win::ReadFile(file, header, dic::kHeaderSize, &read, nullptr)) RaiseLastOSError();
+  win::DWORD size_high = 0;
+  const win::DWORD size = win::GetFileSize(file, &size_high);
+  if (size == win::INVALID_FILE_SIZE && win::GetLastError() != win::ERROR_SUCCESS)
+    RaiseLastOSError();
+  const std::uint32_t page = LoadU32(header + dic::kPageSizeAt);
+  const std::uint32_t params_at = LoadU32(header + dic::kParamsOffsetAt);
+  if (read != dic::kHeaderSize || std::memcmp(header, dic::kSignature, 4) != 0 ||
+      !dic::ValidPageSize(page) || params_at < page || params_at % page != 0 ||
+      std::uint64_t{params_at} + page > (std::uint64_t{size_high} << 32 | size))
+    throw not_base();
+
+  std::vector<std::uint8_t> buffer(page, 0);
+  TPageMan pm;
+  pm.Page = buffer.data();
+  pm.PageSize = page;
+  const auto add = [&](WideView text) {
+    std::uint8_t* cursor = pm.AddItem(static_cast<int>(2 * text.size()));
+    TPageMan::PutWideStr(cursor, text);
+  };
+  if (2 * name.size() > static_cast<std::size_t>(std::max(pm.FreeSpace(), 0)))
+    throw Exception("Name of dictionary " + file_name + " is too long");
+  add(name);
+  if (2 * short_name.size() > static_cast<std::size_t>(std::max(pm.FreeSpace(), 0)))
+    throw Exception("Short name of dictionary " + file_name + " is too long");
+  add(short_name);
+  std::size_t keep = std::min(description.size(),
+                              static_cast<std::size_t>(std::max(pm.FreeSpace(), 0)) / 2);
+  // Never keep half of a surrogate pair.
+  if (keep > 0 && keep < description.size() && description[keep - 1] >= 0xD800 &&
+      description[keep - 1] <= 0xDBFF)
+    --keep;
+  add(description.substr(0, keep));
+
+  if (header[dic::kScrambledAt])
+    ScramblePage(buffer.data(), ReadPageKey(header), page, params_at / page);
+  SeekTo(file, params_at);
+  WriteAll(file, buffer.data(), page);
+  if (!win::FlushFileBuffers(file)) RaiseLastOSError();
+}
+
+}  // namespace vandrel
