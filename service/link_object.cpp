@@ -12,7 +12,9 @@ namespace vandrel {
 TLinkObject::TLinkObject(TNotifyObject* owner)
     : TNotifyObject(owner), transfer_(std::make_unique<TTransferMan>()) {}
 
-TLinkObject::~TLinkObject() { transfer_.reset(); }
+// The channel is retired rather than freed: the caller of the message that
+// freed this object may still have to read its last answer.
+TLinkObject::~TLinkObject() { RetireTransfer(std::move(transfer_)); }
 
 const TMessageTable& TLinkObject::MessageTable() {
   static const TMessageTable table("TLinkObject", &TNotifyObject::MessageTable(),

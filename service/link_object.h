@@ -19,7 +19,8 @@ class TLinkObject : public TNotifyObject {
   // Creates the window (inherited) and the transfer channel; raises the
   // channel's ELocal when the shared memory cannot be set up.
   explicit TLinkObject(TNotifyObject* owner);
-  // Frees the transfer channel, then the inherited parts (window, lists).
+  // Retires the transfer channel (its last answer stays readable for a
+  // while, see RetireTransfer), then the inherited parts (window, lists).
   ~TLinkObject() override;
 
   // The receiving end. For a request (identifier QM_FIRST..QM_LAST): answer

@@ -4,11 +4,13 @@
 
 #include <atomic>
 #include <cstring>
+#include <deque>
 #include <limits>
 
 #include "platform/error.h"
 #include "platform/handle.h"
 #include "platform/mapping.h"
+#include "platform/window.h"
 #include "service/errors.h"
 
 namespace vandrel {
@@ -301,5 +303,39 @@ std::u16string TTransferMan::ReadWideString(std::uint16_t id) {
   RequireRead();
   return reader_.ReadWideString(id);
 }
+
+// ------------------------------------------------------ retired channels
+
+namespace {
+
+struct TRetired {
+  std::unique_ptr<TTransferMan> Transfer;
+  win::DWORD Since;
+};
+
+// Never destroyed: channels still kept at exit go with the process, not
+// through static destructors that may run after the platform's own.
+std::deque<TRetired>& Retired() {
+  static auto* retired = new std::deque<TRetired>;
+  return *retired;
+}
+
+}  // namespace
+
+void RetireTransfer(std::unique_ptr<TTransferMan> transfer) {
+  if (transfer == nullptr) return;
+  transfer->CloseRead();
+  auto& retired = Retired();
+  const win::DWORD now = win::GetTickCount();
+  retired.push_back({std::move(transfer), now});
+  while (retired.size() > kRetiredMax ||
+         (retired.size() > kRetiredKeep && now - retired.front().Since >= kRetiredMs)) {
+    retired.pop_front();
+  }
+}
+
+void FreeRetiredTransfers() { Retired().clear(); }
+
+std::size_t RetiredTransferCount() { return Retired().size(); }
 
 }  // namespace vandrel

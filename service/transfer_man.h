@@ -50,6 +50,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -163,12 +164,13 @@ class TTransferMan {
   std::size_t WriteLength() const { return write_pos_; }
   // Size of the mapped read view, 0 without one.
   std::size_t ReadSize() const { return read_size_; }
+  // Unmaps the read view (ReadId 0).
+  void CloseRead();
 
  private:
   // Makes room for an item with a value of len bytes; returns its offset.
   std::size_t Reserve(std::size_t len);
   void WriteItemHeader(std::size_t at, std::uint16_t id, std::uint32_t len);
-  void CloseRead();
   void RequireRead() const;
 
   win::HANDLE id_mapping_ = nullptr;
@@ -184,5 +186,20 @@ class TTransferMan {
   TTransferReader reader_;
   std::int32_t query_id_ = 0;
 };
+
+// Keeps the own buffer of a channel whose object is gone readable for a
+// while. The last answer of an object that freed itself inside its own
+// handler (the last disconnect) is read by the caller only after the
+// object's process returned from the message, so the buffer must outlive
+// the object: the channel is kept until at least kRetiredKeep channels were
+// retired after it and it has been retired for kRetiredMs, and never more
+// than kRetiredMax channels are kept. Main thread only.
+constexpr std::size_t kRetiredKeep = 16;
+constexpr std::uint32_t kRetiredMs = 2000;
+constexpr std::size_t kRetiredMax = 256;
+void RetireTransfer(std::unique_ptr<TTransferMan> transfer);
+// Frees every retired channel now (tests, process end).
+void FreeRetiredTransfers();
+std::size_t RetiredTransferCount();
 
 }  // namespace vandrel
