@@ -1,0 +1,81 @@
+// Endpoints: the Unix-domain sockets through which threads of a session
+// exchange message frames. A thread that owns windows listens at
+// <namespace>/ep/<id>; senders connect to it once and keep the connection.
+// All sockets are non-blocking SOCK_SEQPACKET (one frame per datagram) and
+// close on exec, so a started program never inherits an endpoint and a dead
+// process's endpoint refuses connections.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "platform/message_frame.h"
+
+namespace vandrel::win::detail {
+
+// An owned file descriptor; closed on destruction.
+class UniqueFd {
+ public:
+  UniqueFd() = default;
+  explicit UniqueFd(int fd) : fd_(fd) {}
+  ~UniqueFd() { Reset(); }
+  UniqueFd(UniqueFd&& other) noexcept : fd_(other.Release()) {}
+  UniqueFd& operator=(UniqueFd&& other) noexcept {
+    if (this != &other) {
+      Reset();
+      fd_ = other.Release();
+    }
+    return *this;
+  }
+  UniqueFd(const UniqueFd&) = delete;
+  UniqueFd& operator=(const UniqueFd&) = delete;
+
+  int get() const { return fd_; }
+  bool valid() const { return fd_ >= 0; }
+  int Release() {
+    int fd = fd_;
+    fd_ = -1;
+    return fd;
+  }
+  void Reset();
+
+ private:
+  int fd_ = -1;
+};
+
+// Listens at path (which must not exist). Invalid on failure, last error set
+// (ERROR_FILENAME_EXCED_RANGE when the path does not fit a socket address).
+UniqueFd ListenAt(const std::string& path);
+
+enum class ConnectOutcome {
+  kConnected,
+  kDead,   // nobody listens: the owner died (or the entry never existed)
+  kError,  // anything else (out of descriptors, ...); last error set
+};
+// Connects to the endpoint at path. Waits while the listener's backlog is
+// full, so that a busy but living peer is never taken for a dead one.
+ConnectOutcome ConnectTo(const std::string& path, UniqueFd* out);
+// True when somebody listens at path; never waits.
+bool EndpointListening(const std::string& path);
+
+// Accepts one pending connection from a process of the same user. Invalid
+// when none is pending (or the peer belongs to another user).
+UniqueFd AcceptFrom(int listen_fd);
+
+enum class IoOutcome { kDone, kWouldBlock, kClosed };
+IoOutcome SendFrame(int fd, const Frame& frame);
+// kClosed also for a datagram that is not a frame: the peer is broken.
+IoOutcome ReceiveFrame(int fd, Frame* frame);
+
+// poll(2) on a set of descriptors; see WaitSet.
+struct WaitEntry {
+  int fd;
+  bool want_write;
+  bool readable = false;  // out: data, end of stream or error pending
+  bool writable = false;  // out
+};
+// Waits up to timeout_ms (-1: forever) until one entry is ready; false on
+// timeout or interruption.
+bool WaitForAny(WaitEntry* entries, std::size_t count, int timeout_ms);
+
+}  // namespace vandrel::win::detail

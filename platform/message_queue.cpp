@@ -1,0 +1,567 @@
+// The per-thread message queue: windows, endpoint, connections, posted
+// messages, timers and the pump.
+#include "platform/message_queue.h"
+
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <exception>
+
+#include "platform/error.h"
+#include "platform/log.h"
+#include "platform/runtime_dir.h"
+#include "platform/window.h"
+
+namespace vandrel::win::detail {
+
+// Owns the thread's queue; its destructor runs when the thread ends (for the
+// main thread: at exit) and takes the thread's windows out of the namespace.
+struct QueueHolder {
+  std::unique_ptr<MessageQueue> queue;
+  ~QueueHolder() {
+    if (queue) queue->Teardown();
+  }
+};
+
+namespace {
+
+thread_local QueueHolder t_holder;
+
+constexpr UINT kTimerMinimumMs = 10;  // as USER_TIMER_MINIMUM
+constexpr UINT kTimerMaximumMs = 0x7FFFFFFF;
+
+DWORD CurrentThreadId() { return static_cast<DWORD>(gettid()); }
+
+}  // namespace
+
+std::int64_t MonotonicMs() {
+  timespec ts{};
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<std::int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
+MessageQueue& MessageQueue::Current() {
+  if (!t_holder.queue) t_holder.queue.reset(new MessageQueue);
+  return *t_holder.queue;
+}
+
+MessageQueue::~MessageQueue() = default;
+
+const std::string* MessageQueue::Namespace() {
+  const std::string* dir;
+  try {
+    dir = &RuntimeDir();
+  } catch (const std::exception& e) {
+    WriteLogLine(e.what());
+    SetLastError(ERROR_ACCESS_DENIED);
+    return nullptr;
+  }
+  if (*dir != dir_) {
+    Teardown();
+    dir_ = *dir;
+  }
+  return &dir_;
+}
+
+void MessageQueue::Teardown() {
+  if (!dir_.empty() && !windows_.empty()) {
+    NameLock lock(dir_);
+    for (const auto& [hwnd, w] : windows_) {
+      if (!w.name_key.empty() && lock.held() && ReadNameEntry(dir_, w.name_key) == hwnd) {
+        RemoveNameEntry(dir_, w.name_key);
+      }
+      RemoveWindowEntry(dir_, hwnd);
+    }
+  }
+  windows_.clear();
+  std::erase_if(timers_, [](const TimerRecord& t) { return t.hwnd != 0; });
+  std::erase_if(posted_, [](const MSG& m) { return m.hwnd != 0; });
+  for (auto& [seq, p] : pending_) {
+    p.done = true;
+    p.failed = true;
+  }
+  incoming_.clear();
+  outgoing_.clear();
+  connections_.clear();
+  if (listener_.valid()) {
+    listener_.Reset();
+    unlink(EndpointPath(dir_, endpoint_).c_str());
+  }
+  endpoint_ = 0;
+}
+
+bool MessageQueue::EnsureEndpoint() {
+  if (listener_.valid()) return true;
+  std::uint32_t id = NextNamespaceNumber(dir_);
+  if (id == 0) return false;
+  listener_ = ListenAt(EndpointPath(dir_, id));
+  if (!listener_.valid()) return false;
+  endpoint_ = id;
+  return true;
+}
+
+WindowRecord* MessageQueue::FindWindow(HWND hwnd) {
+  auto it = windows_.find(hwnd);
+  return it == windows_.end() ? nullptr : &it->second;
+}
+
+HWND MessageQueue::CreateWindow(const std::string& name) {
+  if (Namespace() == nullptr) return 0;
+  std::string key;
+  if (!name.empty()) {
+    key = WindowNameKey(name);
+    if (key.empty()) {
+      SetLastError(ERROR_FILENAME_EXCED_RANGE);
+      return 0;
+    }
+  }
+  if (!EnsureEndpoint()) return 0;
+  HWND hwnd = NextNamespaceNumber(dir_);
+  if (hwnd == 0) return 0;
+  if (!CreateWindowEntry(dir_, hwnd, WindowOwner{endpoint_, static_cast<DWORD>(getpid()),
+                                                 CurrentThreadId()})) {
+    return 0;
+  }
+  if (!key.empty() && !ClaimName(hwnd, key)) {
+    DWORD error = GetLastError();
+    RemoveWindowEntry(dir_, hwnd);
+    SetLastError(error);
+    return 0;
+  }
+  windows_[hwnd] = WindowRecord{&DefWindowProcA, 0, key};
+  return hwnd;
+}
+
+bool MessageQueue::ClaimName(HWND hwnd, const std::string& key) {
+  NameLock lock(dir_);
+  if (!lock.held()) return false;
+  // Two rounds: the second follows the removal of a dead owner's entry.
+  for (int round = 0; round < 2; ++round) {
+    if (CreateNameEntry(dir_, key, hwnd)) return true;
+    if (GetLastError() != ERROR_ALREADY_EXISTS) return false;
+    auto holder = ReadNameEntry(dir_, key);
+    if (holder && WindowAlive(*holder)) break;
+    RemoveNameEntry(dir_, key);  // its owner died: the name is free again
+  }
+  SetLastError(ERROR_ALREADY_EXISTS);
+  return false;
+}
+
+BOOL MessageQueue::DestroyWindow(HWND hwnd) {
+  WindowRecord* w = FindWindow(hwnd);
+  if (w == nullptr) {
+    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    return FALSE;
+  }
+  w->proc(hwnd, WM_DESTROY, 0, 0);
+  auto it = windows_.find(hwnd);
+  if (it == windows_.end()) return TRUE;  // the procedure destroyed it itself
+  if (!it->second.name_key.empty()) {
+    NameLock lock(dir_);
+    if (lock.held() && ReadNameEntry(dir_, it->second.name_key) == hwnd) {
+      RemoveNameEntry(dir_, it->second.name_key);
+    }
+  }
+  RemoveWindowEntry(dir_, hwnd);
+  windows_.erase(it);
+  KillWindowTimers(hwnd);
+  std::erase_if(posted_, [hwnd](const MSG& m) { return m.hwnd == hwnd; });
+  return TRUE;
+}
+
+bool MessageQueue::WindowAlive(HWND hwnd) {
+  if (FindWindow(hwnd) != nullptr) return true;
+  if (hwnd == 0 || Namespace() == nullptr) return false;
+  auto owner = ReadWindowEntry(dir_, hwnd);
+  if (!owner) return false;
+  if (owner->endpoint == endpoint_) return false;  // one of ours, already destroyed
+  if (EndpointListening(EndpointPath(dir_, owner->endpoint))) return true;
+  ForgetDeadWindow(hwnd, owner->endpoint);
+  return false;
+}
+
+void MessageQueue::ForgetDeadWindow(HWND hwnd, std::uint32_t endpoint) {
+  RemoveWindowEntry(dir_, hwnd);
+  unlink(EndpointPath(dir_, endpoint).c_str());
+  auto it = outgoing_.find(endpoint);
+  if (it != outgoing_.end()) CloseConnection(it->second);
+}
+
+HWND MessageQueue::FindNamedWindow(const std::string& name) {
+  if (name.empty() || Namespace() == nullptr) return 0;
+  const std::string key = WindowNameKey(name);
+  if (key.empty()) return 0;
+  auto hwnd = ReadNameEntry(dir_, key);
+  if (!hwnd) return 0;
+  if (WindowAlive(*hwnd)) return *hwnd;
+  // Its owner died: take the stale name away, unless somebody has claimed
+  // the name again meanwhile.
+  NameLock lock(dir_);
+  if (lock.held() && ReadNameEntry(dir_, key) == hwnd && !WindowAlive(*hwnd)) {
+    RemoveNameEntry(dir_, key);
+  }
+  return 0;
+}
+
+DWORD MessageQueue::OwnerOf(HWND hwnd, DWORD* pid) {
+  if (FindWindow(hwnd) != nullptr) {
+    if (pid != nullptr) *pid = static_cast<DWORD>(getpid());
+    return CurrentThreadId();
+  }
+  if (WindowAlive(hwnd)) {
+    if (auto owner = ReadWindowEntry(dir_, hwnd)) {
+      if (pid != nullptr) *pid = owner->pid;
+      return owner->tid;
+    }
+  }
+  if (pid != nullptr) *pid = 0;
+  SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+  return 0;
+}
+
+// ---- connections ----
+
+std::uint64_t MessageQueue::Outgoing(std::uint32_t endpoint, bool* dead) {
+  *dead = false;
+  auto it = outgoing_.find(endpoint);
+  if (it != outgoing_.end()) return it->second;
+  UniqueFd fd;
+  switch (ConnectTo(EndpointPath(dir_, endpoint), &fd)) {
+    case ConnectOutcome::kConnected:
+      break;
+    case ConnectOutcome::kDead:
+      *dead = true;
+      return 0;
+    case ConnectOutcome::kError:
+      return 0;
+  }
+  std::uint64_t id = next_connection_++;
+  connections_.emplace(id, Connection{std::move(fd), true, endpoint});
+  outgoing_[endpoint] = id;
+  return id;
+}
+
+void MessageQueue::CloseConnection(std::uint64_t id) {
+  auto it = connections_.find(id);
+  if (it == connections_.end()) return;
+  if (it->second.outgoing) {
+    auto o = outgoing_.find(it->second.endpoint);
+    if (o != outgoing_.end() && o->second == id) outgoing_.erase(o);
+    for (auto& [seq, p] : pending_) {
+      if (p.connection == id && !p.done) {
+        p.done = true;
+        p.failed = true;
+      }
+    }
+  }
+  connections_.erase(it);
+}
+
+void MessageQueue::AcceptAll() {
+  for (;;) {
+    UniqueFd fd = AcceptFrom(listener_.get());
+    if (!fd.valid()) return;
+    connections_.emplace(next_connection_++, Connection{std::move(fd), false, 0});
+  }
+}
+
+void MessageQueue::ReadFrom(std::uint64_t id) {
+  auto it = connections_.find(id);
+  if (it == connections_.end()) return;
+  Frame f;
+  IoOutcome r = ReceiveFrame(it->second.fd.get(), &f);
+  if (r == IoOutcome::kWouldBlock) return;
+  if (r == IoOutcome::kClosed) {
+    CloseConnection(id);
+    return;
+  }
+  if (it->second.outgoing) {
+    if (f.kind != FrameKind::kReply) {
+      CloseConnection(id);  // only replies travel this way
+      return;
+    }
+    auto p = pending_.find(f.sequence);
+    // A reply nobody waits for any more (its waiter unwound) is dropped.
+    if (p != pending_.end() && p->second.connection == id && !p->second.done) {
+      p->second.done = true;
+      p->second.failed = f.status == ReplyStatus::kNoWindow;
+      p->second.result = f.lparam;
+    }
+    return;
+  }
+  switch (f.kind) {
+    case FrameKind::kSend:
+      incoming_.push_back(IncomingSend{id, f});
+      break;
+    case FrameKind::kPost:
+      // Messages for windows that are gone are dropped, as on the desktop.
+      if (FindWindow(f.hwnd) != nullptr) {
+        posted_.push_back(MSG{f.hwnd, f.message, f.wparam, f.lparam, GetTickCount(), {}});
+      }
+      break;
+    case FrameKind::kReply:
+      CloseConnection(id);  // we never sent anything on this connection
+      break;
+  }
+}
+
+bool MessageQueue::Pump(int timeout_ms, std::uint64_t write_connection) {
+  wait_entries_.clear();
+  wait_owners_.clear();
+  if (listener_.valid()) {
+    wait_entries_.push_back(WaitEntry{listener_.get(), false});
+    wait_owners_.push_back(0);
+  }
+  for (const auto& [id, c] : connections_) {
+    wait_entries_.push_back(WaitEntry{c.fd.get(), id == write_connection});
+    wait_owners_.push_back(id);
+  }
+  if (!WaitForAny(wait_entries_.data(), wait_entries_.size(), timeout_ms)) return false;
+  bool writable = false;
+  // Copies: reading may close connections, and with them their entries' ids.
+  const std::size_t count = wait_entries_.size();
+  for (std::size_t i = 0; i < count; ++i) {
+    const WaitEntry e = wait_entries_[i];
+    const std::uint64_t owner = wait_owners_[i];
+    if (owner == 0) {
+      if (e.readable) AcceptAll();
+      continue;
+    }
+    if (owner == write_connection && e.writable) writable = true;
+    if (e.readable) ReadFrom(owner);
+  }
+  return writable;
+}
+
+bool MessageQueue::SendOn(std::uint64_t id, const Frame& frame) {
+  for (;;) {
+    auto it = connections_.find(id);
+    if (it == connections_.end()) return false;
+    switch (SendFrame(it->second.fd.get(), frame)) {
+      case IoOutcome::kDone:
+        return true;
+      case IoOutcome::kClosed:
+        CloseConnection(id);
+        return false;
+      case IoOutcome::kWouldBlock:
+        // The peer's buffer is full: keep reading (never dispatching) so
+        // that a peer which is itself blocked writing to us can go on.
+        Pump(-1, id);
+        break;
+    }
+  }
+}
+
+// ---- sent and posted messages ----
+
+LRESULT MessageQueue::SendRemote(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
+  if (Namespace() == nullptr) return 0;
+  auto owner = ReadWindowEntry(dir_, hwnd);
+  if (!owner || owner->endpoint == endpoint_) {
+    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    return 0;
+  }
+  std::uint32_t seq = next_sequence_++;
+  if (seq == 0) seq = next_sequence_++;
+  const Frame request{FrameKind::kSend, ReplyStatus::kHandled, seq, hwnd, msg, wparam, lparam};
+
+  // Erases the wait record however the wait ends (a procedure run while
+  // waiting may throw).
+  struct PendingGuard {
+    MessageQueue* q;
+    std::uint32_t seq;
+    ~PendingGuard() { q->pending_.erase(seq); }
+  } guard{this, seq};
+
+  // A kept connection may have been ended by its peer since last used; one
+  // fresh connection tells whether the owner still lives.
+  bool sent = false;
+  for (int attempt = 0; attempt < 2 && !sent; ++attempt) {
+    bool dead = false;
+    std::uint64_t connection = Outgoing(owner->endpoint, &dead);
+    if (connection == 0) {
+      if (dead) ForgetDeadWindow(hwnd, owner->endpoint);
+      SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+      return 0;
+    }
+    pending_[seq] = PendingSend{connection};
+    sent = SendOn(connection, request);
+  }
+  if (!sent) {
+    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    return 0;
+  }
+  for (;;) {
+    const PendingSend& p = pending_.at(seq);
+    if (p.done) {
+      if (!p.failed) return p.result;
+      if (!EndpointListening(EndpointPath(dir_, owner->endpoint))) {
+        ForgetDeadWindow(hwnd, owner->endpoint);
+      }
+      SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+      return 0;
+    }
+    if (!incoming_.empty()) {
+      DispatchIncoming();
+    } else {
+      Pump(-1);
+    }
+  }
+}
+
+BOOL MessageQueue::PostRemote(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
+  if (Namespace() == nullptr) return FALSE;
+  auto owner = ReadWindowEntry(dir_, hwnd);
+  if (!owner || owner->endpoint == endpoint_) {
+    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    return FALSE;
+  }
+  const Frame frame{FrameKind::kPost, ReplyStatus::kHandled, 0, hwnd, msg, wparam, lparam};
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    bool dead = false;
+    std::uint64_t connection = Outgoing(owner->endpoint, &dead);
+    if (connection == 0) {
+      if (dead) ForgetDeadWindow(hwnd, owner->endpoint);
+      break;
+    }
+    if (SendOn(connection, frame)) return TRUE;
+  }
+  SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+  return FALSE;
+}
+
+void MessageQueue::DispatchIncoming() {
+  const IncomingSend in = incoming_.front();
+  incoming_.pop_front();
+  const Frame& f = in.frame;
+  WindowRecord* w = FindWindow(f.hwnd);
+  if (w == nullptr) {
+    Reply(in.connection, f, ReplyStatus::kNoWindow, 0);
+    return;
+  }
+  const WNDPROC proc = w->proc;
+  LRESULT result = 0;
+  try {
+    result = proc(f.hwnd, f.message, f.wparam, f.lparam);
+  } catch (...) {
+    // The sender must never hang: it gets 0, and the failure goes on to
+    // whoever pumped this thread's messages.
+    Reply(in.connection, f, ReplyStatus::kHandled, 0);
+    throw;
+  }
+  Reply(in.connection, f, ReplyStatus::kHandled, result);
+}
+
+void MessageQueue::Reply(std::uint64_t connection, const Frame& request, ReplyStatus status,
+                         LRESULT result) {
+  const Frame reply{FrameKind::kReply, status, request.sequence, request.hwnd, request.message,
+                    0, result};
+  SendOn(connection, reply);  // a sender that died meanwhile gets nothing
+}
+
+void MessageQueue::PostLocal(const MSG& msg) { posted_.push_back(msg); }
+
+void MessageQueue::PostQuit(int code) {
+  quit_ = true;
+  quit_code_ = code;
+}
+
+BOOL MessageQueue::GetMessage(MSG* out, HWND filter, UINT min, UINT max, bool wait, bool remove) {
+  auto matches = [&](HWND hwnd, UINT message) {
+    if (filter != 0 && hwnd != filter) return false;
+    return (min == 0 && max == 0) || (message >= min && message <= max);
+  };
+  if (!wait) Pump(0);
+  for (;;) {
+    while (!incoming_.empty()) DispatchIncoming();
+    for (auto it = posted_.begin(); it != posted_.end(); ++it) {
+      if (!matches(it->hwnd, it->message)) continue;
+      *out = *it;
+      if (remove) posted_.erase(it);
+      return wait ? (out->message != WM_QUIT) : TRUE;
+    }
+    const std::int64_t now = MonotonicMs();
+    if (quit_) {
+      *out = MSG{0, WM_QUIT, static_cast<WPARAM>(quit_code_), 0, static_cast<DWORD>(now), {}};
+      if (remove) quit_ = false;
+      return wait ? FALSE : TRUE;
+    }
+    // Timers come last and never pile up: a due timer yields one WM_TIMER
+    // and is next due one period after it was taken.
+    TimerRecord* due = nullptr;
+    std::int64_t next_due = -1;
+    for (auto& t : timers_) {
+      if (!matches(t.hwnd, WM_TIMER)) continue;
+      if (t.due_ms <= now && (due == nullptr || t.due_ms < due->due_ms)) due = &t;
+      if (next_due < 0 || t.due_ms < next_due) next_due = t.due_ms;
+    }
+    if (due != nullptr) {
+      *out = MSG{due->hwnd, WM_TIMER, static_cast<WPARAM>(due->id), 0, static_cast<DWORD>(now), {}};
+      if (remove) due->due_ms = now + due->period_ms;
+      return TRUE;
+    }
+    if (!wait) return FALSE;
+    int timeout = -1;
+    if (next_due >= 0) timeout = static_cast<int>(std::min<std::int64_t>(next_due - now, 1 << 30));
+    Pump(timeout);
+  }
+}
+
+// ---- timers ----
+
+UINT_PTR MessageQueue::SetTimer(HWND hwnd, UINT_PTR id, UINT ms, TIMERPROC callback) {
+  if (hwnd != 0 && FindWindow(hwnd) == nullptr) {
+    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    return 0;
+  }
+  const UINT period = std::clamp(ms, kTimerMinimumMs, kTimerMaximumMs);
+  const std::int64_t due = MonotonicMs() + period;
+  auto find = [&](UINT_PTR wanted) {
+    return std::find_if(timers_.begin(), timers_.end(), [&](const TimerRecord& t) {
+      return t.hwnd == hwnd && t.id == wanted;
+    });
+  };
+  if (hwnd == 0) {
+    // A thread timer keeps its id when it is set again; otherwise it gets a
+    // new one.
+    if (id == 0 || find(id) == timers_.end()) {
+      do {
+        id = next_thread_timer_++;
+      } while (id == 0 || find(id) != timers_.end());
+    }
+  }
+  auto it = find(id);
+  if (it != timers_.end()) {
+    it->period_ms = period;
+    it->callback = callback;
+    it->due_ms = due;
+  } else {
+    timers_.push_back(TimerRecord{hwnd, id, period, callback, due});
+  }
+  return id != 0 ? id : 1;
+}
+
+BOOL MessageQueue::KillTimer(HWND hwnd, UINT_PTR id) {
+  auto it = std::find_if(timers_.begin(), timers_.end(),
+                         [&](const TimerRecord& t) { return t.hwnd == hwnd && t.id == id; });
+  if (it == timers_.end()) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  timers_.erase(it);
+  return TRUE;
+}
+
+void MessageQueue::KillWindowTimers(HWND hwnd) {
+  std::erase_if(timers_, [hwnd](const TimerRecord& t) { return t.hwnd == hwnd; });
+}
+
+TIMERPROC MessageQueue::TimerCallback(HWND hwnd, UINT_PTR id) const {
+  for (const auto& t : timers_) {
+    if (t.hwnd == hwnd && t.id == id) return t.callback;
+  }
+  return nullptr;
+}
+
+}  // namespace vandrel::win::detail

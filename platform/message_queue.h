@@ -1,0 +1,158 @@
+// The message queue of one thread: the windows it owns, its endpoint (the
+// socket other threads and processes send to), its connections to other
+// endpoints, its posted messages, its timers, and the pump that moves frames
+// between them. One per thread, created on first use; when the thread ends
+// it removes its windows and endpoint from the namespace.
+//
+// Invariants:
+// - Pump() only reads frames into queues; it never calls a window procedure.
+//   Window procedures run only from DispatchIncoming() and the public calls
+//   that dispatch (SendMessageA to an own window, DispatchMessageA), so every
+//   container may change under a procedure and nothing holds an iterator or
+//   reference across one.
+// - A sent message waits for exactly its own reply (matched by sequence
+//   number); replies that arrive for an outer wait are kept until it looks.
+// - When a connection ends, every send waiting on it fails at once.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "platform/endpoint.h"
+#include "platform/win_types.h"
+#include "platform/window_entries.h"
+
+namespace vandrel::win::detail {
+
+struct WindowRecord {
+  WNDPROC proc = nullptr;
+  LONG_PTR user_data = 0;
+  std::string name_key;  // empty: unnamed
+};
+
+struct TimerRecord {
+  HWND hwnd = 0;
+  UINT_PTR id = 0;
+  UINT period_ms = 0;
+  TIMERPROC callback = nullptr;
+  std::int64_t due_ms = 0;  // on MonotonicMs()
+};
+
+// Milliseconds of the monotonic clock.
+std::int64_t MonotonicMs();
+
+class MessageQueue {
+ public:
+  // The calling thread's queue.
+  static MessageQueue& Current();
+  ~MessageQueue();
+  MessageQueue(const MessageQueue&) = delete;
+  MessageQueue& operator=(const MessageQueue&) = delete;
+
+  // The namespace this queue's endpoint and connections live in, switched
+  // to the current RuntimeDir() first when that changed (tests switch
+  // namespaces; the thread's windows of the old one are forgotten). Null
+  // when the namespace cannot be used (last error set, reason logged).
+  const std::string* Namespace();
+
+  // Windows owned by this thread.
+  WindowRecord* FindWindow(HWND hwnd);
+  // Creates the window's entries (and its name entry when name is not
+  // empty) and adopts it. 0 on failure, last error set.
+  HWND CreateWindow(const std::string& name);
+  // FALSE when the window is not one of this thread's.
+  BOOL DestroyWindow(HWND hwnd);
+  // True while the window exists and its owner's endpoint listens; removes
+  // the entries of a dead owner.
+  bool WindowAlive(HWND hwnd);
+  HWND FindNamedWindow(const std::string& name);
+  DWORD OwnerOf(HWND hwnd, DWORD* pid);
+
+  // Cross-thread delivery (the target is not a window of this thread).
+  LRESULT SendRemote(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam);
+  BOOL PostRemote(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam);
+  // Appends to this thread's own queue.
+  void PostLocal(const MSG& msg);
+  void PostQuit(int code);
+
+  // GetMessageA (wait) and PeekMessageA (no wait).
+  BOOL GetMessage(MSG* out, HWND filter, UINT min, UINT max, bool wait, bool remove);
+
+  // Timers of this thread; window timers only for own windows.
+  UINT_PTR SetTimer(HWND hwnd, UINT_PTR id, UINT ms, TIMERPROC callback);
+  BOOL KillTimer(HWND hwnd, UINT_PTR id);
+  // The callback of a live timer, or null.
+  TIMERPROC TimerCallback(HWND hwnd, UINT_PTR id) const;
+
+ private:
+  struct Connection {
+    UniqueFd fd;
+    bool outgoing = false;       // we send requests, it carries replies
+    std::uint32_t endpoint = 0;  // outgoing: the peer endpoint
+  };
+  struct IncomingSend {
+    std::uint64_t connection;
+    Frame frame;
+  };
+  struct PendingSend {
+    std::uint64_t connection;
+    bool done = false;
+    bool failed = false;  // the connection ended, or no such window
+    LRESULT result = 0;
+  };
+
+  MessageQueue() = default;
+  void Teardown();
+  bool EnsureEndpoint();
+
+  // Reads what arrived within timeout_ms (-1: forever) into the queues.
+  // With write_connection, also returns as soon as that connection can take
+  // a frame (true) or has ended.
+  bool Pump(int timeout_ms, std::uint64_t write_connection = 0);
+  void ReadFrom(std::uint64_t id);
+  void AcceptAll();
+  void CloseConnection(std::uint64_t id);
+  // Sends, draining incoming traffic into the queues while the peer's
+  // buffer is full. False when the connection ended.
+  bool SendOn(std::uint64_t id, const Frame& frame);
+  // The connection to an endpoint, connected when needed; 0 when its owner is
+  // dead (kDead) or the connection failed.
+  std::uint64_t Outgoing(std::uint32_t endpoint, bool* dead);
+  void ForgetDeadWindow(HWND hwnd, std::uint32_t endpoint);
+  // Handles the oldest incoming sent message.
+  void DispatchIncoming();
+  void Reply(std::uint64_t connection, const Frame& request, ReplyStatus status, LRESULT result);
+  void KillWindowTimers(HWND hwnd);
+  bool ClaimName(HWND hwnd, const std::string& key);
+
+  std::string dir_;  // empty until first used
+  std::uint32_t endpoint_ = 0;
+  UniqueFd listener_;
+  std::map<HWND, WindowRecord> windows_;
+
+  std::uint64_t next_connection_ = 1;
+  std::unordered_map<std::uint64_t, Connection> connections_;
+  std::unordered_map<std::uint32_t, std::uint64_t> outgoing_;  // endpoint -> connection
+  std::deque<IncomingSend> incoming_;
+  std::uint32_t next_sequence_ = 1;
+  std::unordered_map<std::uint32_t, PendingSend> pending_;
+
+  std::deque<MSG> posted_;
+  bool quit_ = false;
+  int quit_code_ = 0;
+
+  std::vector<TimerRecord> timers_;
+  UINT_PTR next_thread_timer_ = 1;
+
+  std::vector<WaitEntry> wait_entries_;       // reused by Pump
+  std::vector<std::uint64_t> wait_owners_;    // connection id per entry, 0 = listener
+
+  friend struct QueueHolder;
+};
+
+}  // namespace vandrel::win::detail
