@@ -106,6 +106,16 @@ constexpr MessageEntry kMessages[] = {
     {ERROR_FILENAME_EXCED_RANGE, "The filename or extension is too long."},
     {ERROR_NO_UNICODE_TRANSLATION,
      "No mapping for the Unicode character exists in the target multi-byte code page."},
+    {ERROR_NEGATIVE_SEEK,
+     "An attempt was made to move the file pointer before the beginning of the file."},
+    {ERROR_INVALID_ADDRESS, "Attempt to access invalid address."},
+    {ERROR_FILE_INVALID,
+     "The volume for a file has been externally altered so that the opened file is no longer "
+     "valid."},
+    {ERROR_MAPPED_ALIGNMENT,
+     "The base address or the file offset specified does not have the proper alignment."},
+    {ERROR_USER_MAPPED_FILE,
+     "The requested operation cannot be performed on a file with a user-mapped section open."},
     {ERROR_INVALID_WINDOW_HANDLE, "Invalid window handle."},
     {ERROR_TIMEOUT, "This operation returned because the timeout period expired."},
 };

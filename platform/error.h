@@ -8,6 +8,13 @@
 
 namespace vandrel::win {
 
+// Error numbers the platform reports beyond the common ones (Win32 values).
+constexpr DWORD ERROR_NEGATIVE_SEEK = 131;
+constexpr DWORD ERROR_INVALID_ADDRESS = 487;
+constexpr DWORD ERROR_FILE_INVALID = 1006;
+constexpr DWORD ERROR_MAPPED_ALIGNMENT = 1132;
+constexpr DWORD ERROR_USER_MAPPED_FILE = 1224;
+
 DWORD GetLastError();
 void SetLastError(DWORD code);
 // Maps an errno value to the Win32 error number (one table).

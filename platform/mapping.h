@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 
 #include "platform/win_types.h"
 
@@ -14,26 +15,60 @@ namespace vandrel::win {
 // multiples of it.
 constexpr DWORD kAllocationGranularity = 65536;
 
+constexpr DWORD PAGE_NOACCESS = 0x01;
+
 // file == INVALID_HANDLE_VALUE: a named (or anonymous) shared-memory object
-// of the given size. It lives while any handle or view of it lives; opening a
-// name whose every handle and view is gone fails. GetLastError is
-// ERROR_ALREADY_EXISTS (with a valid handle) when the name existed.
-// Otherwise: a mapping of the open file; a size of 0 maps the current size.
+// of the given size. It lives while any handle or view of it lives, in any
+// process of the namespace; opening a name whose every handle and view is
+// gone fails (ERROR_FILE_NOT_FOUND), also when its holders were killed.
+// GetLastError is ERROR_ALREADY_EXISTS (with a valid handle to the existing
+// object, of its own size) when the name existed, else ERROR_SUCCESS.
+// Names are plain file names not starting with '.' (ERROR_INVALID_NAME).
+// Otherwise: a mapping of the open file (the name must be null); a size of 0
+// maps the current size (a file of 0 bytes fails with ERROR_FILE_INVALID); a
+// PAGE_READWRITE mapping larger than the file extends the file. Deleting or
+// replacing a file fails with ERROR_ACCESS_DENIED while a mapping object or
+// view of it exists, in any process; the file handle may be closed at once.
 HANDLE CreateFileMappingA(HANDLE file, void* security, DWORD protect, DWORD size_high,
                           DWORD size_low, const char* name);
+// Creates the named shared-memory object as CreateFileMappingA does, but
+// runs init on its zero-filled bytes before any other process can open the
+// name: an opener sees either no object or the initialised one. When a live
+// object of that name exists, opens it, leaves init uncalled and sets
+// ERROR_ALREADY_EXISTS.
+using SharedMemoryInit = std::function<void(void* bytes, std::size_t size)>;
+HANDLE CreateFileMappingInitA(DWORD protect, std::size_t size, const char* name,
+                              const SharedMemoryInit& init);
+// Opens a live named shared-memory object; the handle allows the views that
+// access allows (FILE_MAP_READ: read-only views).
 HANDLE OpenFileMappingA(DWORD access, BOOL inherit, const char* name);
-// bytes 0 maps to the end of the object.
+// bytes 0 maps to the end of the object. The offset must be a multiple of
+// kAllocationGranularity (ERROR_MAPPED_ALIGNMENT) and the view must lie
+// inside the object (ERROR_ACCESS_DENIED). FILE_MAP_COPY gives a private
+// copy-on-write view. A view keeps its object alive after its handle is
+// closed, until UnmapViewOfFile.
 void* MapViewOfFile(HANDLE mapping, DWORD access, DWORD offset_high, DWORD offset_low,
                     std::size_t bytes);
+// As MapViewOfFile, at the given page-aligned address when it is not null;
+// ERROR_INVALID_ADDRESS when anything else occupies that range.
+void* MapViewOfFileEx(HANDLE mapping, DWORD access, DWORD offset_high, DWORD offset_low,
+                      std::size_t bytes, void* base_address);
+// base must be the start of a live view (ERROR_INVALID_ADDRESS otherwise).
 BOOL UnmapViewOfFile(const void* base);
 // The byte size of the live view that starts at base (for a view mapped
 // whole: the size of the mapped object); 0 when no live view starts there
 // (last error ERROR_INVALID_PARAMETER). Readers of a peer's shared memory
 // check every offset they read against it.
 std::size_t ViewSize(const void* base);
+// Writes the given range of a view (bytes 0: to the end of the view) to its
+// file and waits until it is written. base may lie anywhere in a view.
 BOOL FlushViewOfFile(const void* base, std::size_t bytes);
 
 // Private memory: zero-filled pages (MEM_RESERVE / MEM_COMMIT, PAGE_*).
+// MEM_RESERVE (with or without MEM_COMMIT) reserves a new range, at address
+// when given; MEM_COMMIT alone commits pages inside a reserved range (pages
+// committed anew read as zeros). VirtualFree: MEM_DECOMMIT returns pages to
+// reserved, MEM_RELEASE (size 0, the reservation's base) frees the range.
 void* VirtualAlloc(void* address, std::size_t size, DWORD type, DWORD protect);
 BOOL VirtualFree(void* address, std::size_t size, DWORD type);
 

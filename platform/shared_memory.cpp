@@ -1,0 +1,264 @@
+// Creating, joining and leaving named shared-memory objects; the lock
+// protocol is described in shared_memory.h.
+#include "platform/shared_memory.h"
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <exception>
+#include <limits>
+
+#include "platform/error.h"
+#include "platform/file_lock.h"
+#include "platform/runtime_dir.h"
+
+namespace vandrel::win::detail {
+namespace {
+
+constexpr off_t kHolderByte = 0;
+constexpr off_t kGateByte = 1;
+
+// Bounded retries when other processes create and remove the same name at
+// the same instant; each retry means another process made progress.
+constexpr int kMaxRaces = 1000;
+
+bool ShmDir(std::string* dir) {
+  try {
+    *dir = RuntimeDir() + "/shm";
+    return true;
+  } catch (const std::exception&) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return false;
+  }
+}
+
+// Unlinks path when it still names the file described by st.
+void RemoveIfSame(const std::string& path, const struct stat& st) {
+  struct stat now {};
+  if (lstat(path.c_str(), &now) == 0 && now.st_dev == st.st_dev && now.st_ino == st.st_ino) {
+    unlink(path.c_str());
+  }
+}
+
+enum class Joined { kYes, kAbsent, kError };
+
+// Joins the live object at path: on kYes *fd holds the holder lock and *size
+// is the object's size. A stale file is removed and reported as absent.
+Joined Join(const std::string& path, int* fd, std::size_t* size) {
+  for (int race = 0; race < kMaxRaces; ++race) {
+    int f = open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW);
+    if (f < 0) {
+      if (errno == ENOENT) return Joined::kAbsent;
+      SetLastErrorFromErrno();
+      return Joined::kError;
+    }
+    Joined result = Joined::kError;
+    bool retry = false;
+    {
+      ByteGate gate(f, kGateByte);
+      struct stat st {};
+      if (!gate.locked() || fstat(f, &st) != 0) {
+        SetLastErrorFromErrno();
+      } else if (!S_ISREG(st.st_mode) || st.st_uid != geteuid()) {
+        SetLastError(ERROR_ACCESS_DENIED);
+      } else if (st.st_nlink == 0) {
+        retry = true;  // its last holder removed it while we waited at the gate
+      } else if (OthersHoldByte(f, kHolderByte, LockKind::kExclusive)) {
+        if (TryLockByte(f, kHolderByte, LockKind::kShared)) {
+          *fd = f;
+          *size = static_cast<std::size_t>(st.st_size);
+          return Joined::kYes;  // the gate opens as it goes out of scope
+        }
+        SetLastErrorFromErrno();
+      } else {
+        RemoveIfSame(path, st);  // stale: every holder is gone
+        result = Joined::kAbsent;
+      }
+    }
+    close(f);
+    if (!retry) return result;
+  }
+  SetLastError(ERROR_SHARING_VIOLATION);
+  return Joined::kError;
+}
+
+// Reserves the object's pages up front, as committed memory is: a full
+// namespace file system fails the creation instead of a later write.
+bool SizeFile(int fd, std::size_t size) {
+  if (size > static_cast<std::size_t>(std::numeric_limits<off_t>::max())) {
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return false;
+  }
+  if (ftruncate(fd, static_cast<off_t>(size)) != 0) {
+    SetLastErrorFromErrno();
+    return false;
+  }
+  int rc = posix_fallocate(fd, 0, static_cast<off_t>(size));
+  if (rc != 0 && rc != EOPNOTSUPP && rc != EINVAL) {
+    SetLastError(ErrorFromErrno(rc));
+    return false;
+  }
+  return true;
+}
+
+bool Initialise(int fd, std::size_t size, const SharedMemoryFile::Initialiser& init) {
+  if (!init) return true;
+  void* view = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+  if (view == MAP_FAILED) {
+    SetLastErrorFromErrno();
+    return false;
+  }
+  init(view, size);
+  munmap(view, size);
+  return true;
+}
+
+// A new, unpublished object under a temporary name in dir, sized,
+// initialised and already held by this process.
+int CreateTemporary(const std::string& dir, std::size_t size,
+                    const SharedMemoryFile::Initialiser& init, std::string* temp_path) {
+  static std::atomic<unsigned> sequence{0};
+  for (int attempt = 0; attempt < kMaxRaces; ++attempt) {
+    *temp_path = dir + "/.tmp-" + std::to_string(getpid()) + "-" + std::to_string(sequence++);
+    int fd = open(temp_path->c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0) {
+      if (errno == EEXIST) continue;  // left by a dead process with our pid
+      SetLastErrorFromErrno();
+      return -1;
+    }
+    if (SizeFile(fd, size) && TryLockByte(fd, kHolderByte, LockKind::kShared) &&
+        Initialise(fd, size, init)) {
+      return fd;
+    }
+    DWORD error = GetLastError() != ERROR_SUCCESS ? GetLastError() : ErrorFromErrno(errno);
+    unlink(temp_path->c_str());
+    close(fd);
+    SetLastError(error);
+    return -1;
+  }
+  SetLastError(ERROR_FILE_EXISTS);
+  return -1;
+}
+
+}  // namespace
+
+bool ValidSharedMemoryName(const std::string& name) {
+  if (name.empty() || name.size() > 200 || name[0] == '.') return false;
+  for (char c : name) {
+    if (c == '/' || c == '\0') return false;
+  }
+  return true;
+}
+
+std::unique_ptr<SharedMemoryFile> SharedMemoryFile::CreateOrOpen(const std::string& name,
+                                                                 std::size_t size,
+                                                                 const Initialiser& init,
+                                                                 bool* existed) {
+  *existed = false;
+  if (!ValidSharedMemoryName(name)) {
+    SetLastError(ERROR_INVALID_NAME);
+    return nullptr;
+  }
+  std::string dir;
+  if (!ShmDir(&dir)) return nullptr;
+  std::string path = dir + "/" + name;
+  int temp_fd = -1;
+  std::string temp_path;
+  auto discard_temp = [&] {
+    if (temp_fd >= 0) {
+      unlink(temp_path.c_str());
+      close(temp_fd);
+      temp_fd = -1;
+    }
+  };
+  for (int race = 0; race < kMaxRaces; ++race) {
+    int fd = -1;
+    std::size_t existing_size = 0;
+    switch (Join(path, &fd, &existing_size)) {
+      case Joined::kYes:
+        discard_temp();
+        *existed = true;
+        return std::unique_ptr<SharedMemoryFile>(new SharedMemoryFile(fd, existing_size, path));
+      case Joined::kError:
+        discard_temp();
+        return nullptr;
+      case Joined::kAbsent:
+        break;
+    }
+    if (temp_fd < 0) {
+      SetLastError(ERROR_SUCCESS);
+      temp_fd = CreateTemporary(dir, size, init, &temp_path);
+      if (temp_fd < 0) return nullptr;
+    }
+    if (link(temp_path.c_str(), path.c_str()) == 0) {
+      unlink(temp_path.c_str());
+      int published = temp_fd;
+      temp_fd = -1;
+      return std::unique_ptr<SharedMemoryFile>(new SharedMemoryFile(published, size, path));
+    }
+    if (errno != EEXIST) {
+      SetLastErrorFromErrno();
+      discard_temp();
+      return nullptr;
+    }
+    // Another process published the name first (or a stale file is in the
+    // way): join or clear it on the next round.
+  }
+  discard_temp();
+  SetLastError(ERROR_SHARING_VIOLATION);
+  return nullptr;
+}
+
+std::unique_ptr<SharedMemoryFile> SharedMemoryFile::Open(const std::string& name) {
+  if (!ValidSharedMemoryName(name)) {
+    SetLastError(ERROR_INVALID_NAME);
+    return nullptr;
+  }
+  std::string dir;
+  if (!ShmDir(&dir)) return nullptr;
+  std::string path = dir + "/" + name;
+  int fd = -1;
+  std::size_t size = 0;
+  switch (Join(path, &fd, &size)) {
+    case Joined::kYes:
+      return std::unique_ptr<SharedMemoryFile>(new SharedMemoryFile(fd, size, path));
+    case Joined::kAbsent:
+      SetLastError(ERROR_FILE_NOT_FOUND);
+      return nullptr;
+    case Joined::kError:
+      break;
+  }
+  return nullptr;
+}
+
+std::unique_ptr<SharedMemoryFile> SharedMemoryFile::CreateAnonymous(std::size_t size) {
+  int fd = memfd_create("vandrel-shm", MFD_CLOEXEC);
+  if (fd < 0) {
+    SetLastErrorFromErrno();
+    return nullptr;
+  }
+  if (!SizeFile(fd, size)) {
+    close(fd);
+    return nullptr;
+  }
+  return std::unique_ptr<SharedMemoryFile>(new SharedMemoryFile(fd, size, std::string()));
+}
+
+SharedMemoryFile::~SharedMemoryFile() {
+  if (!path_.empty()) {
+    ByteGate gate(fd_, kGateByte);
+    UnlockByte(fd_, kHolderByte);
+    struct stat st {};
+    if (gate.locked() && !OthersHoldByte(fd_, kHolderByte, LockKind::kExclusive) &&
+        fstat(fd_, &st) == 0 && st.st_nlink > 0) {
+      RemoveIfSame(path_, st);
+    }
+  }
+  close(fd_);
+}
+
+}  // namespace vandrel::win::detail
