@@ -1,0 +1,50 @@
+// The compile driver.
+#include "tools/common/compile.h"
+
+#include "dictionary/dic_format.h"
+#include "dictionary/vocab_compiler.h"
+#include "platform/exceptions.h"
+#include "platform/file.h"
+
+namespace vandrel::tools {
+
+std::ptrdiff_t DescriptionRoom(WideView name, WideView short_name) {
+  // Page: 2-byte count, three 2-byte offsets, the items' UTF-16 units.
+  const std::ptrdiff_t page = dic::kCompilerPageSize;
+  std::ptrdiff_t used = 2 + 3 * 2 + 2 * static_cast<std::ptrdiff_t>(name.size() + short_name.size());
+  return (page - used) / 2;
+}
+
+void CompileEntries(const std::vector<PreparedEntry>& entries, const CompileSettings& settings,
+                    const std::string& path, const ProgressFn& progress) {
+  std::ptrdiff_t room = DescriptionRoom(settings.name, settings.short_name);
+  if (room < 0) throw Exception("name and short name are too long for the parameters page");
+  if (static_cast<std::ptrdiff_t>(settings.description.size()) > room) {
+    throw Exception("description of " + std::to_string(settings.description.size()) +
+                    " characters is too long: the parameters page holds " + std::to_string(room));
+  }
+  const std::string tmp = path + ".tmp";
+  try {
+    TVocabCompiler compiler;
+    compiler.SetLanguage(settings.language);
+    compiler.SetTransLanguage(settings.trans_language);
+    compiler.SetScrambled(settings.scrambled);
+    compiler.SetCompressed(settings.compressed);
+    compiler.BeginCompile(tmp);
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+      if (progress && i % 4096 == 0) progress(i, entries.size());
+      compiler.AddWord(entries[i].word, entries[i].trans);
+    }
+    compiler.EndCompile();
+    WriteBaseParams(tmp, settings.name, settings.short_name, settings.description);
+    if (!win::MoveFileExA(tmp.c_str(), path.c_str(), win::MOVEFILE_REPLACE_EXISTING)) {
+      RaiseLastOSError();
+    }
+    if (progress) progress(entries.size(), entries.size());
+  } catch (...) {
+    win::DeleteFileA(tmp.c_str());
+    throw;
+  }
+}
+
+}  // namespace vandrel::tools

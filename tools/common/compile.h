@@ -1,0 +1,36 @@
+// Writing prepared entries (prepare.h) into a dictionary file with the
+// vocabulary compiler, under a temporary name that replaces the target only
+// when the file is complete.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "tools/common/prepare.h"
+
+namespace vandrel::tools {
+
+struct CompileSettings {
+  std::uint16_t language = 0x0409;
+  std::uint16_t trans_language = 0x0409;
+  bool scrambled = false;
+  bool compressed = false;
+  WideString name;
+  WideString short_name;
+  WideString description;
+};
+
+// Characters of description that fit the parameters page beside name and
+// short name (negative: name and short name alone do not fit).
+std::ptrdiff_t DescriptionRoom(WideView name, WideView short_name);
+
+// Compiles entries (in CompareWords order, no two equal) into path. Raises
+// Exception when name, short name and description do not fit the
+// parameters page, and passes on the compiler's errors; on any failure the
+// temporary file is removed and an existing file at path is left as it was.
+void CompileEntries(const std::vector<PreparedEntry>& entries, const CompileSettings& settings,
+                    const std::string& path, const ProgressFn& progress = nullptr);
+
+}  // namespace vandrel::tools

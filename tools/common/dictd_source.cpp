@@ -1,0 +1,198 @@
+// Reading dictd index and data files.
+#include "tools/common/dictd_source.h"
+
+#include <filesystem>
+
+#include "tools/common/gunzip.h"
+#include "tools/common/languages.h"
+#include "tools/common/markup.h"
+#include "tools/common/utf8.h"
+
+namespace vandrel::tools {
+namespace {
+
+constexpr int kMaxReportedErrors = 10;
+
+bool EndsWith(const std::string& s, std::string_view suffix) {
+  return s.size() >= suffix.size() && s.compare(s.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
+bool Exists(const std::string& path) {
+  std::error_code ec;
+  return std::filesystem::is_regular_file(path, ec);
+}
+
+// UTF-8, or Latin-1 when the bytes are not valid UTF-8.
+WideString DecodeText(std::string_view bytes) {
+  WideString w;
+  if (Utf8ToWide(bytes, w)) return w;
+  w.clear();
+  for (unsigned char b : bytes) w.push_back(b);
+  return w;
+}
+
+bool IsSpace(char16_t u) { return u == ' ' || u == '\t' || u == '\n' || u == '\r' || u == kLineBreak; }
+
+WideString Trim(WideString w) {
+  std::size_t b = 0, e = w.size();
+  while (b < e && IsSpace(w[b])) ++b;
+  while (e > b && IsSpace(w[e - 1])) --e;
+  return w.substr(b, e - b);
+}
+
+// The text of a "00-database-..." definition, without its first line when
+// that line only repeats the headword.
+WideString MetaText(std::string_view bytes, std::string_view headword) {
+  std::string_view body = bytes;
+  std::size_t nl = body.find('\n');
+  std::string_view first = body.substr(0, nl);
+  while (!first.empty() && (first.back() == ' ' || first.back() == '\r')) first.remove_suffix(1);
+  if (first == headword) body = nl == std::string_view::npos ? std::string_view() : body.substr(nl + 1);
+  return DictdDefinitionToMarkup(body);
+}
+
+}  // namespace
+
+bool IsDictdPath(const std::string& path) {
+  return EndsWith(path, ".index") || EndsWith(path, ".dict") || EndsWith(path, ".dict.dz");
+}
+
+DictdFiles FindDictdFiles(const std::string& path) {
+  std::string stem = path;
+  for (std::string_view ext : {".index", ".dict.dz", ".dict"}) {
+    if (EndsWith(stem, ext)) {
+      stem.resize(stem.size() - ext.size());
+      break;
+    }
+  }
+  DictdFiles f;
+  f.index = stem + ".index";
+  if (!Exists(f.index)) throw Exception("dictd index " + f.index + " not found");
+  if (Exists(stem + ".dict")) {
+    f.data = stem + ".dict";
+  } else if (Exists(stem + ".dict.dz")) {
+    f.data = stem + ".dict.dz";
+  } else {
+    throw Exception("dictd data " + stem + ".dict or " + stem + ".dict.dz not found");
+  }
+  f.base = std::filesystem::path(stem).filename().string();
+  return f;
+}
+
+bool DecodeDictdNumber(std::string_view digits, std::uint64_t& value) {
+  if (digits.empty()) return false;
+  std::uint64_t v = 0;
+  for (char c : digits) {
+    int d;
+    if (c >= 'A' && c <= 'Z') {
+      d = c - 'A';
+    } else if (c >= 'a' && c <= 'z') {
+      d = c - 'a' + 26;
+    } else if (c >= '0' && c <= '9') {
+      d = c - '0' + 52;
+    } else if (c == '+') {
+      d = 62;
+    } else if (c == '/') {
+      d = 63;
+    } else {
+      return false;
+    }
+    v = v * 64 + static_cast<std::uint64_t>(d);
+    if (v >> 48) return false;
+  }
+  value = v;
+  return true;
+}
+
+WideString DictdDefinitionToMarkup(std::string_view bytes) {
+  WideString w = DecodeText(bytes);
+  WideString out;
+  out.reserve(w.size());
+  for (std::size_t i = 0; i < w.size(); ++i) {
+    char16_t u = w[i];
+    if (u == '\r' && i + 1 < w.size() && w[i + 1] == '\n') continue;  // CR LF: one break
+    if (u == '\n' || u == '\r') {
+      out.push_back(kLineBreak);
+    } else if (u < 0x20) {
+      out.push_back(' ');
+    } else {
+      out.push_back(u);
+    }
+  }
+  return Trim(std::move(out));
+}
+
+Source ParseDictdSource(std::string_view index, std::string_view data, const std::string& name) {
+  Source src;
+  int errors = 0;
+  std::string report;
+  auto error = [&](std::uint32_t line_no, const std::string& what) {
+    if (++errors <= kMaxReportedErrors) report += name + ":" + std::to_string(line_no) + ": " + what + "\n";
+  };
+  std::size_t pos = 0;
+  std::uint32_t line_no = 0;
+  while (pos < index.size()) {
+    std::size_t end = index.find('\n', pos);
+    if (end == std::string_view::npos) end = index.size();
+    std::string_view line = index.substr(pos, end - pos);
+    pos = end + 1;
+    ++line_no;
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    if (line.empty()) continue;
+    std::size_t t1 = line.find('\t');
+    std::size_t t2 = t1 == std::string_view::npos ? t1 : line.find('\t', t1 + 1);
+    if (t2 == std::string_view::npos) {
+      error(line_no, "expected headword, offset and length separated by TABs");
+      continue;
+    }
+    std::size_t t3 = line.find('\t', t2 + 1);
+    std::string_view headword = line.substr(0, t1);
+    std::string_view off_text = line.substr(t1 + 1, t2 - t1 - 1);
+    std::string_view len_text = line.substr(t2 + 1, t3 == std::string_view::npos ? t3 : t3 - t2 - 1);
+    std::uint64_t off = 0, len = 0;
+    if (!DecodeDictdNumber(off_text, off) || !DecodeDictdNumber(len_text, len)) {
+      error(line_no, "bad offset or length");
+      continue;
+    }
+    if (off > data.size() || len > data.size() - off) {
+      error(line_no, "definition at " + std::to_string(off) + " (" + std::to_string(len) +
+                         " bytes) lies outside the data file of " + std::to_string(data.size()) + " bytes");
+      continue;
+    }
+    std::string_view def = data.substr(off, len);
+    if (headword.substr(0, 12) == "00-database-" || headword.substr(0, 10) == "00database") {
+      std::string key(headword.substr(headword[2] == '-' ? 12 : 10));
+      if (key == "short") src.params.name = MetaText(def, headword);
+      if (key == "info") src.params.description = MetaText(def, headword);
+      continue;
+    }
+    SourceEntry e;
+    e.word = Trim(DecodeText(headword));
+    e.trans = DictdDefinitionToMarkup(def);
+    e.line = line_no;
+    src.entries.push_back(std::move(e));
+  }
+  if (errors > 0) {
+    if (errors > kMaxReportedErrors) {
+      report += "... and " + std::to_string(errors - kMaxReportedErrors) + " more bad lines\n";
+    }
+    throw ESourceFormat(report + name + ": " + std::to_string(errors) + " bad index line" +
+                        (errors == 1 ? "" : "s"));
+  }
+  return src;
+}
+
+Source ReadDictdSource(const std::string& path) {
+  DictdFiles f = FindDictdFiles(path);
+  std::string index = ReadWholeFile(f.index);
+  std::string data = EndsWith(f.data, ".dz") ? GunzipFile(f.data) : ReadWholeFile(f.data);
+  Source src = ParseDictdSource(index, data, f.index);
+  src.params.short_name = Utf8ToWideOrThrow(f.base);
+  if (auto langs = LanguagesFromName(f.base)) {
+    src.params.language = langs->first;
+    src.params.trans_language = langs->second;
+  }
+  return src;
+}
+
+}  // namespace vandrel::tools

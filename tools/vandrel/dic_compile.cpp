@@ -1,0 +1,168 @@
+// `vandrel dic compile`: a source to a dictionary file.
+#include <cstdio>
+#include <filesystem>
+
+#include "tools/common/compile.h"
+#include "tools/common/dictd_source.h"
+#include "tools/common/languages.h"
+#include "tools/common/prepare.h"
+#include "tools/common/progress.h"
+#include "tools/common/tsv_source.h"
+#include "tools/common/utf8.h"
+#include "tools/vandrel/dic_commands.h"
+
+namespace vandrel::cli {
+namespace {
+
+using tools::PrepareStats;
+
+struct CompileArgs {
+  std::string source;
+  std::string output;
+  std::string format;
+  std::optional<std::uint16_t> language, trans_language;
+  std::optional<WideString> name, short_name, description;
+  std::optional<bool> scrambled, compressed;
+  bool verbose = false;
+  bool quiet = false;
+};
+
+CompileArgs ParseArgs(const Args& args) {
+  CompileArgs a;
+  std::vector<std::string> positional;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& o = args[i];
+    auto value = [&]() -> const std::string& {
+      if (i + 1 >= args.size()) throw UsageError{o + " needs a value"};
+      return args[++i];
+    };
+    try {
+      if (o == "--format") {
+        a.format = value();
+        if (a.format != "tsv" && a.format != "dictd") throw UsageError{"--format is tsv or dictd"};
+      } else if (o == "--lang") {
+        a.language = tools::ParseLanguage(value());
+      } else if (o == "--trans-lang") {
+        a.trans_language = tools::ParseLanguage(value());
+      } else if (o == "--name") {
+        a.name = tools::Utf8ToWideOrThrow(value());
+      } else if (o == "--short-name") {
+        a.short_name = tools::Utf8ToWideOrThrow(value());
+      } else if (o == "--description") {
+        a.description = tools::Utf8ToWideOrThrow(value());
+      } else if (o == "--scramble" || o == "--no-scramble") {
+        a.scrambled = o == "--scramble";
+      } else if (o == "--compress" || o == "--no-compress") {
+        a.compressed = o == "--compress";
+      } else if (o == "-v" || o == "--verbose") {
+        a.verbose = true;
+      } else if (o == "-q" || o == "--quiet") {
+        a.quiet = true;
+      } else if (o == "-h" || o == "--help") {
+        throw UsageError{"help"};
+      } else if (o.size() > 1 && o[0] == '-') {
+        throw UsageError{"unknown option " + o};
+      } else {
+        positional.push_back(o);
+      }
+    } catch (const UsageError&) {
+      throw;
+    } catch (const std::exception& e) {
+      throw UsageError{e.what()};
+    }
+  }
+  if (positional.size() != 2) throw UsageError{"expected SOURCE and OUTPUT.dic"};
+  a.source = positional[0];
+  a.output = positional[1];
+  return a;
+}
+
+std::string Plural(std::size_t n, const char* one, const char* many) {
+  return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
+}  // namespace
+
+int DicCompile(const Args& args) {
+  CompileArgs a;
+  try {
+    a = ParseArgs(args);
+  } catch (const UsageError& e) {
+    if (e.message == "help") {
+      std::fputs(kDicCompileHelp, stdout);
+      return 0;
+    }
+    throw;
+  }
+  const bool dictd = a.format.empty() ? tools::IsDictdPath(a.source) : a.format == "dictd";
+  tools::Source src = dictd ? tools::ReadDictdSource(a.source) : tools::ReadTsvSource(a.source);
+  const std::string out_stem = std::filesystem::path(a.output).stem().string();
+
+  tools::CompileSettings s;
+  std::optional<std::pair<std::uint16_t, std::uint16_t>> named;
+  if (!dictd) named = tools::LanguagesFromName(std::filesystem::path(a.source).stem().string());
+  s.language = a.language.value_or(src.params.language.value_or(named ? named->first : 0x0409));
+  s.trans_language =
+      a.trans_language.value_or(src.params.trans_language.value_or(named ? named->second : 0x0409));
+  tools::CheckDictionaryLanguage(s.language);
+  tools::CheckDictionaryLanguage(s.trans_language);
+  s.scrambled = a.scrambled.value_or(src.params.scrambled.value_or(false));
+  s.compressed = a.compressed.value_or(src.params.compressed.value_or(false));
+  s.short_name = a.short_name.value_or(src.params.short_name.value_or(tools::Utf8ToWideOrThrow(out_stem)));
+  s.name = a.name.value_or(src.params.name.value_or(s.short_name));
+  s.description = a.description.value_or(src.params.description.value_or(WideString()));
+
+  std::vector<std::string> notes;
+  // A description that a dictd source carries (its licence text, often) is
+  // cut to the page; one that the user wrote is never cut silently.
+  std::ptrdiff_t room = tools::DescriptionRoom(s.name, s.short_name);
+  if (dictd && !a.description && room >= 0 && static_cast<std::ptrdiff_t>(s.description.size()) > room) {
+    notes.push_back("description cut from " + std::to_string(s.description.size()) + " to " +
+                    std::to_string(room) + " characters to fit the parameters page");
+    s.description.resize(static_cast<std::size_t>(room));
+  }
+
+  tools::ProgressBar bar("sorting", !a.quiet);
+  PrepareStats stats;
+  std::vector<tools::PreparedEntry> entries = tools::PrepareEntries(
+      std::move(src.entries), s.language, s.trans_language, stats,
+      [&](std::size_t done, std::size_t total) { bar.Update(done, total); });
+  bar.SetLabel("compiling");
+  tools::CompileEntries(entries, s, a.output,
+                        [&](std::size_t done, std::size_t total) { bar.Update(done, total); });
+  bar.Clear();
+
+  if (!a.quiet) {
+    std::error_code ec;
+    auto size = std::filesystem::file_size(a.output, ec);
+    std::printf("%s: %s from %s (%s, %s -> %s)\n", a.output.c_str(),
+                Plural(entries.size(), "word", "words").c_str(),
+                Plural(stats.source_entries, "entry", "entries").c_str(),
+                ec ? "?" : (std::to_string(size) + " bytes").c_str(),
+                tools::LanguageLabel(s.language).c_str(), tools::LanguageLabel(s.trans_language).c_str());
+    if (stats.merged) {
+      std::printf("  %s merged into an earlier entry with an equal word\n",
+                  Plural(stats.merged, "entry", "entries").c_str());
+    }
+    if (stats.skipped_length) {
+      std::printf("  %s skipped: the word is empty or longer than 1024 bytes\n",
+                  Plural(stats.skipped_length, "entry", "entries").c_str());
+    }
+    if (stats.words_changed) {
+      std::printf("  %s changed by the word code page %u (characters it cannot hold stored as \"?\")\n",
+                  Plural(stats.words_changed, "word", "words").c_str(), LocaleToCodePage(s.language));
+    }
+    if (stats.translations_changed) {
+      std::printf("  %s with %s that the code pages cannot carry (stored as \"?\")\n",
+                  Plural(stats.translations_changed, "translation", "translations").c_str(),
+                  Plural(stats.characters_replaced, "character", "characters").c_str());
+    }
+    for (const auto& n : notes) std::printf("  %s\n", n.c_str());
+    if (a.verbose) {
+      for (const auto& n : stats.notes) std::printf("  %s:%u: %s\n", a.source.c_str(), n.line, n.text.c_str());
+    }
+  }
+  return 0;
+}
+
+}  // namespace vandrel::cli

@@ -1,0 +1,187 @@
+// `vandrel dic dump`, `info` and `lookup`: reading a dictionary file.
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+
+#include "dictionary/dic_table.h"
+#include "platform/console.h"
+#include "tools/common/languages.h"
+#include "tools/common/render.h"
+#include "tools/common/tsv_source.h"
+#include "tools/common/utf8.h"
+#include "tools/vandrel/dic_commands.h"
+
+namespace vandrel::cli {
+namespace {
+
+using tools::WideToUtf8;
+
+// "YYYY-MM-DD hh:mm:ss" of a date stored as days since 1899-12-30.
+std::string FormatDateTime(double days) {
+  if (!std::isfinite(days) || days < -693593 || days > 2958466) return "(invalid)";
+  double whole = std::floor(days);
+  long long seconds = std::llround((days - whole) * 86400.0);
+  long long z = static_cast<long long>(whole) - 25569 + 719468;  // days from 0000-03-01
+  if (seconds >= 86400) {
+    seconds -= 86400;
+    ++z;
+  }
+  long long era = (z >= 0 ? z : z - 146096) / 146097;
+  long long doe = z - era * 146097;
+  long long yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  long long doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  long long mp = (5 * doy + 2) / 153;
+  long long d = doy - (153 * mp + 2) / 5 + 1;
+  long long m = mp < 10 ? mp + 3 : mp - 9;
+  long long y = yoe + era * 400 + (m <= 2 ? 1 : 0);
+  char buf[128];
+  std::snprintf(buf, sizeof buf, "%04lld-%02lld-%02lld %02lld:%02lld:%02lld", y, m, d, seconds / 3600,
+                seconds / 60 % 60, seconds % 60);
+  return buf;
+}
+
+void OpenTable(TDicTable& table, const std::string& path) {
+  table.FileName = path;
+  table.Open();
+}
+
+void WriteOut(std::FILE* f, const std::string& s) {
+  if (std::fwrite(s.data(), 1, s.size(), f) != s.size()) throw Exception("write failed");
+}
+
+}  // namespace
+
+int DicDump(const Args& args) {
+  std::string file, out_path;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    if (args[i] == "-o" || args[i] == "--output") {
+      if (i + 1 >= args.size()) throw UsageError{"-o needs a file name"};
+      out_path = args[++i];
+    } else if (!args[i].empty() && args[i][0] == '-') {
+      throw UsageError{"unknown option " + args[i]};
+    } else if (file.empty()) {
+      file = args[i];
+    } else {
+      throw UsageError{"expected one FILE.dic"};
+    }
+  }
+  if (file.empty()) throw UsageError{"expected FILE.dic"};
+  TDicTable table(nullptr);
+  OpenTable(table, file);
+
+  std::FILE* out = stdout;
+  if (!out_path.empty()) {
+    out = std::fopen(out_path.c_str(), "wb");
+    if (!out) throw Exception("cannot create " + out_path);
+  }
+  struct Closer {
+    std::FILE* f;
+    ~Closer() {
+      if (f != stdout) std::fclose(f);
+    }
+  } closer{out};
+
+  tools::SourceParams p;
+  p.name = table.GetName();
+  p.short_name = table.GetShortName();
+  p.description = table.GetDescription();
+  p.language = table.Language();
+  p.trans_language = table.TransLanguage();
+  p.scrambled = table.Scrambled();
+  p.compressed = table.Compressed();
+  std::string chunk = "# dictionary " + file + ": " + std::to_string(table.RecordCount()) + " words\n";
+  chunk += tools::TsvDirectives(p);
+  const std::int32_t n = table.RecordCount();
+  table.First();
+  for (std::int32_t r = 0; r < n; ++r) {
+    if (r > 0) table.Next();
+    chunk += tools::TsvLine(table.GetWord(), table.GetTrans());
+    if (chunk.size() > (1u << 16)) {
+      WriteOut(out, chunk);
+      chunk.clear();
+    }
+  }
+  WriteOut(out, chunk);
+  if (std::fflush(out) != 0) throw Exception("write failed");
+  return 0;
+}
+
+int DicInfo(const Args& args) {
+  if (args.size() != 1 || args[0].empty() || args[0][0] == '-') throw UsageError{"expected FILE.dic"};
+  TDicTable table(nullptr);
+  OpenTable(table, args[0]);
+  auto line = [](const char* key, const std::string& value) { std::printf("%-16s %s\n", key, value.c_str()); };
+  line("file:", args[0]);
+  line("version:", std::to_string(table.Version()));
+  line("page size:", std::to_string(table.PageSize()));
+  line("words:", std::to_string(table.RecordCount()));
+  line("index layers:", std::to_string(table.LayerCount()));
+  line("language:", tools::LanguageLabel(table.Language()));
+  line("trans-language:", tools::LanguageLabel(table.TransLanguage()));
+  line("created:", FormatDateTime(table.CreateTime()));
+  line("scrambled:", table.Scrambled() ? "yes" : "no");
+  line("compressed:", table.Compressed() ? "yes" : "no");
+  line("body stream:", std::to_string(table.BodyLength()) + " bytes");
+  line("file size:", std::to_string(table.FileSize()) + " bytes");
+  line("first chars:", tools::RenderPlain(table.FirstChars()));
+  line("chars:", tools::RenderPlain(table.LangChars()));
+  line("name:", tools::RenderRaw(table.GetName()));
+  line("short name:", tools::RenderRaw(table.GetShortName()));
+  line("description:", tools::RenderRaw(table.GetDescription()));
+  return 0;
+}
+
+int DicLookup(const Args& args) {
+  std::string file;
+  std::vector<std::string> words;
+  bool raw = false;
+  std::string color = "auto";
+  for (const std::string& a : args) {
+    if (a == "--raw") {
+      raw = true;
+    } else if (a.rfind("--color=", 0) == 0) {
+      color = a.substr(8);
+      if (color != "auto" && color != "always" && color != "never") {
+        throw UsageError{"--color is auto, always or never"};
+      }
+    } else if (a.size() > 1 && a[0] == '-' && a[1] == '-') {
+      throw UsageError{"unknown option " + a};
+    } else if (file.empty()) {
+      file = a;
+    } else {
+      words.push_back(a);
+    }
+  }
+  if (file.empty() || words.empty()) throw UsageError{"expected FILE.dic and a WORD"};
+  TDicTable table(nullptr);
+  OpenTable(table, file);
+  tools::RenderOptions ro;
+  ro.ansi = color == "always" || (color == "auto" && win::IsConsoleStream(win::STD_OUTPUT_HANDLE));
+  ro.indent = "  ";
+  int code = 0;
+  for (const std::string& w : words) {
+    WideString key = tools::Utf8ToWideOrThrow(w);
+    if (table.RecordCount() == 0) {
+      std::printf("%s: the dictionary is empty\n", w.c_str());
+      code = 1;
+      continue;
+    }
+    bool exact = table.FindExact(key);
+    if (!exact) {
+      table.FindNearest(key);
+      code = 1;
+    }
+    std::string word = tools::RenderPlain(table.GetWord());
+    WideString trans = table.GetTrans();
+    std::string shown = raw ? tools::RenderRaw(trans) : tools::RenderTranslation(trans, ro);
+    if (!exact) std::printf("%s: not found; nearest:\n", w.c_str());
+    if (ro.ansi) {
+      std::printf("\x1b[1m%s\x1b[0m\n  %s\n", word.c_str(), shown.c_str());
+    } else {
+      std::printf("%s\n  %s\n", word.c_str(), shown.c_str());
+    }
+  }
+  return code;
+}
+
+}  // namespace vandrel::cli
