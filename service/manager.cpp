@@ -1,0 +1,170 @@
+// The manager: named window, base manager, client list, client check and
+// the end of the service with the last release.
+#include "service/manager.h"
+
+#include <algorithm>
+#include <string>
+#include <utility>
+
+#include "platform/exceptions.h"
+#include "platform/window.h"
+#include "service/errors.h"
+#include "service/object_window.h"
+#include "service/query_ids.h"
+
+namespace vandrel {
+namespace {
+
+TBaseManFactory& BaseManFactory() {
+  static TBaseManFactory factory;
+  return factory;
+}
+
+bool was_connected = false;
+int live_managers = 0;
+
+// Names the window that the next message object creates; the manager's
+// constructor clears the name again once its window exists.
+TNotifyObject* NameNextWindow(TNotifyObject* owner) {
+  ObjectWindowName() = kManagerWindowName;
+  return owner;
+}
+
+}  // namespace
+
+void SetBaseManFactory(TBaseManFactory factory) { BaseManFactory() = std::move(factory); }
+
+bool WasConnected() { return was_connected; }
+bool ManagerAlive() { return live_managers > 0; }
+
+// ---- TCustomManager ----
+
+TCustomManager::TCustomManager(TNotifyObject* owner) try : TAutoObject(NameNextWindow(owner)) {
+  ObjectWindowName().clear();
+  if (Handle() == 0) {
+    // The name is the only thing that can be taken: the last error of the
+    // window creation is gone by now (the transfer channel came after it).
+    const win::HWND other = win::FindWindowA("STATIC", kManagerWindowName);
+    if (other != 0) {
+      win::DWORD pid = 0;
+      win::GetWindowThreadProcessId(other, &pid);
+      throw Exception("another Vandrel service (process " + std::to_string(pid) +
+                      ") is already running in this session");
+    }
+    throw Exception("cannot create the manager window \"" + std::string(kManagerWindowName) +
+                    "\"");
+  }
+  ++live_managers;
+  if (BaseManFactory()) {
+    try {
+      base_man_ = BaseManFactory()(this);
+    } catch (...) {
+      --live_managers;
+      throw;
+    }
+  }
+} catch (...) {
+  ObjectWindowName().clear();
+  throw;
+}
+
+TCustomManager::~TCustomManager() {
+  base_man_.reset();
+  --live_managers;
+  win::PostQuitMessage(0);
+}
+
+const TMessageTable& TCustomManager::MessageTable() {
+  static const TMessageTable table("TCustomManager", &TAutoObject::MessageTable(), {});
+  return table;
+}
+
+void TCustomManager::AddRef() {
+  TAutoObject::AddRef();
+  was_connected = true;
+}
+
+// ---- TManager ----
+
+TManager::TManager(TNotifyObject* owner) : TCustomManager(owner) {
+  win::SetTimer(Handle(), kClientCheckTimerId, kClientCheckPeriodMs, nullptr);
+}
+
+// The timer ends with the window.
+TManager::~TManager() = default;
+
+const TMessageTable& TManager::MessageTable() {
+  static const TMessageTable table("TManager", &TCustomManager::MessageTable(),
+                                   {
+                                       {QM_CONNECT, &TManager::QmConnect},
+                                       {QM_DISCONNECT, &TManager::QmDisconnect},
+                                       {QM_GETBASEMAN, &TManager::QmGetBaseMan},
+                                       {static_cast<std::uint16_t>(win::WM_TIMER), &TManager::WmTimer},
+                                   });
+  return table;
+}
+
+void TManager::QmConnect(TMessage& message) {
+  // The reference is taken before the checks: a refused connect still
+  // counts, and keeps the service up until it is given back.
+  Inherited<TManager>(message);
+  const auto client = static_cast<win::HWND>(message.WParam);
+  const std::int32_t version = Transfer().ReadInteger(kConnectVersionItem);
+  if (version > kSupportedClientVersion) {
+    const std::string name = ErrorTextFromWide(Transfer().ReadWideString(kConnectNameItem));
+    throw ELocal("This version of " + name + " not supports. Download latest Vandrel version.",
+                 kErrVersionNotSupported);
+  }
+  if (std::find(clients_.begin(), clients_.end(), client) != clients_.end()) {
+    throw ELocal("Second connect query from client", kErrSecondConnect);
+  }
+  clients_.push_back(client);
+}
+
+void TManager::QmDisconnect(TMessage& message) {
+  const auto client = static_cast<win::HWND>(message.WParam);
+  auto it = std::find(clients_.begin(), clients_.end(), client);
+  if (it == clients_.end()) {
+    throw ELocal("Disconnect query from non-client", kErrNonClientDisconnect);
+  }
+  clients_.erase(it);
+  // May free the manager (deferred until its dispatch returns).
+  Inherited<TManager>(message);
+}
+
+void TManager::QmGetBaseMan(TMessage& message) {
+  if (BaseMan() == nullptr) {
+    // No base manager in this build of the service: unanswered (code 3).
+    Inherited<TManager>(message);
+    return;
+  }
+  Transfer().ResetWrite();
+  Transfer().WriteInteger(kBaseManItem, static_cast<std::int32_t>(BaseMan()->Handle()));
+}
+
+void TManager::WmTimer(TMessage& message) {
+  Inherited<TManager>(message);
+  if (message.WParam == static_cast<std::int32_t>(kClientCheckTimerId)) CheckClients();
+}
+
+void TManager::CheckClients() {
+  win::DWORD tick = win::GetTickCount();
+  // A dead window answers 0: never ping with 0.
+  if (tick == 0) tick = 1;
+  // While a ping waits, other requests run and may change the list: the
+  // index is checked against the current list before every use.
+  for (std::size_t i = clients_.size(); i-- > 0;) {
+    if (i >= clients_.size()) continue;
+    const win::HWND client = clients_[i];
+    const win::LRESULT echo = win::SendMessageA(client, QM_PING, tick, 0);
+    if (FreePending()) return;
+    if (static_cast<win::DWORD>(echo) == tick) continue;
+    // A disconnect on the client's behalf; it reads no items, so the
+    // manager's own buffer serves as the request buffer.
+    if (std::find(clients_.begin(), clients_.end(), client) == clients_.end()) continue;
+    win::SendMessageA(Handle(), QM_DISCONNECT, client, Transfer().BufferId());
+    if (FreePending()) return;
+  }
+}
+
+}  // namespace vandrel
