@@ -89,7 +89,7 @@ int DicDump(const Args& args) {
   p.trans_language = table.TransLanguage();
   p.scrambled = table.Scrambled();
   p.compressed = table.Compressed();
-  std::string chunk = "# dictionary " + file + ": " + std::to_string(table.RecordCount()) + " words\n";
+  std::string chunk = "# Vandrel dictionary source: " + std::to_string(table.RecordCount()) + " words\n";
   chunk += tools::TsvDirectives(p);
   const std::int32_t n = table.RecordCount();
   table.First();
