@@ -73,8 +73,7 @@ ConnectOutcome ConnectTo(const std::string& path, UniqueFd* out) {
     SetLastErrorFromErrno();
     return ConnectOutcome::kError;
   }
-  int flags = fcntl(fd.get(), F_GETFL);
-  if (flags < 0 || fcntl(fd.get(), F_SETFL, flags | O_NONBLOCK) != 0) {
+  if (!SetBlocking(fd.get(), false)) {
     SetLastErrorFromErrno();
     return ConnectOutcome::kError;
   }
@@ -110,11 +109,11 @@ UniqueFd AcceptFrom(int listen_fd) {
   }
 }
 
-IoOutcome SendFrame(int fd, const Frame& frame) {
+IoOutcome SendFrame(int fd, const Frame& frame, bool wait) {
   unsigned char bytes[kFrameSize];
   EncodeFrame(frame, bytes);
   for (;;) {
-    ssize_t n = send(fd, bytes, sizeof(bytes), MSG_NOSIGNAL | MSG_DONTWAIT);
+    ssize_t n = send(fd, bytes, sizeof(bytes), MSG_NOSIGNAL | (wait ? 0 : MSG_DONTWAIT));
     if (n == static_cast<ssize_t>(sizeof(bytes))) return IoOutcome::kDone;
     if (n < 0 && errno == EINTR) continue;
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return IoOutcome::kWouldBlock;
@@ -122,12 +121,12 @@ IoOutcome SendFrame(int fd, const Frame& frame) {
   }
 }
 
-IoOutcome ReceiveFrame(int fd, Frame* frame) {
+IoOutcome ReceiveFrame(int fd, Frame* frame, bool wait) {
   unsigned char bytes[kFrameSize + 1];
   for (;;) {
     // MSG_TRUNC: the result is the datagram's real length, so an oversized
     // datagram is recognised instead of silently cut.
-    ssize_t n = recv(fd, bytes, sizeof(bytes), MSG_DONTWAIT | MSG_TRUNC);
+    ssize_t n = recv(fd, bytes, sizeof(bytes), MSG_TRUNC | (wait ? 0 : MSG_DONTWAIT));
     if (n < 0 && errno == EINTR) continue;
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return IoOutcome::kWouldBlock;
     if (n != static_cast<ssize_t>(kFrameSize)) return IoOutcome::kClosed;
@@ -135,8 +134,16 @@ IoOutcome ReceiveFrame(int fd, Frame* frame) {
   }
 }
 
+bool SetBlocking(int fd, bool blocking) {
+  int flags = fcntl(fd, F_GETFL);
+  if (flags < 0) return false;
+  flags = blocking ? (flags & ~O_NONBLOCK) : (flags | O_NONBLOCK);
+  return fcntl(fd, F_SETFL, flags) == 0;
+}
+
 bool WaitForAny(WaitEntry* entries, std::size_t count, int timeout_ms) {
-  std::vector<pollfd> fds(count);
+  thread_local std::vector<pollfd> fds;
+  fds.resize(count);
   for (std::size_t i = 0; i < count; ++i) {
     fds[i].fd = entries[i].fd;
     fds[i].events = static_cast<short>(POLLIN | (entries[i].want_write ? POLLOUT : 0));

@@ -63,9 +63,13 @@ bool EndpointListening(const std::string& path);
 UniqueFd AcceptFrom(int listen_fd);
 
 enum class IoOutcome { kDone, kWouldBlock, kClosed };
-IoOutcome SendFrame(int fd, const Frame& frame);
+// With wait, on a descriptor switched to blocking mode, the call waits for
+// room or for a frame (the benchmarks' bare transport); otherwise it never
+// waits.
+IoOutcome SendFrame(int fd, const Frame& frame, bool wait = false);
 // kClosed also for a datagram that is not a frame: the peer is broken.
-IoOutcome ReceiveFrame(int fd, Frame* frame);
+IoOutcome ReceiveFrame(int fd, Frame* frame, bool wait = false);
+bool SetBlocking(int fd, bool blocking);
 
 // poll(2) on a set of descriptors; see WaitSet.
 struct WaitEntry {

@@ -82,6 +82,7 @@ void MessageQueue::Teardown() {
     p.failed = true;
   }
   incoming_.clear();
+  known_owners_.clear();
   outgoing_.clear();
   connections_.clear();
   if (listener_.valid()) {
@@ -181,7 +182,19 @@ bool MessageQueue::WindowAlive(HWND hwnd) {
   return false;
 }
 
+std::uint32_t MessageQueue::OwnerEndpoint(HWND hwnd) {
+  auto known = known_owners_.find(hwnd);
+  if (known != known_owners_.end()) return known->second;
+  auto owner = ReadWindowEntry(dir_, hwnd);
+  if (!owner || owner->endpoint == endpoint_) return 0;
+  constexpr std::size_t kMaxKnownOwners = 4096;
+  if (known_owners_.size() >= kMaxKnownOwners) known_owners_.clear();
+  known_owners_.emplace(hwnd, owner->endpoint);
+  return owner->endpoint;
+}
+
 void MessageQueue::ForgetDeadWindow(HWND hwnd, std::uint32_t endpoint) {
+  known_owners_.erase(hwnd);
   RemoveWindowEntry(dir_, hwnd);
   unlink(EndpointPath(dir_, endpoint).c_str());
   auto it = outgoing_.find(endpoint);
@@ -357,8 +370,8 @@ bool MessageQueue::SendOn(std::uint64_t id, const Frame& frame) {
 
 LRESULT MessageQueue::SendRemote(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
   if (Namespace() == nullptr) return 0;
-  auto owner = ReadWindowEntry(dir_, hwnd);
-  if (!owner || owner->endpoint == endpoint_) {
+  const std::uint32_t endpoint = OwnerEndpoint(hwnd);
+  if (endpoint == 0) {
     SetLastError(ERROR_INVALID_WINDOW_HANDLE);
     return 0;
   }
@@ -379,9 +392,9 @@ LRESULT MessageQueue::SendRemote(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lpar
   bool sent = false;
   for (int attempt = 0; attempt < 2 && !sent; ++attempt) {
     bool dead = false;
-    std::uint64_t connection = Outgoing(owner->endpoint, &dead);
+    std::uint64_t connection = Outgoing(endpoint, &dead);
     if (connection == 0) {
-      if (dead) ForgetDeadWindow(hwnd, owner->endpoint);
+      if (dead) ForgetDeadWindow(hwnd, endpoint);
       SetLastError(ERROR_INVALID_WINDOW_HANDLE);
       return 0;
     }
@@ -389,6 +402,7 @@ LRESULT MessageQueue::SendRemote(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lpar
     sent = SendOn(connection, request);
   }
   if (!sent) {
+    known_owners_.erase(hwnd);
     SetLastError(ERROR_INVALID_WINDOW_HANDLE);
     return 0;
   }
@@ -396,9 +410,8 @@ LRESULT MessageQueue::SendRemote(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lpar
     const PendingSend& p = pending_.at(seq);
     if (p.done) {
       if (!p.failed) return p.result;
-      if (!EndpointListening(EndpointPath(dir_, owner->endpoint))) {
-        ForgetDeadWindow(hwnd, owner->endpoint);
-      }
+      known_owners_.erase(hwnd);
+      if (!EndpointListening(EndpointPath(dir_, endpoint))) ForgetDeadWindow(hwnd, endpoint);
       SetLastError(ERROR_INVALID_WINDOW_HANDLE);
       return 0;
     }
@@ -412,21 +425,24 @@ LRESULT MessageQueue::SendRemote(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lpar
 
 BOOL MessageQueue::PostRemote(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
   if (Namespace() == nullptr) return FALSE;
-  auto owner = ReadWindowEntry(dir_, hwnd);
-  if (!owner || owner->endpoint == endpoint_) {
+  const std::uint32_t endpoint = OwnerEndpoint(hwnd);
+  if (endpoint == 0) {
     SetLastError(ERROR_INVALID_WINDOW_HANDLE);
     return FALSE;
   }
+  // A post to a window that is gone while its owner lives is dropped by the
+  // owner without an answer, as on the desktop.
   const Frame frame{FrameKind::kPost, ReplyStatus::kHandled, 0, hwnd, msg, wparam, lparam};
   for (int attempt = 0; attempt < 2; ++attempt) {
     bool dead = false;
-    std::uint64_t connection = Outgoing(owner->endpoint, &dead);
+    std::uint64_t connection = Outgoing(endpoint, &dead);
     if (connection == 0) {
-      if (dead) ForgetDeadWindow(hwnd, owner->endpoint);
+      if (dead) ForgetDeadWindow(hwnd, endpoint);
       break;
     }
     if (SendOn(connection, frame)) return TRUE;
   }
+  known_owners_.erase(hwnd);
   SetLastError(ERROR_INVALID_WINDOW_HANDLE);
   return FALSE;
 }

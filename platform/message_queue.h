@@ -124,6 +124,9 @@ class MessageQueue {
   // dead (kDead) or the connection failed.
   std::uint64_t Outgoing(std::uint32_t endpoint, bool* dead);
   void ForgetDeadWindow(HWND hwnd, std::uint32_t endpoint);
+  // The endpoint that owns a window of another thread, from the cache or
+  // its window entry; 0 when there is none.
+  std::uint32_t OwnerEndpoint(HWND hwnd);
   // Handles the oldest incoming sent message.
   void DispatchIncoming();
   void Reply(std::uint64_t connection, const Frame& request, ReplyStatus status, LRESULT result);
@@ -138,6 +141,10 @@ class MessageQueue {
   std::uint64_t next_connection_ = 1;
   std::unordered_map<std::uint64_t, Connection> connections_;
   std::unordered_map<std::uint32_t, std::uint64_t> outgoing_;  // endpoint -> connection
+  // Owners of windows this thread has sent or posted to. Handles are never
+  // reused, so an entry stays right until its window goes; a failed delivery
+  // drops it.
+  std::unordered_map<HWND, std::uint32_t> known_owners_;
   std::deque<IncomingSend> incoming_;
   std::uint32_t next_sequence_ = 1;
   std::unordered_map<std::uint32_t, PendingSend> pending_;
