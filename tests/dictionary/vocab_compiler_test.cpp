@@ -1,0 +1,325 @@
+// The compiler's output at the byte level: the empty and the one-word file,
+// the moment layer 1 appears, the compression threshold, word length and
+// order refusals, the parameters page writer, and the scrambling and
+// buffer primitives the file format rests on.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "dictionary/alloc_man.h"
+#include "dictionary/body_codec.h"
+#include "dictionary/compression.h"
+#include "dictionary/dic_table.h"
+#include "dictionary/scramble.h"
+#include "platform/exceptions.h"
+#include "tests/dictionary/dic_fixture.h"
+#include "tests/support/test_support.h"
+
+namespace vandrel::test {
+namespace {
+
+constexpr std::uint32_t P = 8192;
+
+class VocabCompilerTest : public ::testing::Test {
+ protected:
+  std::string Path(const char* name) const { return dir_.path() + "/" + name; }
+
+  ScopedRuntimeDir runtime_;
+  ScratchDir dir_;
+};
+
+// The stored body bytes of the single record of a one-word file.
+std::string StoredBody(const std::vector<std::uint8_t>& b) {
+  const std::uint32_t at = Get32(b, dic::kBodyStartAt);
+  return std::string(reinterpret_cast<const char*>(b.data()) + at, Get32(b, dic::kBodyLengthAt));
+}
+
+TEST_F(VocabCompilerTest, EmptyCompileIsHeaderAndParametersPage) {
+  Compile(Path("empty.dic"), {});
+  const auto b = ReadBytes(Path("empty.dic"));
+  ASSERT_EQ(b.size(), 2 * P);
+  EXPECT_EQ(std::memcmp(b.data(), "VDIC", 4), 0);
+  EXPECT_EQ(Get32(b, dic::kVersionAt), 3u);
+  EXPECT_EQ(Get32(b, dic::kPageSizeAt), P);
+  EXPECT_EQ(Get32(b, dic::kRecordCountAt), 0u);
+  EXPECT_EQ(Get32(b, dic::kLayerCountAt), 0u);
+  EXPECT_EQ(Get32(b, dic::kLeafOffsetAt), P);
+  EXPECT_EQ(Get32(b, dic::kBodyStartAt), P);
+  EXPECT_EQ(Get32(b, dic::kParamsOffsetAt), P);
+  // Three empty items, all at the page end.
+  EXPECT_EQ(b[P], 3);
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(b[P + 2 + 2 * i] | b[P + 3 + 2 * i] << 8, int{P}) << i;
+  // Everything else in the header page beyond the used part is zero.
+  EXPECT_TRUE(std::all_of(b.begin() + dic::kHeaderSize, b.begin() + P, [](auto x) { return x == 0; }));
+  // The page key has 32 nonzero words.
+  for (std::uint32_t k = 0; k < 32; ++k) EXPECT_NE(Get32(b, dic::kPageKeyAt + 4 * k), 0u);
+
+  TDicTable table(nullptr);
+  table.FileName = Path("empty.dic");
+  table.Open();
+  EXPECT_TRUE(table.Bof());
+  EXPECT_TRUE(table.Eof());
+  EXPECT_EQ(table.GetName(), u"");
+  EXPECT_EQ(table.GetDescription(), u"");
+}
+
+TEST_F(VocabCompilerTest, OneWordWithEmptyTranslation) {
+  Compile(Path("one.dic"), {{u"house", u""}});
+  const auto b = ReadBytes(Path("one.dic"));
+  ASSERT_EQ(b.size(), 4 * P);  // header, layer 0, leaf, parameters
+  EXPECT_EQ(Get32(b, dic::kRecordCountAt), 1u);
+  EXPECT_EQ(Get32(b, dic::kLayerCountAt), 1u);
+  EXPECT_EQ(Get32(b, dic::kLayerOffsetsAt), P);
+  EXPECT_EQ(Get32(b, dic::kLayerOffsetsAt + 4), 0u);
+  EXPECT_EQ(Get32(b, dic::kLeafOffsetAt), 2 * P);
+  EXPECT_EQ(Get32(b, dic::kBodyLengthAt), 0u);
+  EXPECT_EQ(Get32(b, dic::kBodyStartAt), 3 * P);
+  EXPECT_EQ(Get32(b, dic::kParamsOffsetAt), 3 * P);
+  const auto index = RawItems(b, P, P, true);
+  ASSERT_EQ(index.size(), 1u);
+  EXPECT_EQ(index[0].first, 0u);
+  EXPECT_EQ(index[0].child, 0u);
+  EXPECT_EQ(index[0].key, "house");
+  const auto leaf = RawItems(b, 2 * P, P, false);
+  ASSERT_EQ(leaf.size(), 1u);
+  EXPECT_EQ(leaf[0].first, 0u);
+  EXPECT_EQ(leaf[0].key, "house");
+  // Counts: first bytes and all bytes.
+  EXPECT_EQ(Get32(b, dic::kFirstCharCountsAt + 4 * 'h'), 1u);
+  EXPECT_EQ(Get32(b, dic::kFirstCharCountsAt + 4 * 'o'), 0u);
+  EXPECT_EQ(Get32(b, dic::kCharCountsAt + 4 * 'o'), 1u);
+  EXPECT_EQ(Get32(b, dic::kCharCountsAt + 4 * 'e'), 1u);
+}
+
+// Words of 1000 bytes: 8 items a page, so leaf page 8 (record 64) gives
+// layer 0 its second page, and layer 1 appears with two items; the first
+// carries record 0 and the key of the first item of layer 0's page 0.
+TEST_F(VocabCompilerTest, LayerOneAppearsWithTwoItemsWhenLayerZeroGetsItsSecondPage) {
+  std::vector<TEntry> entries;
+  for (int i = 0; i < 200; ++i) {
+    char prefix[8];
+    std::snprintf(prefix, sizeof prefix, "w%04d", i);
+    entries.push_back({WideString(prefix, prefix + 5) + WideString(995, u'x'), u""});
+  }
+  auto first64 = std::vector<TEntry>(entries.begin(), entries.begin() + 64);
+  Compile(Path("l0.dic"), first64);
+  EXPECT_EQ(Get32(ReadBytes(Path("l0.dic")), dic::kLayerCountAt), 1u);
+
+  auto first65 = std::vector<TEntry>(entries.begin(), entries.begin() + 65);
+  Compile(Path("l1.dic"), first65);
+  const auto b = ReadBytes(Path("l1.dic"));
+  ASSERT_EQ(Get32(b, dic::kLayerCountAt), 2u);
+  EXPECT_EQ(Get32(b, dic::kLayerOffsetsAt + 4), P) << "the root layer comes first";
+  const auto root = RawItems(b, P, P, true);
+  const auto words = StoredWords(first65);
+  ASSERT_EQ(root.size(), 2u);
+  EXPECT_EQ(root[0].first, 0u);
+  EXPECT_EQ(root[0].child, 0u);
+  EXPECT_EQ(root[0].key, words[0]);
+  EXPECT_EQ(root[1].first, 64u);
+  EXPECT_EQ(root[1].child, 1u);
+  EXPECT_EQ(root[1].key, words[64]);
+  VerifyLayout(b, words);
+
+  // And with more words the structure keeps every invariant.
+  Compile(Path("l2.dic"), entries);
+  VerifyLayout(ReadBytes(Path("l2.dic")), StoredWords(entries));
+}
+
+TEST_F(VocabCompilerTest, BodiesOver106BytesAreCompressedOnlyWhenThatIsShorter) {
+  const TSettings compressed{kEnglish, kRussian, false, true};
+  // Encoded bodies of Latin text in a Russian translation are one byte a
+  // character.
+  Compile(Path("106.dic"), {{u"w", WideString(106, u'a')}}, compressed);
+  EXPECT_EQ(StoredBody(ReadBytes(Path("106.dic"))), std::string(106, 'a'));
+
+  Compile(Path("107.dic"), {{u"w", WideString(107, u'a')}}, compressed);
+  const std::string stored = StoredBody(ReadBytes(Path("107.dic")));
+  ASSERT_FALSE(stored.empty());
+  EXPECT_EQ(stored[0], '\0');
+  EXPECT_LT(stored.size(), 107u);
+
+  Compile(Path("plain.dic"), {{u"w", WideString(107, u'a')}});
+  EXPECT_EQ(StoredBody(ReadBytes(Path("plain.dic"))), std::string(107, 'a'));
+
+  // A 107-byte body that does not shrink is stored as it is.
+  std::mt19937 random(5);
+  WideString noise;
+  std::string encoded;
+  for (int attempt = 0; attempt < 1000; ++attempt) {
+    noise.clear();
+    encoded.clear();
+    for (int k = 0; k < 107; ++k) {
+      const auto c = static_cast<char16_t>(0x21 + random() % 0x5E);
+      noise += c;
+      encoded += static_cast<char>(c);
+    }
+    if (CompressBody(encoded).size() + 1 >= 107) break;
+  }
+  ASSERT_GE(CompressBody(encoded).size() + 1, 107u);
+  Compile(Path("noise.dic"), {{u"w", noise}}, compressed);
+  EXPECT_EQ(StoredBody(ReadBytes(Path("noise.dic"))), encoded);
+
+  for (const char* name : {"107.dic", "noise.dic"}) {
+    TDicTable table(nullptr);
+    table.FileName = Path(name);
+    table.Open();
+    EXPECT_EQ(table.GetTrans(), std::string(name) == "107.dic" ? WideString(107, u'a') : noise);
+  }
+}
+
+TEST_F(VocabCompilerTest, RefusesEmptyTooLongAndOutOfOrderWordsAndKeepsGoing) {
+  const WideString longest(1024, u'k');
+  TVocabCompiler compiler;
+  compiler.BeginCompile(Path("refusals.dic"));
+  EXPECT_THROW(compiler.AddWord(u"", u"x"), Exception);
+  compiler.AddWord(u"abc", u"1");
+  EXPECT_THROW(compiler.AddWord(u"abc", u"dup"), Exception);
+  EXPECT_THROW(compiler.AddWord(u"ABC", u"capital sorts first"), Exception);
+  EXPECT_THROW(compiler.AddWord(u"\u00e1bc", u"diacritics do not count"), Exception);
+  EXPECT_THROW(compiler.AddWord(u"abb", u"smaller"), Exception);
+  compiler.AddWord(u"abd", u"2");
+  compiler.AddWord(longest, u"3");
+  EXPECT_THROW(compiler.AddWord(longest + u"k", u"too long"), Exception);
+  EXPECT_THROW(compiler.AddWord(u"zz", u"\x05unfinished"), EBodyFormat);
+  compiler.AddWord(u"zz", u"4");
+  EXPECT_EQ(compiler.RecordCount(), 4);
+  compiler.EndCompile();
+
+  TDicTable table(nullptr);
+  table.FileName = Path("refusals.dic");
+  table.Open();
+  std::vector<WideString> words;
+  for (table.First(); !table.Eof(); table.Next()) words.push_back(table.GetWord() + u"=" + table.GetTrans());
+  EXPECT_EQ(words, (std::vector<WideString>{u"abc=1", u"abd=2", longest + u"=3", u"zz=4"}));
+  EXPECT_EQ(table.FirstChars(), u"akz");
+}
+
+TEST_F(VocabCompilerTest, DestructionFinishesAnOpenCompile) {
+  {
+    TVocabCompiler compiler;
+    compiler.BeginCompile(Path("dtor.dic"));
+    compiler.AddWord(u"alpha", u"a");
+    compiler.AddWord(u"beta", u"b");
+  }
+  TDicTable table(nullptr);
+  table.FileName = Path("dtor.dic");
+  table.Open();
+  EXPECT_EQ(table.RecordCount(), 2);
+  table.Last();
+  EXPECT_EQ(table.GetTrans(), u"b");
+}
+
+TEST_F(VocabCompilerTest, SettingsReachTheHeader) {
+  Compile(Path("ru.dic"), {{u"\u0434\u043e\u043c", u"house"}}, {kRussian, kEnglish, true, true});
+  const auto b = ReadBytes(Path("ru.dic"));
+  EXPECT_EQ(Get32(b, dic::kLanguageAt), kRussian);
+  EXPECT_EQ(Get32(b, dic::kTransLanguageAt), kEnglish);
+  EXPECT_EQ(b[dic::kScrambledAt], 1);
+  EXPECT_EQ(b[dic::kCompressedAt], 1);
+  TDicTable table(nullptr);
+  table.FileName = Path("ru.dic");
+  table.Open();
+  EXPECT_EQ(table.GetWord(), u"\u0434\u043e\u043c");
+  EXPECT_EQ(table.GetTrans(), u"house");
+  // Compiled moments ago, in local time: within two days of any clock.
+  const double days_1970 = 25569.0;
+  const double now = days_1970 + static_cast<double>(std::time(nullptr)) / 86400.0;
+  EXPECT_NEAR(table.CreateTime(), now, 2.0);
+}
+
+TEST_F(VocabCompilerTest, CreateFailureRaisesThePlatformError) {
+  TVocabCompiler compiler;
+  try {
+    compiler.BeginCompile(dir_.path() + "/missing/out.dic");
+    FAIL() << "created a file in a missing folder";
+  } catch (const EOSError& e) {
+    EXPECT_EQ(e.ErrorCode(), 3u);
+    EXPECT_EQ(std::string(e.what()).rfind("Win32 Error.  Code: 3.\n", 0), 0u) << e.what();
+  }
+  EXPECT_FALSE(compiler.IsCompiling());
+}
+
+TEST_F(VocabCompilerTest, ParametersAreWrittenScrambledOrNotAndTheDescriptionIsCut) {
+  for (bool scrambled : {false, true}) {
+    const std::string path = Path(scrambled ? "s.dic" : "p.dic");
+    Compile(path, Words({u"one", u"two"}), {kEnglish, kRussian, scrambled, false});
+    const WideString name(100, u'N');
+    const WideString description = WideString(5000, u'd');
+    WriteBaseParams(path, name, u"short\u0416", description);
+    TDicTable table(nullptr);
+    table.FileName = path;
+    table.Open();
+    EXPECT_EQ(table.GetName(), name);
+    EXPECT_EQ(table.GetShortName(), u"short\u0416");
+    // Room left after two items of 200 and 12 bytes: 8192 - 212 - 2*2 - 4.
+    EXPECT_EQ(table.GetDescription(), description.substr(0, (P - 212 - 4 - 4) / 2));
+    EXPECT_EQ(table.GetWord(), u"one") << "the words are untouched";
+    table.Last();
+    EXPECT_EQ(table.GetTrans(), u"t:two");
+  }
+}
+
+TEST_F(VocabCompilerTest, ParametersThatCannotFitLeaveTheFileUntouched) {
+  Compile(Path("d.dic"), Words({u"one"}));
+  const auto before = ReadBytes(Path("d.dic"));
+  EXPECT_THROW(WriteBaseParams(Path("d.dic"), WideString(5000, u'n'), u"", u""), Exception);
+  EXPECT_THROW(WriteBaseParams(Path("d.dic"), WideString(3000, u'n'), WideString(3000, u's'), u""),
+               Exception);
+  EXPECT_TRUE(ReadBytes(Path("d.dic")) == before);
+
+  WriteBytes(Path("junk.dic"), std::vector<std::uint8_t>(3 * P, 7));
+  try {
+    WriteBaseParams(Path("junk.dic"), u"n", u"s", u"d");
+    FAIL();
+  } catch (const Exception& e) {
+    EXPECT_EQ(std::string(e.what()), "File " + Path("junk.dic") + " is not base");
+  }
+  EXPECT_THROW(WriteBaseParams(Path("absent.dic"), u"n", u"s", u"d"), EOSError);
+}
+
+// The scrambling table is part of the format: this pins one page's stream.
+TEST(ScramblePage, KeyStreamIsPinnedAndScramblingTwiceRestoresThePage) {
+  TPageKey key{};
+  for (std::uint32_t i = 0; i < 32; ++i) key[i] = 0x01010101u * (i + 1);
+  std::vector<std::uint8_t> page(P, 0);
+  ScramblePage(page.data(), key, P, 5);
+  // Page 5: mask A0A0A0A0; word 0 = Key[11] ^ T[0] ^ mask; word 71 also takes
+  // in word 0.
+  EXPECT_EQ(dic::LoadU32(page.data()), 0x0C0C0C0Cu ^ 0xDE397A1Fu ^ 0xA0A0A0A0u);
+  EXPECT_EQ(dic::LoadU32(page.data() + 4 * 71),
+            (0x0C0C0C0Cu ^ 0xDE397A1Fu ^ 0xA0A0A0A0u) ^ (key[11 + 71 % 11] ^ 0x635FE45Fu ^ 0xA0A0A0A0u));
+  EXPECT_EQ(dic::LoadU32(page.data() + P - 4), 0xE58C0378u);
+
+  std::vector<std::uint8_t> text(P);
+  for (std::uint32_t i = 0; i < P; ++i) text[i] = static_cast<std::uint8_t>(i * 31);
+  auto copy = text;
+  ScramblePage(copy.data(), key, P, 300);
+  EXPECT_FALSE(copy == text);
+  // Page numbers that share their low byte share the stream.
+  auto other = text;
+  ScramblePage(other.data(), key, P, 300 + 256);
+  EXPECT_TRUE(other == copy);
+  ScramblePage(copy.data(), key, P, 300);
+  EXPECT_TRUE(copy == text);
+}
+
+TEST(AllocMan, HandsOutDistinctZeroedAlignedBuffersFromBlocks) {
+  TAllocMan alloc;
+  alloc.SetBlockSize(P);
+  std::vector<std::uint8_t*> buffers;
+  for (int i = 0; i < 33; ++i) {
+    std::uint8_t* b = alloc.Alloc();
+    EXPECT_EQ(reinterpret_cast<std::uintptr_t>(b) % 4096, 0u);
+    EXPECT_TRUE(std::all_of(b, b + P, [](auto x) { return x == 0; }));
+    std::memset(b, i + 1, P);
+    buffers.push_back(b);
+  }
+  // 32 buffers a block, back to back; the 33rd starts a new block.
+  EXPECT_EQ(buffers[31] - buffers[0], 31 * static_cast<std::ptrdiff_t>(P));
+  for (int i = 0; i < 33; ++i) EXPECT_EQ(buffers[i][P - 1], i + 1) << "buffers overlap";
+  EXPECT_EQ(alloc.Count(), 33u);
+}
+
+}  // namespace
+}  // namespace vandrel::test
