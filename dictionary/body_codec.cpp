@@ -80,10 +80,10 @@ const ByteTable& TableFor(std::uint16_t language) {
     char16_t ch = kUnknownByte;
     try {
       WideString w = AnsiToWide(language, std::string(1, static_cast<char>(b)));
-      if (!w.empty()) ch = w[0];
+      if (!w.empty() && (w[0] != 0 || b == 0)) ch = w[0];
     } catch (const Exception&) {
-      // A byte the code page cannot convert on its own (a lone lead byte)
-      // reads back as "?".
+      // A byte that the code page cannot convert on its own (a lone lead
+      // byte of a double-byte page) reads back as "?".
     }
     (*table)[b] = ch;
   }
