@@ -25,17 +25,27 @@ std::uint32_t LocaleToCodePage(std::uint32_t locale);
 std::uint8_t LocaleToCharset(std::uint16_t language);
 std::string LanguageName(std::uint16_t language);
 
-// One wide character per byte of s.
+// One wide character per byte of s. Every byte string survives AnsiToWide
+// followed by WideToAnsi in a single-byte code page (bytes the page leaves
+// undefined included). In a double-byte page (Japanese, Korean, Chinese) a
+// pair of bytes gives one character: the characters come first and the
+// positions past them are U+0000, so the length rule still holds.
+// Throws Exception (unknown locale) or EOSError (conversion failure).
 WideString AnsiToWide(std::uint32_t locale, std::string_view s);
 // One byte per character of w; true when every character had a
-// representation (the default character was not used).
+// representation (the default character was not used). In a double-byte
+// page s holds the whole characters whose bytes fit into w.size() bytes,
+// then zero bytes; characters left out make the result false unless they
+// are U+0000 (so the padding of AnsiToWide converts back unchanged).
 bool WideToAnsi(std::uint32_t locale, WideView w, std::string& s);
 
 std::string PackWide(WideView w);
 WideString UnpackWide(std::string_view s);
 
 // The charset and byte that carry ch; true when the byte is not '?' or ch
-// itself is '?'.
+// itself is '?'. Only single bytes count: characters that take two bytes
+// in every page that has them (CJK ideographs) give kAnyCharset and '?'.
+// Thread-safe; the block maps are built on first use.
 bool CharToAnsi(char16_t ch, std::uint8_t& charset, std::uint8_t& byte);
 
 // Masks for CharWeight / CompareWeighted.
