@@ -109,14 +109,19 @@ void TManager::QmConnect(TMessage& message) {
   // counts, and keeps the service up until it is given back.
   Inherited<TManager>(message);
   const auto client = static_cast<win::HWND>(message.WParam);
-  const std::int32_t version = Transfer().ReadInteger(kConnectVersionItem);
-  if (version > kSupportedClientVersion) {
-    const std::string name = ErrorTextFromWide(Transfer().ReadWideString(kConnectNameItem));
-    throw ELocal("This version of " + name + " not supports. Download latest Vandrel version.",
-                 kErrVersionNotSupported);
-  }
-  if (std::find(clients_.begin(), clients_.end(), client) != clients_.end()) {
-    throw ELocal("Second connect query from client", kErrSecondConnect);
+  try {
+    const std::int32_t version = Transfer().ReadInteger(kConnectVersionItem);
+    if (version > kSupportedClientVersion) {
+      const std::string name = ErrorTextFromWide(Transfer().ReadWideString(kConnectNameItem));
+      throw ELocal("This version of " + name + " not supports. Download latest Vandrel version.",
+                   kErrVersionNotSupported);
+    }
+    if (std::find(clients_.begin(), clients_.end(), client) != clients_.end()) {
+      throw ELocal("Second connect query from client", kErrSecondConnect);
+    }
+  } catch (...) {
+    refused_.push_back(client);
+    throw;
   }
   clients_.push_back(client);
 }
@@ -147,22 +152,39 @@ void TManager::WmTimer(TMessage& message) {
   if (message.WParam == static_cast<std::int32_t>(kClientCheckTimerId)) CheckClients();
 }
 
-void TManager::CheckClients() {
+bool TManager::Answers(win::HWND window) {
   win::DWORD tick = win::GetTickCount();
   // A dead window answers 0: never ping with 0.
   if (tick == 0) tick = 1;
-  // While a ping waits, other requests run and may change the list: the
-  // index is checked against the current list before every use.
+  return static_cast<win::DWORD>(win::SendMessageA(window, QM_PING, tick, 0)) == tick;
+}
+
+void TManager::CheckClients() {
+  // While a ping waits, other requests run and may change the lists (and
+  // free the manager): each index is checked against the current list
+  // before it is used, and the check ends when the manager is going.
   for (std::size_t i = clients_.size(); i-- > 0;) {
     if (i >= clients_.size()) continue;
     const win::HWND client = clients_[i];
-    const win::LRESULT echo = win::SendMessageA(client, QM_PING, tick, 0);
+    const bool alive = Answers(client);
     if (FreePending()) return;
-    if (static_cast<win::DWORD>(echo) == tick) continue;
+    if (alive) continue;
+    if (std::find(clients_.begin(), clients_.end(), client) == clients_.end()) continue;
     // A disconnect on the client's behalf; it reads no items, so the
     // manager's own buffer serves as the request buffer.
-    if (std::find(clients_.begin(), clients_.end(), client) == clients_.end()) continue;
     win::SendMessageA(Handle(), QM_DISCONNECT, client, Transfer().BufferId());
+    if (FreePending()) return;
+  }
+  for (std::size_t i = refused_.size(); i-- > 0;) {
+    if (i >= refused_.size()) continue;
+    const win::HWND window = refused_[i];
+    const bool alive = Answers(window);
+    if (FreePending()) return;
+    if (alive) continue;
+    auto it = std::find(refused_.begin(), refused_.end(), window);
+    if (it == refused_.end()) continue;
+    refused_.erase(it);
+    Release();
     if (FreePending()) return;
   }
 }

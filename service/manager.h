@@ -90,6 +90,12 @@ class TManager : public TCustomManager {
   // Connected client windows, one entry per accepted connect, in connect
   // order.
   const std::vector<win::HWND>& Clients() const { return clients_; }
+  // The windows of refused connects, one entry per reference such a
+  // connect took. A refused connect keeps its reference (the service stays
+  // up for that client), but no disconnect can give it back - the window is
+  // not a client - so the client check gives it back once the window is
+  // gone.
+  const std::vector<win::HWND>& Refused() const { return refused_; }
 
   static const TMessageTable& MessageTable();
   const TMessageTable& ClassMessageTable() const override { return MessageTable(); }
@@ -108,10 +114,14 @@ class TManager : public TCustomManager {
   // WM_TIMER: the client check.
   void WmTimer(TMessage& message);
   // Pings every client, last to first, and disconnects each that does not
-  // echo the ping, on its behalf.
+  // echo the ping, on its behalf; then gives back the references of
+  // refused connects whose windows are gone.
   void CheckClients();
+  // Pings window; true when it echoed.
+  static bool Answers(win::HWND window);
 
   std::vector<win::HWND> clients_;
+  std::vector<win::HWND> refused_;
 };
 
 }  // namespace vandrel

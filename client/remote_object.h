@@ -1,0 +1,91 @@
+// TRemoteObject: the client's end of one server object. It owns a hidden
+// window and a transfer channel of its own (it is a linked object), sends
+// requests to the server object's window, answers the service's liveness
+// pings, and hands the notifications of the server object it is linked to
+// (QM_STATE, QM_CHANGE) to callbacks. Typed objects (base manager, base
+// sets, bases, cursors) derive from it and add their requests.
+//
+// A request:
+//   TTransferMan& out = object.BeginRequest();
+//   out.WriteInteger(1, 42);
+//   object.Request(SOME_REQUEST);          // raises EServiceError on an error answer
+//   int result = object.Answer().ReadInteger(1);
+//
+// The answer stays readable until the object's next request. While a
+// request waits, the service may call back: notifications run their
+// callbacks inside Request(). Otherwise they (and pings) are handled only
+// while the thread pumps messages (message_pump.h).
+//
+// Lifetime: created with new and held in a TOwnedPtr (or freed with
+// Free()), since a notification handler may be on the stack when its owner
+// lets go. Used only by the thread that created it.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+
+#include "platform/win_types.h"
+#include "service/link_object.h"
+#include "service/transfer_man.h"
+
+namespace vandrel::client {
+
+class TRemoteObject : public TLinkObject {
+ public:
+  // remote: the server object's window (0 until SetRemote).
+  explicit TRemoteObject(win::HWND remote, TNotifyObject* owner = nullptr);
+
+  // Starts a request: drops the items of the previous one and returns the
+  // channel for writing this request's items.
+  TTransferMan& BeginRequest();
+  // Sends message to the server object with the items written since
+  // BeginRequest and maps the answer for Answer(). Raises EServiceError
+  // for an error answer, Exception "Method %d not implemented" when the
+  // server object has no handler, and the channel's ELocal (code 4, "Empty
+  // read buffer") when its window is gone. Raises Exception when no server
+  // window is set.
+  void Request(std::uint16_t message);
+  // BeginRequest + Request for requests without items.
+  void Call(std::uint16_t message);
+  // The last answer's items, read in the order the message defines.
+  TTransferMan& Answer() { return Transfer(); }
+
+  // Links to the server object (QM_CONNECT without items) / ends the link
+  // (QM_DISCONNECT). Connected() follows the last successful call.
+  void Connect();
+  void Disconnect();
+  bool Connected() const { return connected_; }
+  void SetConnected(bool connected) { connected_ = connected; }
+
+  // Notifications from the linked server object. OnState reads the state
+  // items from the channel it is given, in the order the server's class
+  // writes them. Notifications from any other window are ignored.
+  std::function<void(TTransferMan& state)> OnState;
+  std::function<void()> OnChange;
+
+  // Counts of what arrived: QM_STATE and QM_CHANGE from the linked object,
+  // QM_PING from anyone.
+  int StateCount() const { return state_count_; }
+  int ChangeCount() const { return change_count_; }
+  int PingCount() const { return ping_count_; }
+
+  static const TMessageTable& MessageTable();
+  const TMessageTable& ClassMessageTable() const override { return MessageTable(); }
+
+ private:
+  void QmState(TMessage& message);
+  void QmChange(TMessage& message);
+  void QmPing(TMessage& message);
+  // A client object is nobody's server: connects and disconnects sent to
+  // it leave its link alone.
+  void QmIgnore(TMessage& message);
+  // Wakes a pump that waits for a condition (message_pump.h).
+  void Wake();
+
+  bool connected_ = false;
+  int state_count_ = 0;
+  int change_count_ = 0;
+  int ping_count_ = 0;
+};
+
+}  // namespace vandrel::client
