@@ -1,0 +1,133 @@
+// Preparing entries for the compiler: the word length and code-page rules,
+// translations that the code pages cannot carry, sorting and merging.
+#include <gtest/gtest.h>
+
+#include "dictionary/charmap.h"
+#include "tools/common/prepare.h"
+
+namespace vandrel::tools {
+namespace {
+
+constexpr std::uint16_t kEn = 0x0409;
+constexpr std::uint16_t kRu = 0x0419;
+constexpr std::uint16_t kDe = 0x0407;
+
+std::vector<SourceEntry> Entries(std::initializer_list<std::pair<WideString, WideString>> list) {
+  std::vector<SourceEntry> v;
+  std::uint32_t line = 1;
+  for (const auto& [w, t] : list) v.push_back({w, t, line++});
+  return v;
+}
+
+std::vector<PreparedEntry> Prepare(std::vector<SourceEntry> e, std::uint16_t a, std::uint16_t b,
+                                   PrepareStats& stats) {
+  return PrepareEntries(std::move(e), a, b, stats);
+}
+
+TEST(Prepare, SortsByWordOrderAndMergesEqualWords) {
+  PrepareStats stats;
+  auto out = Prepare(Entries({{u"zebra", u"z"},
+                              {u"\u00e9t\u00e9", u"summer"},   // été
+                              {u"abc", u"small"},
+                              {u"ete", u"first spelling lost"},
+                              {u"ABC", u"capital"},
+                              {u"\u00e9t\u00e9", u"summer"},   // same translation again
+                              {u"\u00e9t\u00e9", u""},
+                              {u"et\u00e9", u"\x05" u"span\x05"}}),
+                     kEn, kEn, stats);
+  ASSERT_EQ(out.size(), 4u);
+  // Capitals sort before small letters; "ete", "été" and "eté" are one word
+  // (diacritics do not count), kept in its first spelling in source order.
+  EXPECT_EQ(out[0].word, u"ABC");
+  EXPECT_EQ(out[1].word, u"abc");
+  EXPECT_EQ(out[2].word, u"\u00e9t\u00e9");
+  EXPECT_EQ(out[2].trans, u"summer; first spelling lost; \x05span\x05");
+  EXPECT_EQ(out[3].word, u"zebra");
+  EXPECT_EQ(stats.source_entries, 8u);
+  EXPECT_EQ(stats.merged, 4u);
+  for (std::size_t i = 1; i < out.size(); ++i) EXPECT_LT(CompareWords(out[i - 1].word, out[i].word), 0);
+}
+
+TEST(Prepare, EmptyTranslationsDoNotAddSeparators) {
+  PrepareStats stats;
+  auto out = Prepare(Entries({{u"w", u""}, {u"W", u"x"}, {u"w", u"y"}, {u"w", u""}}), kEn, kEn, stats);
+  ASSERT_EQ(out.size(), 2u);
+  EXPECT_EQ(out[0].word, u"W");
+  EXPECT_EQ(out[1].word, u"w");
+  EXPECT_EQ(out[1].trans, u"y");
+}
+
+TEST(Prepare, WordsOfOneTo1024BytesAreKeptOthersSkipped) {
+  PrepareStats stats;
+  auto out = Prepare(Entries({{u"", u"empty"},
+                              {WideString(1024, u'a'), u"longest"},
+                              {WideString(1025, u'b'), u"too long"},
+                              {u"x", u"shortest"}}),
+                     kEn, kEn, stats);
+  ASSERT_EQ(out.size(), 2u);
+  EXPECT_EQ(out[0].trans, u"longest");
+  EXPECT_EQ(out[1].trans, u"shortest");
+  EXPECT_EQ(stats.skipped_length, 2u);
+  ASSERT_EQ(stats.notes.size(), 2u);
+  EXPECT_EQ(stats.notes[0].line, 1u);
+  EXPECT_EQ(stats.notes[1].line, 3u);
+}
+
+TEST(Prepare, WordsGoThroughTheWordCodePageBeforeSorting) {
+  PrepareStats stats;
+  // Cyrillic words in an English dictionary: both become "???" and so one
+  // entry; German letters survive code page 1252.
+  auto out = Prepare(Entries({{u"\u0434\u043e\u043c", u"house"},
+                              {u"\u0441\u044b\u0440", u"cheese"},
+                              {u"Stra\u00dfe", u"street"}}),
+                     kEn, kEn, stats);
+  ASSERT_EQ(out.size(), 2u);
+  EXPECT_EQ(out[0].word, u"???");
+  EXPECT_EQ(out[0].trans, u"house; cheese");
+  EXPECT_EQ(out[1].word, u"Stra\u00dfe");
+  EXPECT_EQ(stats.words_changed, 2u);
+  EXPECT_EQ(stats.merged, 1u);
+  // In a Russian dictionary they are kept as they are.
+  PrepareStats ru;
+  auto kept = Prepare(Entries({{u"\u0434\u043e\u043c", u"house"}, {u"\u0441\u044b\u0440", u"cheese"}}), kRu,
+                      kEn, ru);
+  ASSERT_EQ(kept.size(), 2u);
+  EXPECT_EQ(kept[0].word, u"\u0434\u043e\u043c");
+  EXPECT_EQ(ru.words_changed, 0u);
+}
+
+TEST(Prepare, TranslationCharactersTheCodePagesCannotCarryBecomeQuestionMarks) {
+  // English words, Russian translations: Cyrillic and Latin-1 text survive
+  // at the top level; Greek does not.
+  WideString t = u"\x05\u0434\u043e\u043c\x05 \u00e9 \u03b1\u03b2 \x04\u20ac\x04";
+  EXPECT_EQ(RepairTranslation(t, kEn, kRu), 2u);
+  EXPECT_EQ(t, u"\x05\u0434\u043e\u043c\x05 \u00e9 ?? \x04\u20ac\x04");
+  // Text in the words' language (mark 9) is read back in the words' code
+  // page: Cyrillic there does not survive in an English-Russian dictionary.
+  WideString w = u"\x09" u"a \u0434\x09";
+  EXPECT_EQ(RepairTranslation(w, kEn, kRu), 1u);
+  EXPECT_EQ(w, u"\x09" u"a ?\x09");
+  // Argument and raw characters are single bytes whatever the code page.
+  WideString raw = u"\x01\u00ff\x01\x0C\u00e9\u00b0\x0C";
+  EXPECT_EQ(RepairTranslation(raw, kRu, kRu), 0u);
+  // And the rule applies while preparing, with a count.
+  PrepareStats stats;
+  auto out = Prepare(Entries({{u"Haus", u"house \u0434\u043e\u043c"}}), kDe, kEn, stats);
+  ASSERT_EQ(out.size(), 1u);
+  EXPECT_EQ(stats.translations_changed, 1u);
+  EXPECT_EQ(stats.characters_replaced, 3u);
+  EXPECT_EQ(out[0].trans, u"house ???");
+}
+
+TEST(Prepare, MalformedTranslationNamesItsLine) {
+  PrepareStats stats;
+  try {
+    Prepare(Entries({{u"a", u"ok"}, {u"b", u"\x05open"}}), kEn, kEn, stats);
+    FAIL();
+  } catch (const Exception& e) {
+    EXPECT_NE(std::string(e.what()).find("line 2"), std::string::npos) << e.what();
+  }
+}
+
+}  // namespace
+}  // namespace vandrel::tools
