@@ -5,6 +5,8 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <memory>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -282,6 +284,35 @@ TEST_F(WindowPeerTest, ManyClientsAreServedWhileTheOwnerPumps) {
   for (const MSG& m : g_posted) EXPECT_EQ(m.wParam, 300u);
   for (auto& c : clients) EXPECT_EQ(c->Wait(), 0);
   DestroyWindow(hub);
+}
+
+// Processes that start together in a fresh namespace (no handle counter yet)
+// and create windows at the same time never get the same handle.
+TEST(WindowHandles, AreUniqueAcrossProcessesCreatingAtOnce) {
+  test::ScopedRuntimeDir ns;
+  test::ScratchDir out;
+  constexpr int kPeers = 4;
+  constexpr int kWindows = 200;
+  std::vector<std::unique_ptr<Peer>> peers;
+  for (int i = 0; i < kPeers; ++i) {
+    peers.push_back(std::make_unique<Peer>(std::vector<std::string>{
+        "windows", std::to_string(kWindows), out.path() + "/" + std::to_string(i)}));
+  }
+  std::set<HWND> seen;
+  for (int i = 0; i < kPeers; ++i) {
+    ASSERT_EQ(peers[static_cast<std::size_t>(i)]->Wait(), 0);
+    std::ifstream in(out.path() + "/" + std::to_string(i));
+    HWND h;
+    int count = 0;
+    while (in >> h) {
+      EXPECT_NE(h, 0u);
+      EXPECT_TRUE(seen.insert(h).second) << "handle " << h << " handed out twice";
+      ++count;
+    }
+    EXPECT_EQ(count, kWindows);
+  }
+  // The peers destroyed their windows: no entry is left behind.
+  EXPECT_TRUE(std::filesystem::is_empty(ns.path() + "/win"));
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <set>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -317,6 +318,41 @@ TEST_F(WindowTest, WindowsOfAnotherThreadAnswerAndVanishWithIt) {
   HWND reused = NewWindow("Other.Thread");
   EXPECT_NE(reused, 0u);
   DestroyWindow(reused);
+}
+
+LRESULT ThrowingProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
+  if (msg == WM_USER + 3) throw std::runtime_error("handler failed");
+  return RecordingProc(hwnd, msg, wparam, lparam);
+}
+
+// A procedure that throws while answering another thread's send: the sender
+// gets 0 instead of hanging, and the failure surfaces in the owner's loop.
+TEST_F(WindowTest, ThrowingProcedureStillAnswersTheSender) {
+  std::atomic<HWND> other{0};
+  std::atomic<int> failures{0};
+  std::thread owner([&] {
+    HWND h = NewWindow();
+    SetWindowLongPtrA(h, GWL_WNDPROC, reinterpret_cast<LONG_PTR>(&ThrowingProc));
+    other = h;
+    MSG msg;
+    for (;;) {
+      try {
+        if (!GetMessageA(&msg, 0, 0, 0)) break;
+        DispatchMessageA(&msg);
+      } catch (const std::runtime_error&) {
+        ++failures;
+      }
+    }
+    DestroyWindow(h);
+  });
+  const DWORD start = GetTickCount();
+  while (other == 0 && GetTickCount() - start < kWaitMs) Sleep(1);
+  ASSERT_NE(other.load(), 0u);
+  EXPECT_EQ(SendMessageA(other, WM_USER + 3, 1, 1), 0);
+  EXPECT_EQ(SendMessageA(other, WM_USER, 1, 1), 2);
+  EXPECT_EQ(failures, 1);
+  PostMessageA(other, WM_QUIT, 0, 0);
+  owner.join();
 }
 
 // A connection that sends junk is dropped; the endpoint's owner goes on.

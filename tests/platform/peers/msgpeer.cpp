@@ -6,9 +6,12 @@
 //   msgpeer client NAME COUNT     send COUNT kEcho messages to the window
 //                                 NAME, check every answer, then post
 //                                 kPosted (COUNT) to it and exit 0
+//   msgpeer windows COUNT FILE    create COUNT windows, write their handles
+//                                 to FILE (one a line), destroy them, exit 0
 #include <fstream>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "platform/error.h"
 #include "platform/process.h"
@@ -91,6 +94,19 @@ int Client(const std::string& name, int count) {
   return PostMessageA(target, kPosted, static_cast<WPARAM>(count), 0) ? 0 : kExitWrongAnswer;
 }
 
+int Windows(int count, const std::string& path) {
+  std::vector<HWND> windows;
+  for (int i = 0; i < count; ++i) {
+    HWND h = CreateWindowExA(0, "STATIC", "", 0, 0, 0, 0, 0, 0, nullptr, nullptr, nullptr);
+    if (h == 0) return kExitCreateFailed;
+    windows.push_back(h);
+  }
+  std::ofstream out(path);
+  for (HWND h : windows) out << h << "\n";
+  for (HWND h : windows) DestroyWindow(h);
+  return out ? 0 : kExitCreateFailed;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -99,5 +115,6 @@ int main(int argc, char** argv) {
     return Serve(argv[2]);
   }
   if (argc == 4 && std::string(argv[1]) == "client") return Client(argv[2], std::stoi(argv[3]));
+  if (argc == 4 && std::string(argv[1]) == "windows") return Windows(std::stoi(argv[2]), argv[3]);
   return kExitBadArguments;
 }
