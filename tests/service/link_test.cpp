@@ -66,6 +66,8 @@ class LinkTest : public ::testing::Test {
         win::KillProcess(pid_, true);
         win::WaitChildProcess(pid_, -1, &code);
         ADD_FAILURE() << "peer did not end";
+      } else {
+        EXPECT_EQ(code, 0) << "peer failed (see its output)";
       }
     }
     client_.reset();
