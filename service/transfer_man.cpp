@@ -106,11 +106,15 @@ std::u16string TTransferReader::ReadWideString(std::uint16_t id) {
 // ---------------------------------------------------------- transfer man
 
 TTransferMan::TTransferMan() {
-  id_mapping_ = win::CreateFileMappingA(win::INVALID_HANDLE_VALUE, nullptr, kSharedProtect, 0,
-                                        sizeof(std::uint32_t), kTransferIdName);
+  // The creator stores 1 before any other process can open the name, so
+  // nobody ever sees the counter uninitialised.
+  id_mapping_ = win::CreateFileMappingInitA(
+      kSharedProtect, sizeof(std::uint32_t), kTransferIdName, [](void* bytes, std::size_t) {
+        const std::uint32_t first = 1;
+        std::memcpy(bytes, &first, sizeof first);
+      });
   if (id_mapping_ == nullptr)
     throw ELocal("Creating NewTransferID failed: " + LastErrorText(), kErrCreateTransferId);
-  const bool created = win::GetLastError() != win::ERROR_ALREADY_EXISTS;
   void* view = win::MapViewOfFile(id_mapping_, win::FILE_MAP_ALL_ACCESS, 0, 0, 0);
   if (view == nullptr || win::ViewSize(view) < sizeof(std::uint32_t)) {
     const std::string text = view == nullptr
@@ -121,13 +125,6 @@ TTransferMan::TTransferMan() {
     throw ELocal("Creating NewTransferID failed: " + text, kErrCreateTransferId);
   }
   id_counter_ = static_cast<std::uint32_t*>(view);
-  if (created) {
-    // The creator starts the count at 1, unless a process that opened the
-    // object in the meantime has taken numbers already (then the count is
-    // past 0 and stays).
-    std::uint32_t expected = 0;
-    std::atomic_ref<std::uint32_t>(*id_counter_).compare_exchange_strong(expected, 1);
-  }
   try {
     Grow(kAnswerSize + kEndMarkSize);
   } catch (...) {
@@ -209,7 +206,7 @@ void TTransferMan::Grow(std::int32_t new_size) {
   }
   for (int attempt = 0; attempt < kNameAttempts && mapping == nullptr; ++attempt) {
     // One indivisible read-and-advance; 0 means "no buffer" and is skipped
-    // (a count that wrapped, or one taken before its creator started it).
+    // (a count that wrapped).
     std::uint32_t number;
     do {
       number = counter.fetch_add(1);

@@ -4,10 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <fstream>
+#include <set>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "platform/process.h"
 #include "service/errors.h"
 #include "service/link_object.h"
 #include "service/transfer_man.h"
@@ -222,6 +225,39 @@ TEST_F(TransferTest, RetiredChannelStaysReadableUntilReleased) {
   EXPECT_THROW(reader.OpenRead(number, 1), ELocal);
   FreeRetiredTransfers();
   EXPECT_EQ(RetiredTransferCount(), 0u);
+}
+
+TEST_F(TransferTest, ProcessesGrowingAtOnceAreNeverHandedTheSameNumber) {
+  constexpr int kEach = 300;
+  test::ScratchDir scratch;
+  std::vector<win::DWORD> pids;
+  for (int p = 0; p < 2; ++p) {
+    pids.push_back(win::StartChildProcess({test::BinDir() + "/linkpeer", "numbers",
+                                           std::to_string(kEach),
+                                           scratch.path() + "/n" + std::to_string(p)},
+                                          ""));
+    ASSERT_NE(pids.back(), 0u);
+  }
+  std::set<std::int32_t> numbers;
+  TTransferMan mine;
+  numbers.insert(mine.BufferId());
+  for (int i = 0; i < kEach; ++i) {
+    mine.Grow(mine.BufferSize() + 1);
+    EXPECT_TRUE(numbers.insert(mine.BufferId()).second);
+  }
+  for (std::size_t p = 0; p < pids.size(); ++p) {
+    int code = -1;
+    ASSERT_TRUE(win::WaitChildProcess(pids[p], 60000, &code));
+    ASSERT_EQ(code, 0);
+    std::ifstream in(scratch.path() + "/n" + std::to_string(p));
+    int read = 0;
+    for (std::int32_t n; in >> n; ++read) EXPECT_TRUE(numbers.insert(n).second) << n;
+    EXPECT_EQ(read, kEach + 1);
+  }
+  // Every number from 1 up was handed out exactly once.
+  EXPECT_EQ(numbers.size(), 3u * kEach + 3u);
+  EXPECT_EQ(*numbers.begin(), 1);
+  EXPECT_EQ(*numbers.rbegin(), static_cast<std::int32_t>(numbers.size()));
 }
 
 TEST_F(TransferTest, QueryWithoutPeerSendsNothing) {

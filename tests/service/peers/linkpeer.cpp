@@ -5,9 +5,13 @@
 //                          window HWND, checks each error answer, checks
 //                          that a valid request still works, then sends
 //                          RQ_VERDICT; exits with the number of failures
+//   linkpeer numbers N FILE
+//                          creates a transfer buffer, grows it N times and
+//                          writes the N + 1 numbers it was handed to FILE
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -137,12 +141,23 @@ int Attack(win::HWND server) {
   return failures;
 }
 
+int Numbers(int count, const std::string& file) {
+  TTransferMan transfer;
+  std::ofstream out(file);
+  out << transfer.BufferId() << "\n";
+  for (int i = 0; i < count; ++i) {
+    transfer.Grow(transfer.BufferSize() + 1);
+    out << transfer.BufferId() << "\n";
+  }
+  return out.good() ? 0 : 4;
+}
+
 }  // namespace
 }  // namespace vandrel::linkpeer
 
 int main(int argc, char** argv) {
-  if (argc != 3) {
-    std::fprintf(stderr, "usage: linkpeer serve NAME | attack HWND\n");
+  if (argc < 3) {
+    std::fprintf(stderr, "usage: linkpeer serve NAME | attack HWND | numbers N FILE\n");
     return 2;
   }
   try {
@@ -150,6 +165,7 @@ int main(int argc, char** argv) {
     if (mode == "serve") return vandrel::linkpeer::Serve(argv[2]);
     if (mode == "attack")
       return vandrel::linkpeer::Attack(static_cast<vandrel::win::HWND>(std::stoul(argv[2])));
+    if (mode == "numbers" && argc == 4) return vandrel::linkpeer::Numbers(std::stoi(argv[2]), argv[3]);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "linkpeer: %s\n", e.what());
     return 3;
