@@ -10,9 +10,7 @@ namespace {
 // a wake-up is already queued (one is enough).
 thread_local int waiting_pumps = 0;
 thread_local bool wake_queued = false;
-thread_local bool timed_out = false;
-
-void TimeoutProc(win::HWND, win::UINT, win::UINT_PTR, win::DWORD) { timed_out = true; }
+constexpr win::UINT kRecheckMs = 10;
 
 }  // namespace
 
@@ -37,10 +35,10 @@ bool ProcessMessages() {
 
 bool PumpMessagesUntil(const std::function<bool()>& done, int timeout_ms) {
   if (done()) return true;
-  const bool outer_timed_out = timed_out;
-  timed_out = false;
-  win::UINT_PTR timer = 0;
-  if (timeout_ms >= 0) timer = win::SetTimer(0, 0, static_cast<win::UINT>(timeout_ms), &TimeoutProc);
+  const win::DWORD start = win::GetTickCount();
+  // Conditions that no message announces (a process that ends, say) are
+  // tested again on a short timer.
+  const win::UINT_PTR timer = win::SetTimer(0, 0, kRecheckMs, nullptr);
   ++waiting_pumps;
   bool result = false;
   win::MSG msg;
@@ -50,17 +48,18 @@ bool PumpMessagesUntil(const std::function<bool()>& done, int timeout_ms) {
       break;
     }
     if (msg.message == win::WM_NULL) wake_queued = false;
-    win::TranslateMessage(&msg);
-    win::DispatchMessageA(&msg);
+    if (!(msg.hwnd == 0 && msg.message == win::WM_TIMER && msg.wParam == timer)) {
+      win::TranslateMessage(&msg);
+      win::DispatchMessageA(&msg);
+    }
     if (done()) {
       result = true;
       break;
     }
-    if (timed_out) break;
+    if (timeout_ms >= 0 && win::GetTickCount() - start >= static_cast<win::DWORD>(timeout_ms)) break;
   }
   --waiting_pumps;
-  if (timer != 0) win::KillTimer(0, timer);
-  timed_out = outer_timed_out;
+  win::KillTimer(0, timer);
   return result;
 }
 

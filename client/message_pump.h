@@ -18,9 +18,9 @@ namespace vandrel::client {
 bool ProcessMessages();
 
 // Handles messages until done() is true or timeout_ms (-1: no limit) has
-// passed; returns done(). done() is tested at the start and after every
-// notification and posted message. A WM_QUIT ends the wait (and is posted
-// again for the caller's loop).
+// passed; returns done(). done() is tested at the start, after every
+// notification and posted message, and every 10 ms. A WM_QUIT ends the wait
+// (and is posted again for the caller's loop).
 bool PumpMessagesUntil(const std::function<bool()>& done, int timeout_ms);
 
 // Called by client objects after they handled a notification: makes a
