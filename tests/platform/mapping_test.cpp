@@ -211,6 +211,31 @@ TEST_F(SharedMemory, ConcurrentCounterIsInitialisedOnce) {
   }
 }
 
+TEST_F(SharedMemory, OpenersRacingCreateAndReleaseSeeWholeObjectsOrNone) {
+  Peer flipper({"flip", "Flip", "500", talk_.path()});
+  int opened = 0;
+  auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (!std::filesystem::exists(Talk("done")) && std::chrono::steady_clock::now() < end) {
+    HANDLE h = OpenFileMappingA(FILE_MAP_READ, TRUE, "Flip");
+    if (h == nullptr) {
+      ASSERT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+      continue;
+    }
+    void* view = MapViewOfFile(h, FILE_MAP_READ, 0, 0, 0);
+    ASSERT_NE(view, nullptr);
+    EXPECT_EQ(ViewSize(view), 8u);
+    ASSERT_EQ(Read32(view), 0x5EEDF00Du) << "an opener only ever meets a finished object";
+    ++opened;
+    UnmapViewOfFile(view);
+    CloseHandle(h);
+  }
+  EXPECT_EQ(flipper.Wait(), 0);
+  EXPECT_EQ(OpenFileMappingA(FILE_MAP_READ, TRUE, "Flip"), nullptr);
+  EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+  EXPECT_TRUE(std::filesystem::is_empty(ns_.path() + "/shm"));
+  RecordProperty("opened", opened);
+}
+
 TEST_F(SharedMemory, HandlesAndViewsInOneProcess) {
   HANDLE creator = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE | SEC_COMMIT,
                                       0, 6, "Vandrel_Transfer1");

@@ -14,6 +14,9 @@
 //       waits for "start", creates or opens the 4-byte counter NAME
 //       initialised to 1, takes COUNT numbers with an atomic add, writes
 //       them to "numbers-TAG", waits for "exit", then lets go.
+//   flip NAME COUNT DIR
+//       COUNT times creates NAME (8 bytes, initialised to a marker before it
+//       is published), maps it and lets go again; then writes "done".
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -109,6 +112,27 @@ int Counter(int argc, char** argv) {
   return told ? 0 : 7;
 }
 
+int Flip(int argc, char** argv) {
+  if (argc != 5) return 2;
+  std::string name = argv[2];
+  int count = std::atoi(argv[3]);
+  std::string dir = argv[4];
+  for (int i = 0; i < count; ++i) {
+    HANDLE mapping = CreateFileMappingInitA(PAGE_READWRITE, 8, name.c_str(),
+                                            [](void* bytes, std::size_t) {
+                                              std::uint32_t marker = 0x5EEDF00D;
+                                              std::memcpy(bytes, &marker, 4);
+                                            });
+    if (mapping == nullptr) return 3;
+    void* view = MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, 0);
+    if (view == nullptr) return 4;
+    UnmapViewOfFile(view);
+    CloseHandle(mapping);
+  }
+  Write(dir + "/done", "1");
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -117,5 +141,6 @@ int main(int argc, char** argv) {
   if (mode == "create") return Create(argc, argv, true);
   if (mode == "hold") return Create(argc, argv, false);
   if (mode == "counter") return Counter(argc, argv);
+  if (mode == "flip") return Flip(argc, argv);
   return 2;
 }
