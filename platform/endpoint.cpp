@@ -73,6 +73,10 @@ ConnectOutcome ConnectTo(const std::string& path, UniqueFd* out) {
     SetLastErrorFromErrno();
     return ConnectOutcome::kError;
   }
+  // Room for many frames on their way, so that posting to a busy peer does
+  // not have to wait for it (the system caps the size it grants).
+  int send_buffer = 4 << 20;
+  setsockopt(fd.get(), SOL_SOCKET, SO_SNDBUF, &send_buffer, sizeof(send_buffer));
   if (!SetBlocking(fd.get(), false)) {
     SetLastErrorFromErrno();
     return ConnectOutcome::kError;

@@ -347,7 +347,8 @@ bool MessageQueue::Pump(int timeout_ms, std::uint64_t write_connection) {
   return writable;
 }
 
-bool MessageQueue::SendOn(std::uint64_t id, const Frame& frame) {
+bool MessageQueue::SendOn(std::uint64_t id, const Frame& frame, int timeout_ms) {
+  const std::int64_t deadline = timeout_ms < 0 ? -1 : MonotonicMs() + timeout_ms;
   for (;;) {
     auto it = connections_.find(id);
     if (it == connections_.end()) return false;
@@ -360,7 +361,16 @@ bool MessageQueue::SendOn(std::uint64_t id, const Frame& frame) {
       case IoOutcome::kWouldBlock:
         // The peer's buffer is full: keep reading (never dispatching) so
         // that a peer which is itself blocked writing to us can go on.
-        Pump(-1, id);
+        if (deadline < 0) {
+          Pump(-1, id);
+        } else {
+          const std::int64_t left = deadline - MonotonicMs();
+          if (left <= 0) {
+            CloseConnection(id);
+            return false;
+          }
+          Pump(static_cast<int>(left), id);
+        }
         break;
     }
   }
@@ -473,7 +483,12 @@ void MessageQueue::Reply(std::uint64_t connection, const Frame& request, ReplySt
                          LRESULT result) {
   const Frame reply{FrameKind::kReply, status, request.sequence, request.hwnd, request.message,
                     0, result};
-  SendOn(connection, reply);  // a sender that died meanwhile gets nothing
+  // A sender waits for its answers and reads them as they come; one that
+  // lets them pile up until its buffer is full is broken or hostile, and
+  // must not hold this thread: after a while its connection is dropped. A
+  // sender that died meanwhile gets nothing.
+  constexpr int kReplyTimeoutMs = 5000;
+  SendOn(connection, reply, kReplyTimeoutMs);
 }
 
 void MessageQueue::PostLocal(const MSG& msg) { posted_.push_back(msg); }

@@ -118,8 +118,9 @@ class MessageQueue {
   void AcceptAll();
   void CloseConnection(std::uint64_t id);
   // Sends, draining incoming traffic into the queues while the peer's
-  // buffer is full. False when the connection ended.
-  bool SendOn(std::uint64_t id, const Frame& frame);
+  // buffer is full. False when the connection ended, or when the frame did
+  // not fit within timeout_ms (-1: no limit; the connection is then closed).
+  bool SendOn(std::uint64_t id, const Frame& frame, int timeout_ms = -1);
   // The connection to an endpoint, connected when needed; 0 when its owner is
   // dead (kDead) or the connection failed.
   std::uint64_t Outgoing(std::uint32_t endpoint, bool* dead);

@@ -355,6 +355,46 @@ TEST_F(WindowTest, ThrowingProcedureStillAnswersTheSender) {
   owner.join();
 }
 
+// Two threads that flood each other with posted messages before either
+// pumps: a full buffer never deadlocks them and nothing is lost or reordered.
+TEST_F(WindowTest, PostFloodsBothWaysNeitherDeadlockNorReorder) {
+  constexpr WPARAM kCount = 30000;  // more than a connection's buffer holds
+  constexpr UINT kFlood = WM_USER + 40;
+  std::atomic<HWND> a{0};
+  std::atomic<HWND> b{0};
+  // Posts kCount messages to the other window, then collects kCount.
+  auto run = [&](std::atomic<HWND>& mine, std::atomic<HWND>& theirs) {
+    mine = NewWindow();
+    const DWORD start = GetTickCount();
+    while (theirs == 0 && GetTickCount() - start < kWaitMs) Sleep(1);
+    bool in_order = true;
+    for (WPARAM i = 0; i < kCount; ++i) {
+      if (!PostMessageA(theirs, kFlood, i, 0)) in_order = false;
+    }
+    WPARAM expected = 0;
+    MSG msg;
+    const UINT_PTR guard = SetTimer(0, 0, kWaitMs, nullptr);
+    while (expected < kCount && GetMessageA(&msg, 0, 0, 0)) {
+      if (msg.message == WM_TIMER && msg.hwnd == 0) break;
+      if (msg.message != kFlood) continue;
+      if (msg.wParam != expected || msg.hwnd != mine) in_order = false;
+      ++expected;
+    }
+    KillTimer(0, guard);
+    return in_order && expected == kCount;
+  };
+  std::atomic<bool> other_ok{false};
+  std::thread other([&] {
+    other_ok = run(b, a);
+    DestroyWindow(b);
+  });
+  const bool ok = run(a, b);
+  other.join();
+  EXPECT_TRUE(ok);
+  EXPECT_TRUE(other_ok);
+  DestroyWindow(a);
+}
+
 // A connection that sends junk is dropped; the endpoint's owner goes on.
 TEST_F(WindowTest, BrokenFramesDropOnlyTheirConnection) {
   HWND h = NewWindow();
