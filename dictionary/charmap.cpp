@@ -85,8 +85,7 @@ const CharBlock& CharBlockFor(char16_t ch) {
   return *Publish(g_char_blocks[b], std::move(built));
 }
 
-const TIndexMap& IndexMapFor(unsigned block) {
-  if (TIndexMap* map = g_index_maps[block].load(std::memory_order_acquire)) return *map;
+[[gnu::noinline]] const TIndexMap& BuildIndexMap(unsigned block) {
   auto built = std::make_unique<TIndexMap>();
   built->fill(0);
   const auto rows = collation::WeightRows();
@@ -99,7 +98,11 @@ const TIndexMap& IndexMapFor(unsigned block) {
   return *Publish(g_index_maps[block], std::move(built));
 }
 
-inline std::int32_t RawWeight(char16_t ch) { return IndexMapFor(ch >> 8)[ch & 0xFF]; }
+inline std::int32_t RawWeight(char16_t ch) {
+  const TIndexMap* map = g_index_maps[ch >> 8].load(std::memory_order_acquire);
+  if (map == nullptr) [[unlikely]] map = &BuildIndexMap(ch >> 8);
+  return (*map)[ch & 0xFF];
+}
 
 int Sign(std::int64_t v) { return v < 0 ? -1 : v > 0 ? 1 : 0; }
 
@@ -283,28 +286,9 @@ int CompareWeighted(WideView a, WideView b, std::uint32_t mask) {
   return Sign(static_cast<std::int64_t>(a.size()) - static_cast<std::int64_t>(b.size()));
 }
 
-// One pass for both levels: the first primary difference decides, then the
-// length, then the first difference in primary-and-case weight.
 int CompareWords(WideView a, WideView b) {
-  const std::size_t n = std::min(a.size(), b.size());
-  int case_order = 0;
-  constexpr std::int32_t kPrimary = static_cast<std::int32_t>(collation::kPrimaryBits);
-  constexpr std::int32_t kWithCase = kPrimary | static_cast<std::int32_t>(kWeightCase);
-  for (std::size_t i = 0; i < n; ++i) {
-    const std::int32_t wa = RawWeight(a[i]);
-    const std::int32_t wb = RawWeight(b[i]);
-    if (wa == wb) continue;
-    const std::int32_t pa = wa & kPrimary;
-    const std::int32_t pb = wb & kPrimary;
-    if (pa != pb) return pa < pb ? -1 : 1;
-    if (case_order == 0) {
-      const std::int32_t ca = wa & kWithCase;
-      const std::int32_t cb = wb & kWithCase;
-      if (ca != cb) case_order = ca < cb ? -1 : 1;
-    }
-  }
-  if (a.size() != b.size()) return a.size() < b.size() ? -1 : 1;
-  return case_order;
+  const int primary = CompareWeighted(a, b, kWeightPrimary);
+  return primary != 0 ? primary : CompareWeighted(a, b, kWeightCase);
 }
 
 }  // namespace vandrel

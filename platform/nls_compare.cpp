@@ -26,19 +26,36 @@ bool IsSymbol(char16_t ch) {
   return primary >= 0x0200 && primary < 0x0857;
 }
 
-std::u16string Decode(const CodePage& page, const char* s, std::size_t n, bool skip_symbols) {
-  std::u16string out;
-  out.reserve(n);
-  const auto* bytes = reinterpret_cast<const unsigned char*>(s);
-  for (std::size_t i = 0; i < n;) {
-    char16_t ch;
-    bool valid;
-    i += page.Decode(bytes + i, n - i, ch, valid);
-    if (skip_symbols && IsSymbol(ch)) continue;
-    out.push_back(ch);
+// Decodes into an inline buffer for the short strings the table engine
+// compares, into the heap for longer ones.
+class Decoded {
+ public:
+  Decoded(const CodePage& page, const char* s, std::size_t n, bool skip_symbols) {
+    char16_t* out = inline_;
+    if (n > sizeof inline_ / sizeof inline_[0]) {
+      heap_.resize(n);
+      out = heap_.data();
+    }
+    const auto* bytes = reinterpret_cast<const unsigned char*>(s);
+    std::size_t len = 0;
+    for (std::size_t i = 0; i < n;) {
+      char16_t ch;
+      bool valid;
+      i += page.Decode(bytes + i, n - i, ch, valid);
+      if (skip_symbols && IsSymbol(ch)) continue;
+      out[len++] = ch;
+    }
+    view_ = std::u16string_view(out, len);
   }
-  return out;
-}
+  Decoded(const Decoded&) = delete;
+  Decoded& operator=(const Decoded&) = delete;
+  std::u16string_view view() const { return view_; }
+
+ private:
+  char16_t inline_[256];
+  std::vector<char16_t> heap_;
+  std::u16string_view view_;
+};
 
 }  // namespace
 
@@ -49,13 +66,16 @@ int CompareStringA(LCID locale, DWORD flags, const char* a, int a_len, const cha
   constexpr DWORD kAccepted = NORM_IGNORECASE | NORM_IGNORENONSPACE | NORM_IGNORESYMBOLS |
                               SORT_STRINGSORT | NORM_IGNOREKANATYPE | NORM_IGNOREWIDTH;
   if ((flags & ~kAccepted) != 0) return Fail(ERROR_INVALID_FLAGS);
-  const CodePage* page = nls::FindCodePage(nls::LocaleCodePage(locale));
-  if (nls::LocaleCodePage(locale) == 0 || page == nullptr) return Fail(ERROR_INVALID_PARAMETER);
+  const UINT code_page = nls::LocaleCodePage(locale);
+  const CodePage* page = code_page != 0 ? nls::FindCodePage(code_page) : nullptr;
+  if (page == nullptr) return Fail(ERROR_INVALID_PARAMETER);
   const std::size_t na = a_len == -1 ? std::strlen(a) : static_cast<std::size_t>(a_len);
   const std::size_t nb = b_len == -1 ? std::strlen(b) : static_cast<std::size_t>(b_len);
   const bool skip = (flags & NORM_IGNORESYMBOLS) != 0;
-  const std::u16string wa = Decode(*page, a, na, skip);
-  const std::u16string wb = Decode(*page, b, nb, skip);
+  const Decoded da(*page, a, na, skip);
+  const Decoded db(*page, b, nb, skip);
+  const std::u16string_view wa = da.view();
+  const std::u16string_view wb = db.view();
   int r = collation::CompareLevel(wa, wb, 0);
   if (r == 0 && (flags & NORM_IGNORENONSPACE) == 0) {
     r = collation::CompareLevel(wa, wb, collation::kDiacriticBits);

@@ -268,24 +268,6 @@ TEST(CharmapCollation, WordOrder) {
   EXPECT_EQ(CompareWeighted(u"\u0451", u"\u0435", kWeightDiacritic), 1);
 }
 
-// CompareWords is the primary comparison, then the primary-and-case one.
-TEST(CharmapCollation, CompareWordsIsPrimaryThenCase) {
-  const std::u16string alphabet = u"aAbBeE\u00E9\u00C9zZ \u0416\u0436-\u4E00";
-  std::mt19937 rng(11);
-  auto word = [&] {
-    std::u16string w(rng() % 5, u' ');
-    for (char16_t& c : w) c = alphabet[rng() % alphabet.size()];
-    return w;
-  };
-  for (int i = 0; i < 20000; ++i) {
-    const std::u16string a = word(), b = word();
-    int expected = CompareWeighted(a, b, kWeightPrimary);
-    if (expected == 0) expected = CompareWeighted(a, b, kWeightCase);
-    ASSERT_EQ(CompareWords(a, b), expected);
-    ASSERT_EQ(CompareWords(b, a), -expected);
-  }
-}
-
 // The table engine orders words by the locale comparison (ignoring
 // non-spacing marks) and the update merge relies on it agreeing with the
 // dictionaries' own order.
