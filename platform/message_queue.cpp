@@ -120,8 +120,8 @@ HWND MessageQueue::CreateWindow(const std::string& name) {
   if (!EnsureEndpoint()) return 0;
   HWND hwnd = NextNamespaceNumber(dir_);
   if (hwnd == 0) return 0;
-  if (!CreateWindowEntry(dir_, hwnd, WindowOwner{endpoint_, static_cast<DWORD>(getpid()),
-                                                 CurrentThreadId()})) {
+  if (!CreateWindowEntry(dir_, hwnd,
+                         WindowOwner{endpoint_, static_cast<DWORD>(getpid()), CurrentThreadId()})) {
     return 0;
   }
   if (!key.empty() && !ClaimName(hwnd, key)) {
@@ -481,8 +481,8 @@ void MessageQueue::DispatchIncoming() {
 
 void MessageQueue::Reply(std::uint64_t connection, const Frame& request, ReplyStatus status,
                          LRESULT result) {
-  const Frame reply{FrameKind::kReply, status, request.sequence, request.hwnd, request.message,
-                    0, result};
+  const Frame reply{
+      FrameKind::kReply, status, request.sequence, request.hwnd, request.message, 0, result};
   // A sender waits for its answers and reads them as they come; one that
   // lets them pile up until its buffer is full is broken or hostile, and
   // must not hold this thread: after a while its connection is dropped. A
@@ -549,9 +549,8 @@ UINT_PTR MessageQueue::SetTimer(HWND hwnd, UINT_PTR id, UINT ms, TIMERPROC callb
   const UINT period = std::clamp(ms, kTimerMinimumMs, kTimerMaximumMs);
   const std::int64_t due = MonotonicMs() + period;
   auto find = [&](UINT_PTR wanted) {
-    return std::find_if(timers_.begin(), timers_.end(), [&](const TimerRecord& t) {
-      return t.hwnd == hwnd && t.id == wanted;
-    });
+    return std::find_if(timers_.begin(), timers_.end(),
+                        [&](const TimerRecord& t) { return t.hwnd == hwnd && t.id == wanted; });
   };
   if (hwnd == 0) {
     // A thread timer keeps its id when it is set again; otherwise it gets a

@@ -157,8 +157,8 @@ class MessageQueue {
   std::vector<TimerRecord> timers_;
   UINT_PTR next_thread_timer_ = 1;
 
-  std::vector<WaitEntry> wait_entries_;       // reused by Pump
-  std::vector<std::uint64_t> wait_owners_;    // connection id per entry, 0 = listener
+  std::vector<WaitEntry> wait_entries_;     // reused by Pump
+  std::vector<std::uint64_t> wait_owners_;  // connection id per entry, 0 = listener
 
   friend struct QueueHolder;
 };

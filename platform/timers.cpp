@@ -13,7 +13,9 @@ UINT_PTR SetTimer(HWND hwnd, UINT_PTR id, UINT elapse_ms, TIMERPROC callback) {
   return detail::MessageQueue::Current().SetTimer(hwnd, id, elapse_ms, callback);
 }
 
-BOOL KillTimer(HWND hwnd, UINT_PTR id) { return detail::MessageQueue::Current().KillTimer(hwnd, id); }
+BOOL KillTimer(HWND hwnd, UINT_PTR id) {
+  return detail::MessageQueue::Current().KillTimer(hwnd, id);
+}
 
 DWORD GetTickCount() { return static_cast<DWORD>(detail::MonotonicMs()); }
 

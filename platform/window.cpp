@@ -18,8 +18,8 @@ bool IsStaticClass(const char* class_name) {
 
 }  // namespace
 
-HWND CreateWindowExA(DWORD, const char* class_name, const char* window_name, DWORD, int, int,
-                     int, int, HWND, HMENU, HINSTANCE, void*) {
+HWND CreateWindowExA(DWORD, const char* class_name, const char* window_name, DWORD, int, int, int,
+                     int, HWND, HMENU, HINSTANCE, void*) {
   if (class_name == nullptr || !IsStaticClass(class_name)) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return 0;

@@ -45,7 +45,9 @@ void PostQuitMessage(int exit_code);
 
 // Returns FALSE (0) for WM_QUIT (msg->wParam = its exit code), TRUE
 // otherwise. Incoming sent messages are handled while it waits and are
-// never returned. Filters (hwnd, min, max) must be 0.
+// never returned. A window filter and a message range (both 0: none) select
+// among posted and timer messages; WM_QUIT is returned whatever they say.
+// Order: sent messages, posted messages, WM_QUIT, timers.
 BOOL GetMessageA(MSG* msg, HWND hwnd, UINT filter_min, UINT filter_max);
 BOOL PeekMessageA(MSG* msg, HWND hwnd, UINT filter_min, UINT filter_max, UINT remove);
 BOOL TranslateMessage(const MSG* msg);

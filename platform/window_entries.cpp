@@ -2,6 +2,7 @@
 #include "platform/window_entries.h"
 
 #include <fcntl.h>
+#include <limits.h>
 #include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -10,7 +11,6 @@
 #include <atomic>
 #include <cerrno>
 #include <charconv>
-#include <limits.h>
 #include <mutex>
 
 #include "platform/error.h"

@@ -82,7 +82,8 @@ Figures Measure(int rounds, Exchange exchange) {
   for (int i = 0; i < rounds; ++i) {
     const auto t0 = Clock::now();
     exchange(i);
-    us[static_cast<std::size_t>(i)] = std::chrono::duration<double, std::micro>(Clock::now() - t0).count();
+    us[static_cast<std::size_t>(i)] =
+        std::chrono::duration<double, std::micro>(Clock::now() - t0).count();
   }
   const double total_s = std::chrono::duration<double>(Clock::now() - begin).count();
   std::sort(us.begin(), us.end());
@@ -140,8 +141,13 @@ int main(int argc, char** argv) {
   }
   if (!fd.valid() || !detail::SetBlocking(fd.get(), true)) Fail("cannot reach the socket peer");
   Figures floor = Measure(rounds, [&](int i) {
-    detail::Frame f{detail::FrameKind::kSend, detail::ReplyStatus::kHandled,
-                    static_cast<std::uint32_t>(i), 1, kEcho, static_cast<WPARAM>(i), 1};
+    detail::Frame f{detail::FrameKind::kSend,
+                    detail::ReplyStatus::kHandled,
+                    static_cast<std::uint32_t>(i),
+                    1,
+                    kEcho,
+                    static_cast<WPARAM>(i),
+                    1};
     if (detail::SendFrame(fd.get(), f, true) != detail::IoOutcome::kDone ||
         detail::ReceiveFrame(fd.get(), &f, true) != detail::IoOutcome::kDone || f.lparam != i + 1) {
       Fail("socket exchange failed");

@@ -78,7 +78,8 @@ LRESULT TestWindowProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
   switch (msg) {
     case kNest: {
       if (wparam == 0) return 1;
-      LRESULT r = SendMessageA(static_cast<HWND>(lparam), kNest, wparam - 1, static_cast<LPARAM>(hwnd));
+      LRESULT r =
+          SendMessageA(static_cast<HWND>(lparam), kNest, wparam - 1, static_cast<LPARAM>(hwnd));
       return r == 0 ? -1000 : r + 1;
     }
     case kEcho:
@@ -228,7 +229,8 @@ TEST_F(WindowPeerTest, PeerKilledWhileHandlingFailsTheWaitingSend) {
 }
 
 TEST_F(WindowPeerTest, WindowNamesAreUniqueUntilTheirOwnerDies) {
-  HWND mine = CreateWindowExA(0, "STATIC", "Unique.Name", 0, 0, 0, 0, 0, 0, nullptr, nullptr, nullptr);
+  HWND mine =
+      CreateWindowExA(0, "STATIC", "Unique.Name", 0, 0, 0, 0, 0, 0, nullptr, nullptr, nullptr);
   ASSERT_NE(mine, 0u);
   // Names compare without case, across processes.
   Peer second({"serve", "UNIQUE.name"});
@@ -243,7 +245,8 @@ TEST_F(WindowPeerTest, WindowNamesAreUniqueUntilTheirOwnerDies) {
   EXPECT_EQ(GetLastError(), ERROR_ALREADY_EXISTS);
   // A name left behind by a killed owner can be taken again.
   holder.Kill();
-  HWND reclaimed = CreateWindowExA(0, "STATIC", "Held", 0, 0, 0, 0, 0, 0, nullptr, nullptr, nullptr);
+  HWND reclaimed =
+      CreateWindowExA(0, "STATIC", "Held", 0, 0, 0, 0, 0, 0, nullptr, nullptr, nullptr);
   ASSERT_NE(reclaimed, 0u);
   EXPECT_NE(reclaimed, held);
   EXPECT_EQ(FindWindowA(nullptr, "Held"), reclaimed);

@@ -1,5 +1,7 @@
 // Windows, messages, timers and message boxes inside one process (threads
 // included); the cross-process cases are in window_peer_test.cpp.
+#include "platform/window.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -13,7 +15,6 @@
 
 #include "platform/endpoint.h"
 #include "platform/error.h"
-#include "platform/window.h"
 #include "platform/window_entries.h"
 #include "tests/support/test_support.h"
 
@@ -275,15 +276,18 @@ TEST_F(WindowTest, MessageBoxesGoToTheLogAndTheHook) {
   const std::string log = dir.path() + "/service.log";
   SetLogFile(log);
   std::vector<std::string> boxes;
-  SetMessageBoxHook([&](HWND owner, const std::string& text, const std::string& caption, UINT type) {
-    boxes.push_back(std::to_string(owner) + "|" + caption + "|" + text + "|" + std::to_string(type));
-  });
+  SetMessageBoxHook(
+      [&](HWND owner, const std::string& text, const std::string& caption, UINT type) {
+        boxes.push_back(std::to_string(owner) + "|" + caption + "|" + text + "|" +
+                        std::to_string(type));
+      });
   EXPECT_EQ(MessageBoxA(42, "Something failed", "Vandrel", MB_ICONERROR), IDOK);
   EXPECT_EQ(MessageBoxA(0, "second", nullptr, MB_OK), IDOK);
   SetMessageBoxHook(nullptr);
   EXPECT_EQ(MessageBoxA(0, "unhooked", "Vandrel", MB_OK), IDOK);
   SetLogFile("");
-  EXPECT_EQ(boxes, (std::vector<std::string>{"42|Vandrel|Something failed|16", "0|Error|second|0"}));
+  EXPECT_EQ(boxes,
+            (std::vector<std::string>{"42|Vandrel|Something failed|16", "0|Error|second|0"}));
   std::ifstream in(log);
   std::string all((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   EXPECT_EQ(all, "Vandrel: Something failed\nError: second\nVandrel: unhooked\n");
@@ -408,7 +412,8 @@ TEST_F(WindowTest, BrokenFramesDropOnlyTheirConnection) {
     ASSERT_EQ(detail::ConnectTo(detail::EndpointPath(ns_.path(), owner->endpoint), &fd),
               detail::ConnectOutcome::kConnected);
     // A message for a window that does not exist is answered "no window".
-    detail::Frame ask{detail::FrameKind::kSend, detail::ReplyStatus::kHandled, 5, h + 1000, WM_USER, 0, 0};
+    detail::Frame ask{
+        detail::FrameKind::kSend, detail::ReplyStatus::kHandled, 5, h + 1000, WM_USER, 0, 0};
     ASSERT_EQ(detail::SendFrame(fd.get(), ask), detail::IoOutcome::kDone);
     detail::Frame answer;
     detail::WaitEntry e{fd.get(), false};

@@ -35,8 +35,8 @@ LRESULT PeerWindowProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
       return static_cast<LRESULT>(wparam * 2) + lparam;
     case kNest: {
       if (wparam == 0) return 1;
-      LRESULT r = SendMessageA(static_cast<HWND>(lparam), kNest, wparam - 1,
-                               static_cast<LPARAM>(hwnd));
+      LRESULT r =
+          SendMessageA(static_cast<HWND>(lparam), kNest, wparam - 1, static_cast<LPARAM>(hwnd));
       return r == 0 ? -1000 : r + 1;
     }
     case kPostBack:
@@ -75,7 +75,8 @@ LRESULT PeerWindowProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
 int Serve(const std::string& name) {
   g_window = CreateWindowExA(WS_EX_TOOLWINDOW, "STATIC", name.c_str(), WS_POPUP, 0, 0, 0, 0, 0,
                              nullptr, nullptr, nullptr);
-  if (g_window == 0) return GetLastError() == ERROR_ALREADY_EXISTS ? kExitNameTaken : kExitCreateFailed;
+  if (g_window == 0)
+    return GetLastError() == ERROR_ALREADY_EXISTS ? kExitNameTaken : kExitCreateFailed;
   SetWindowLongPtrA(g_window, GWL_USERDATA, GetWindowLongPtrA(g_window, GWL_WNDPROC));
   SetWindowLongPtrA(g_window, GWL_WNDPROC, reinterpret_cast<LONG_PTR>(&PeerWindowProc));
   MSG msg;
@@ -89,7 +90,8 @@ int Client(const std::string& name, int count) {
   HWND target = FindWindowA("STATIC", name.c_str());
   if (target == 0) return kExitCreateFailed;
   for (int i = 0; i < count; ++i) {
-    if (SendMessageA(target, kEcho, static_cast<WPARAM>(i), 1) != i * 2 + 1) return kExitWrongAnswer;
+    if (SendMessageA(target, kEcho, static_cast<WPARAM>(i), 1) != i * 2 + 1)
+      return kExitWrongAnswer;
   }
   return PostMessageA(target, kPosted, static_cast<WPARAM>(count), 0) ? 0 : kExitWrongAnswer;
 }
