@@ -1,22 +1,6 @@
 // Compression of long translation bodies.
 //
-// Compressed image (what follows the 0 byte of a stored body):
-//
-// | offset | width | field                                                     |
-// |--------|-------|-----------------------------------------------------------|
-// | 0      | 1     | codec: 1 = zstd frame without its 4-byte magic number      |
-// | 1      | rest  | codec 1: the frame from its header on: frame header with   |
-// |        |       | the content size, blocks; no checksum, no dictionary id.   |
-//
-// The codec byte is embedded in stored files: never renumber a codec. A new
-// codec (a per-file trained dictionary, say) takes the next number and the
-// reader keeps every older one. The magic number is implied by codec 1 and
-// put back before decoding; it would cost 4 bytes a body.
-//
-// Limits on decoding: the frame must state its content size, at most
-// kMaxBodySize, and the frame must fill the image exactly; anything else is
-// a corrupt image. So a hostile image can make the reader allocate at most
-// kMaxBodySize bytes and never makes it read or write outside its buffers.
+// The image layout and its limits are in compression.h.
 #include "dictionary/compression.h"
 
 #include <zstd.h>
