@@ -177,10 +177,19 @@ void TDicTable::CheckHeader() {
   page_key_ = ReadPageKey(header_);
   compressed_ = header_[dic::kCompressedAt] != 0;
   // Words cannot be read in a language without a code page.
+  std::uint32_t code_page = 0;
   try {
-    LocaleToCodePage(language_);
+    code_page = LocaleToCodePage(language_);
   } catch (const Exception&) {
     RaiseNotBase();
+  }
+  single_byte_ = code_page != 932 && code_page != 936 && code_page != 949 && code_page != 950;
+  if (single_byte_) {
+    std::string all(256, '\0');
+    for (int b = 0; b < 256; ++b) all[b] = static_cast<char>(b);
+    const WideString chars = AnsiToWide(language_, all);
+    single_byte_ = chars.size() == 256;
+    if (single_byte_) std::copy(chars.begin(), chars.end(), byte_chars_);
   }
 }
 
@@ -283,6 +292,18 @@ WideString TDicTable::ItemKey(const std::uint8_t* page, int i, int key_at) {
                                                 static_cast<std::size_t>(size - key_at)));
 }
 
+WideView TDicTable::ProbeKey(const std::uint8_t* page, int i, int key_at) {
+  if (!single_byte_) {
+    probe_ = ItemKey(page, i, key_at);
+    return probe_;
+  }
+  int size = 0;
+  const std::uint8_t* ptr = Item(page, i, key_at, size);
+  probe_.resize(static_cast<std::size_t>(size - key_at));
+  for (std::size_t k = 0; k < probe_.size(); ++k) probe_[k] = byte_chars_[ptr[key_at + k]];
+  return probe_;
+}
+
 int TDicTable::SearchPage(const std::uint8_t* page, int key_at, WideView key, bool& found) {
   found = false;
   const int n = ItemCount(page);
@@ -292,7 +313,7 @@ int TDicTable::SearchPage(const std::uint8_t* page, int key_at, WideView key, bo
   int hi = n - 1;
   for (;;) {
     if (lo >= hi - 1) {
-      const int c = CompareWords(key, ItemKey(page, hi, key_at));
+      const int c = CompareWords(key, ProbeKey(page, hi, key_at));
       if (c >= 0) {
         lo = hi;
         found = c == 0;
@@ -300,7 +321,7 @@ int TDicTable::SearchPage(const std::uint8_t* page, int key_at, WideView key, bo
       break;
     }
     const int mid = (lo + hi) / 2;
-    const int c = CompareWords(key, ItemKey(page, mid, key_at));
+    const int c = CompareWords(key, ProbeKey(page, mid, key_at));
     if (c < 0) {
       hi = mid;
     } else if (c == 0) {

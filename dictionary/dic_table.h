@@ -130,6 +130,8 @@ class TDicTable : public TNotifyObject {
   // Item i with at least min_size bytes.
   const std::uint8_t* Item(const std::uint8_t* page, int i, int min_size, int& size);
   WideString ItemKey(const std::uint8_t* page, int i, int key_at);
+  // The key of item i for a search probe; valid until the next probe.
+  WideView ProbeKey(const std::uint8_t* page, int i, int key_at);
   int SearchPage(const std::uint8_t* page, int key_at, WideView key, bool& found);
   int SearchRecNo(const std::uint8_t* page, std::int64_t value, std::int32_t& first_rec,
                   std::int32_t& child);
@@ -171,6 +173,11 @@ class TDicTable : public TNotifyObject {
   bool scrambled_ = false;
   bool compressed_ = false;
   TPageKey page_key_{};
+  // Single-byte code pages convert byte by byte: search probes use this
+  // table and one reused buffer instead of a conversion each.
+  bool single_byte_ = false;
+  char16_t byte_chars_[256] = {};
+  WideString probe_;
 };
 
 }  // namespace vandrel

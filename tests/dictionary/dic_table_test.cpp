@@ -464,6 +464,26 @@ TEST_F(DicTableTest, CharacterSetsAreInCollationOrder) {
   EXPECT_EQ(table_.FirstChars(), u"");
 }
 
+// A language of a double-byte code page: keys are converted through the
+// code page, not byte by byte. Half-width katakana are single bytes there.
+TEST_F(DicTableTest, DoubleByteCodePageWordsAreReadAndFound) {
+  constexpr std::uint16_t kJapanese = 1041;
+  const std::vector<TEntry> entries = {{u"a\uff71", u"one"},
+                                       {u"b\uff72\uff73", u"two"},
+                                       {u"c\uff74", u"three"},
+                                       {u"dd", u"four"}};
+  Compile(Path("ja.dic"), entries, {kJapanese, kEnglish, false, false});
+  ASSERT_EQ(OpenError(Path("ja.dic")), "");
+  std::vector<WideString> words;
+  for (table_.First(); !table_.Eof(); table_.Next()) words.push_back(table_.GetWord());
+  ASSERT_EQ(words.size(), entries.size());
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    EXPECT_EQ(words[i], entries[i].word);
+    EXPECT_TRUE(table_.FindExact(entries[i].word)) << i;
+    EXPECT_EQ(table_.GetTrans(), entries[i].trans) << i;
+  }
+}
+
 TEST_F(DicTableTest, CloseLetsTheFileBeReplacedAndReopened) {
   const std::string path = Path("live.dic");
   Compile(path, Words({u"old"}));
