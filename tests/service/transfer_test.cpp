@@ -218,10 +218,11 @@ TEST_F(TransferTest, RetiredChannelStaysReadableUntilReleased) {
   reader.OpenRead(number, 1);
   EXPECT_EQ(reader.ReadInteger(1), 5);
   reader.CloseRead();
-  // At most the newest channels are kept once enough others were retired
-  // (time is on their side here, so only the hard cap applies).
+  // Once the cap's worth of channels were retired after it, it is gone
+  // however fast that went; the newest few are always kept.
   for (std::size_t i = 0; i < kRetiredMax; ++i) RetireTransfer(std::make_unique<TTransferMan>());
-  EXPECT_EQ(RetiredTransferCount(), kRetiredMax);
+  EXPECT_LE(RetiredTransferCount(), kRetiredMax);
+  EXPECT_GE(RetiredTransferCount(), kRetiredKeep);
   EXPECT_THROW(reader.OpenRead(number, 1), ELocal);
   FreeRetiredTransfers();
   EXPECT_EQ(RetiredTransferCount(), 0u);
