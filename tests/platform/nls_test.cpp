@@ -4,6 +4,7 @@
 #include <iconv.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <optional>
 #include <string>
@@ -14,6 +15,8 @@
 #include "platform/collation_weights.h"
 #include "platform/error.h"
 #include "platform/nls.h"
+#include "platform/process.h"
+#include "tests/support/test_support.h"
 
 namespace vandrel::win {
 namespace {
@@ -384,6 +387,49 @@ TEST(NlsLocales, DefaultLanguageFromThePosixLocaleName) {
   EXPECT_EQ(LanguageFromPosixLocale("sr_RS@latin"), 0x081A);
   EXPECT_EQ(LanguageFromPosixLocale("nn_NO.UTF-8"), 0x0814);
   EXPECT_EQ(LanguageFromPosixLocale("JA_jp"), 0x0411);
+}
+
+// The default language is read from the environment when a process first
+// asks, so each case runs in a fresh process started with that environment.
+TEST(NlsLocales, DefaultLanguageComesFromTheEnvironment) {
+  struct Case {
+    const char* lc_all;
+    const char* lang;
+    LANGID expected;
+    UINT acp;
+  };
+  const Case cases[] = {
+      {"ru_RU.UTF-8", "de_DE.UTF-8", 0x0419, 1251},  // LC_ALL wins over LANG
+      {"", "ja_JP.UTF-8", 0x0411, 932},
+      {"", "el_GR", 0x0408, 1253},
+      {"C", "de_DE.UTF-8", 0x0409, 1252},
+      {"", "", 0x0409, 1252},
+  };
+  const char* saved_names[] = {"LC_ALL", "LC_CTYPE", "LANG"};
+  std::vector<std::optional<std::string>> saved;
+  for (const char* name : saved_names) {
+    const char* v = std::getenv(name);
+    saved.push_back(v ? std::optional<std::string>(v) : std::nullopt);
+  }
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.lc_all) + " / " + c.lang);
+    setenv("LC_ALL", c.lc_all, 1);
+    unsetenv("LC_CTYPE");
+    setenv("LANG", c.lang, 1);
+    const DWORD pid = StartChildProcess(
+        {test::BinDir() + "/nlslocalepeer", std::to_string(c.expected), std::to_string(c.acp)}, "");
+    ASSERT_NE(pid, 0u);
+    int code = -1;
+    ASSERT_TRUE(WaitChildProcess(pid, 30000, &code));
+    EXPECT_EQ(code, 0);
+  }
+  for (std::size_t i = 0; i < saved.size(); ++i) {
+    if (saved[i]) {
+      setenv(saved_names[i], saved[i]->c_str(), 1);
+    } else {
+      unsetenv(saved_names[i]);
+    }
+  }
 }
 
 int Compare(LCID locale, DWORD flags, const char* a, const char* b) {
