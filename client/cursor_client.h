@@ -1,0 +1,77 @@
+// TCursorClient: the client's end of one cursor, which walks the merged,
+// sorted word list of every base open in its base set. Each move answers
+// whether it found a word; the cursor's state (current word, the bases
+// holding it, position number, whether it is the last word) arrives as a
+// notification during the move and is kept in State().
+//
+// Lifetime: usually made and owned by its TBaseSetClient (NewCursor); held
+// in a TOwnedPtr otherwise.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "client/remote_object.h"
+#include "platform/win_types.h"
+
+namespace vandrel::client {
+
+struct TCursorState {
+  // The bases whose current word is Word, as the cursor lists them.
+  std::vector<win::HWND> Bases;
+  // The 1-based place of Word's last entry in all bases' sorted lists put
+  // one after another; -1 with no word and after a find.
+  std::int32_t Position = -1;
+  std::u16string Word;  // empty: no current word
+  bool IsLast = false;
+};
+
+class TCursorClient : public TRemoteObject {
+ public:
+  explicit TCursorClient(win::HWND cursor);
+
+  // The state of the last notification.
+  const TCursorState& State() const { return state_; }
+  // Called with State() after every state notification.
+  std::function<void(const TCursorState&)> OnCursorState;
+
+  // Moves; each answers whether a word was taken. Prior and Next do
+  // nothing (and answer false) without a current position.
+  bool First();
+  bool Last();
+  bool Prior();
+  bool Next();
+  // The best match for text: the smallest word beginning with it, else the
+  // largest word before it, else the smallest after it. wide = false has
+  // the service take the text in its 8-bit code page and pick the
+  // dictionary whose word shares the longest beginning with it.
+  bool Locate(std::u16string_view text, bool wide = true);
+  // Exactly the word text, in every base that has it.
+  bool Find(std::u16string_view text, bool wide = true);
+  // CR_GET_POSITION.
+  std::int32_t GetPosition();
+  // CR_ASSIGN: takes another cursor's place (a cursor of the same set).
+  void Assign(win::HWND other);
+  void Assign(const TCursorClient& other) { Assign(other.Remote()); }
+  // CR_GET_TRANS: the marked-up translation of the current word in base;
+  // empty when base does not hold it. Raises EServiceError 223 for a
+  // damaged translation.
+  std::u16string GetTrans(win::HWND base);
+
+  static const TMessageTable& MessageTable();
+  const TMessageTable& ClassMessageTable() const override { return MessageTable(); }
+
+ private:
+  // QM_STATE: 102 count N, N x 1 base, 118 position, 116 word, 120 last;
+  // then the inherited handler.
+  void QmState(TMessage& message);
+  bool Move(std::uint16_t message);
+  bool Search(std::uint16_t message, std::u16string_view text, bool wide);
+
+  TCursorState state_;
+};
+
+}  // namespace vandrel::client
