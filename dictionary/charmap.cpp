@@ -29,6 +29,20 @@ constexpr CodePageRow kCodePageRows[] = {
     {1255, 177}, {1256, 178}, {932, 128},  {949, 129},  {936, 134},  {950, 136},
 };
 
+// The font charset of each primary language whose charset does not depend
+// on the sublanguage.
+struct LanguageCharset {
+  std::uint16_t primary;
+  std::uint8_t charset;
+};
+constexpr LanguageCharset kLanguageCharsets[] = {
+    {1, 178},  {2, 204},  {3, 0},    {5, 238},  {6, 0},    {7, 0},    {8, 161},  {9, 0},
+    {10, 0},   {11, 0},   {12, 0},   {13, 177}, {14, 238}, {15, 0},   {16, 0},   {17, 128},
+    {19, 0},   {20, 0},   {21, 238}, {22, 0},   {24, 238}, {25, 204}, {27, 238}, {28, 238},
+    {29, 0},   {30, 222}, {31, 162}, {33, 0},   {34, 204}, {35, 204}, {36, 238}, {37, 186},
+    {38, 186}, {39, 186}, {41, 0},   {45, 0},   {47, 204}, {54, 0},   {56, 0},
+};
+
 // Per block of 256 characters (the high byte), built on first use and kept
 // for the life of the process. A block is published with one atomic store;
 // should two threads build the same block, the loser frees its copy, so
@@ -89,9 +103,9 @@ const CharBlock& CharBlockFor(char16_t ch) {
   auto built = std::make_unique<TIndexMap>();
   built->fill(0);
   const auto rows = collation::WeightRows();
-  const auto first = std::lower_bound(
-      rows.begin(), rows.end(), static_cast<char16_t>(block << 8),
-      [](const collation::WeightRow& r, char16_t c) { return r.ch < c; });
+  const auto first =
+      std::lower_bound(rows.begin(), rows.end(), static_cast<char16_t>(block << 8),
+                       [](const collation::WeightRow& r, char16_t c) { return r.ch < c; });
   for (auto it = first; it != rows.end() && (it->ch >> 8) == block; ++it) {
     (*built)[it->ch & 0xFF] = static_cast<std::int32_t>(it->weight);
   }
@@ -100,7 +114,8 @@ const CharBlock& CharBlockFor(char16_t ch) {
 
 inline std::int32_t RawWeight(char16_t ch) {
   const TIndexMap* map = g_index_maps[ch >> 8].load(std::memory_order_acquire);
-  if (map == nullptr) [[unlikely]] map = &BuildIndexMap(ch >> 8);
+  if (map == nullptr) [[unlikely]]
+    map = &BuildIndexMap(ch >> 8);
   return (*map)[ch & 0xFF];
 }
 
@@ -127,12 +142,13 @@ std::uint32_t LocaleToCodePage(std::uint32_t locale) {
     return t_code_page_cache.code_page;
   }
   char buffer[10];
-  const int n = win::GetLocaleInfoA(locale, win::LOCALE_IDEFAULTANSICODEPAGE, buffer, sizeof buffer);
+  const int n =
+      win::GetLocaleInfoA(locale, win::LOCALE_IDEFAULTANSICODEPAGE, buffer, sizeof buffer);
   std::string inner;
   if (n == 0) {
     const win::DWORD error = win::GetLastError();
     inner = error == win::ERROR_INVALID_PARAMETER ? LanguageName(locale & 0xFFFF)
-                                                   : OSError(error).Message();
+                                                  : OSError(error).Message();
   } else {
     const std::string_view text(buffer, static_cast<std::size_t>(n - 1));
     std::uint32_t code_page = 0;
@@ -147,40 +163,16 @@ std::uint32_t LocaleToCodePage(std::uint32_t locale) {
 }
 
 std::uint8_t LocaleToCharset(std::uint16_t language) {
-  switch (language & 0x3FF) {
-    case 1: return 178;
-    case 2: return 204;
-    case 3: return 0;
-    case 4: return (language >> 10) == 2 ? 134 : 136;
-    case 5: return 238;
-    case 6: case 7: return 0;
-    case 8: return 161;
-    case 9: case 10: case 11: case 12: return 0;
-    case 13: return 177;
-    case 14: return 238;
-    case 15: case 16: return 0;
-    case 17: return 128;
-    case 18: return (language >> 10) == 2 ? 130 : 129;
-    case 19: case 20: return 0;
-    case 21: return 238;
-    case 22: return 0;
-    case 24: return 238;
-    case 25: return 204;
-    case 26: return language == 0x0C1A ? 204 : 0;
-    case 27: case 28: return 238;
-    case 29: return 0;
-    case 30: return 222;
-    case 31: return 162;
-    case 33: return 0;
-    case 34: case 35: return 204;
-    case 36: return 238;
-    case 37: case 38: case 39: return 186;
-    case 41: case 45: return 0;
-    case 47: return 204;
-    case 54: case 56: return 0;
-    default:
-      throw Exception("Cannot convert Locale to Charset: " + std::to_string(language));
-  }
+  const std::uint16_t primary = language & 0x3FF;
+  const std::uint16_t sub = language >> 10;
+  if (primary == 4) return sub == 2 ? 134 : 136;           // Chinese: PRC, else Taiwan and others
+  if (primary == 18) return sub == 2 ? 130 : 129;          // Korean: Johab, else Wansung
+  if (primary == 26) return language == 0x0C1A ? 204 : 0;  // Serbian (Cyrillic), else Latin
+  const auto* end = std::end(kLanguageCharsets);
+  const auto* it = std::find_if(std::begin(kLanguageCharsets), end,
+                                [&](const LanguageCharset& l) { return l.primary == primary; });
+  if (it == end) throw Exception("Cannot convert Locale to Charset: " + std::to_string(language));
+  return it->charset;
 }
 
 WideString AnsiToWide(std::uint32_t locale, std::string_view s) {
@@ -228,12 +220,12 @@ bool WideToAnsi(std::uint32_t locale, WideView w, std::string& s) {
   for (std::size_t i = 0; i < w.size(); ++i) {
     char bytes[2];
     win::BOOL unit_default = win::FALSE;
-    const int n = win::WideCharToMultiByte(code_page, 0, &w[i], 1, bytes, 2, nullptr, &unit_default);
+    const int n =
+        win::WideCharToMultiByte(code_page, 0, &w[i], 1, bytes, 2, nullptr, &unit_default);
     if (n == 0) RaiseLastOSError();
     if (filled + static_cast<std::size_t>(n) > s.size()) {
-      complete = complete &&
-                 std::all_of(w.begin() + static_cast<std::ptrdiff_t>(i), w.end(),
-                             [](char16_t c) { return c == 0; });
+      complete = complete && std::all_of(w.begin() + static_cast<std::ptrdiff_t>(i), w.end(),
+                                         [](char16_t c) { return c == 0; });
       break;
     }
     if (unit_default) complete = false;

@@ -65,15 +65,15 @@ constexpr DWORD WC_COMPOSITECHECK = 0x200;
 constexpr DWORD WC_NO_BEST_FIT_CHARS = 0x400;
 
 // Locale information types (GetLocaleInfoA).
-constexpr LCTYPE LOCALE_ILANGUAGE = 0x0001;            // "0409"
-constexpr LCTYPE LOCALE_SLANGUAGE = 0x0002;            // "English (United States)"
-constexpr LCTYPE LOCALE_SCOUNTRY = 0x0006;             // "United States"
-constexpr LCTYPE LOCALE_SENGLANGUAGE = 0x1001;         // "English"
-constexpr LCTYPE LOCALE_SENGCOUNTRY = 0x1002;          // "United States"
-constexpr LCTYPE LOCALE_IDEFAULTANSICODEPAGE = 0x1004; // "1252"
-constexpr LCTYPE LOCALE_SISO639LANGNAME = 0x0059;      // "en"
-constexpr LCTYPE LOCALE_SISO3166CTRYNAME = 0x005A;     // "US"
-constexpr LCTYPE LOCALE_NOUSEROVERRIDE = 0x80000000u;  // accepted, no effect
+constexpr LCTYPE LOCALE_ILANGUAGE = 0x0001;             // "0409"
+constexpr LCTYPE LOCALE_SLANGUAGE = 0x0002;             // "English (United States)"
+constexpr LCTYPE LOCALE_SCOUNTRY = 0x0006;              // "United States"
+constexpr LCTYPE LOCALE_SENGLANGUAGE = 0x1001;          // "English"
+constexpr LCTYPE LOCALE_SENGCOUNTRY = 0x1002;           // "United States"
+constexpr LCTYPE LOCALE_IDEFAULTANSICODEPAGE = 0x1004;  // "1252"
+constexpr LCTYPE LOCALE_SISO639LANGNAME = 0x0059;       // "en"
+constexpr LCTYPE LOCALE_SISO3166CTRYNAME = 0x005A;      // "US"
+constexpr LCTYPE LOCALE_NOUSEROVERRIDE = 0x80000000u;   // accepted, no effect
 
 // Special locale identifiers: 0 and LOCALE_USER_DEFAULT mean the user's
 // default locale, LOCALE_SYSTEM_DEFAULT the system's (the same here).

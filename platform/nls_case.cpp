@@ -1,7 +1,7 @@
 // Case mapping of single characters through the generated case tables.
-#include <algorithm>
-
 #include "platform/nls_case.h"
+
+#include <algorithm>
 
 namespace vandrel::win::nls {
 namespace {

@@ -23,9 +23,9 @@ namespace {
 
 using vandrel::WideString;
 
-std::vector<WideString> g_words;       // sorted by CompareWords
-std::vector<std::string> g_ansi;       // the same words in code page 1252
-std::vector<std::size_t> g_shuffled;   // a random order of indexes
+std::vector<WideString> g_words;      // sorted by CompareWords
+std::vector<std::string> g_ansi;      // the same words in code page 1252
+std::vector<std::size_t> g_shuffled;  // a random order of indexes
 
 WideString FromUtf8(const std::string& s) {
   if (s.empty()) return {};
@@ -38,8 +38,8 @@ WideString FromUtf8(const std::string& s) {
 }
 
 std::vector<WideString> GeneratedWords() {
-  static const char* const kSyllables[] = {"ka", "ber", "st", "an", "ne", "lo", "ri", "tur",
-                                          "ge", "ment", "ion", "Sch", "al", "ver", "ung", "ed"};
+  static const char* const kSyllables[] = {"ka", "ber",  "st",  "an",  "ne", "lo",  "ri",  "tur",
+                                           "ge", "ment", "ion", "Sch", "al", "ver", "ung", "ed"};
   std::mt19937 rng(3);
   std::vector<WideString> words;
   for (int i = 0; i < 100000; ++i) {
@@ -83,7 +83,8 @@ void PerComparison(benchmark::State& state, std::int64_t comparisons) {
 void BM_Neighbours(benchmark::State& state) {
   for (auto _ : state) {
     int sum = 0;
-    for (std::size_t i = 1; i < g_words.size(); ++i) sum += vandrel::CompareWords(g_words[i - 1], g_words[i]);
+    for (std::size_t i = 1; i < g_words.size(); ++i)
+      sum += vandrel::CompareWords(g_words[i - 1], g_words[i]);
     benchmark::DoNotOptimize(sum);
   }
   PerComparison(state, static_cast<std::int64_t>(g_words.size() - 1));

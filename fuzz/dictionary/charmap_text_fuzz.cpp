@@ -13,9 +13,8 @@
 
 namespace {
 
-constexpr std::uint16_t kLanguages[] = {0x0409, 0x0419, 0x0405, 0x0408, 0x041F, 0x040D,
-                                        0x0401, 0x0425, 0x041E, 0x042A, 0x0411, 0x0412,
-                                        0x0804, 0x0404};
+constexpr std::uint16_t kLanguages[] = {0x0409, 0x0419, 0x0405, 0x0408, 0x041F, 0x040D, 0x0401,
+                                        0x0425, 0x041E, 0x042A, 0x0411, 0x0412, 0x0804, 0x0404};
 
 bool IsDoubleByte(std::uint16_t lang) {
   return lang == 0x0411 || lang == 0x0412 || lang == 0x0804 || lang == 0x0404;
@@ -40,12 +39,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   const std::size_t half = text.size() / 2;
   const std::string a = text.substr(0, half), b = text.substr(half);
-  const int ab = win::CompareStringA(lang, win::NORM_IGNORENONSPACE, a.data(),
-                                     static_cast<int>(a.size()), b.data(),
-                                     static_cast<int>(b.size()));
-  const int ba = win::CompareStringA(lang, win::NORM_IGNORENONSPACE, b.data(),
-                                     static_cast<int>(b.size()), a.data(),
-                                     static_cast<int>(a.size()));
+  const int ab =
+      win::CompareStringA(lang, win::NORM_IGNORENONSPACE, a.data(), static_cast<int>(a.size()),
+                          b.data(), static_cast<int>(b.size()));
+  const int ba =
+      win::CompareStringA(lang, win::NORM_IGNORENONSPACE, b.data(), static_cast<int>(b.size()),
+                          a.data(), static_cast<int>(a.size()));
   if (ab == 0 || ab + ba != 4) std::abort();
   if (!IsDoubleByte(lang) && ab - 2 != CompareWords(AnsiToWide(lang, a), AnsiToWide(lang, b))) {
     std::abort();

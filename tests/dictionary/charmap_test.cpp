@@ -108,8 +108,8 @@ TEST(CharmapConversions, OneCharacterPerByteInSingleBytePages) {
   // Every byte string comes back unchanged, undefined bytes included.
   std::string all;
   for (int b = 1; b < 256; ++b) all.push_back(static_cast<char>(b));
-  for (std::uint16_t lang : {0x0409, 0x0419, 0x0405, 0x0408, 0x041F, 0x040D, 0x0401, 0x0425,
-                             0x041E, 0x042A}) {
+  for (std::uint16_t lang :
+       {0x0409, 0x0419, 0x0405, 0x0408, 0x041F, 0x040D, 0x0401, 0x0425, 0x041E, 0x042A}) {
     const WideString w = AnsiToWide(lang, all);
     ASSERT_EQ(w.size(), all.size());
     EXPECT_TRUE(WideToAnsi(lang, w, s)) << lang;
@@ -188,16 +188,16 @@ TEST(CharmapCharToAnsi, FirstCodePageThatCarriesTheCharacter) {
   expect(u'A', true, 1, 0x41);
   expect(u'?', true, 1, 0x3F);
   expect(u'\u0416', true, 204, 0xC6);
-  expect(u'\u00E9', true, 0, 0xE9);      // 1252 comes first
-  expect(u'\u0159', true, 238, 0xF8);    // r caron: 1250
-  expect(u'\u03A9', true, 161, 0xD9);    // Omega: 1253
-  expect(u'\u011F', true, 162, 0xF0);    // g breve: 1254
-  expect(u'\u0101', true, 186, 0xE2);    // a macron: 1257
-  expect(u'\u05D0', true, 177, 0xE0);    // Alef: 1255
-  expect(u'\u0627', true, 178, 0xC7);    // Arabic Alef: 1256
-  expect(u'\uFF71', true, 128, 0xB1);    // half-width katakana: a single byte of 932
-  expect(u'\u4E00', false, 1, 0x3F);     // two bytes in every page that has it
-  expect(u'\u0E01', false, 1, 0x3F);     // Thai: not in the probed pages
+  expect(u'\u00E9', true, 0, 0xE9);    // 1252 comes first
+  expect(u'\u0159', true, 238, 0xF8);  // r caron: 1250
+  expect(u'\u03A9', true, 161, 0xD9);  // Omega: 1253
+  expect(u'\u011F', true, 162, 0xF0);  // g breve: 1254
+  expect(u'\u0101', true, 186, 0xE2);  // a macron: 1257
+  expect(u'\u05D0', true, 177, 0xE0);  // Alef: 1255
+  expect(u'\u0627', true, 178, 0xC7);  // Arabic Alef: 1256
+  expect(u'\uFF71', true, 128, 0xB1);  // half-width katakana: a single byte of 932
+  expect(u'\u4E00', false, 1, 0x3F);   // two bytes in every page that has it
+  expect(u'\u0E01', false, 1, 0x3F);   // Thai: not in the probed pages
   expect(static_cast<char16_t>(0xD800), false, 1, 0x3F);
 }
 
@@ -205,7 +205,7 @@ TEST(CharmapCharToAnsi, FirstCodePageThatCarriesTheCharacter) {
 // is the character: the encoder never writes a byte the decoder misreads.
 TEST(CharmapCharToAnsi, AnswersConvertBack) {
   const std::pair<int, std::uint32_t> charset_pages[] = {
-      {0, 1252}, {204, 1251}, {238, 1250}, {161, 1253}, {162, 1254}, {186, 1257},
+      {0, 1252},   {204, 1251}, {238, 1250}, {161, 1253}, {162, 1254}, {186, 1257},
       {177, 1255}, {178, 1256}, {128, 932},  {129, 949},  {134, 936},  {136, 950}};
   int found = 0;
   for (int block : {0x00, 0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x20, 0xF7, 0xFF}) {
@@ -279,9 +279,9 @@ TEST(CharmapCollation, LocaleComparisonAgreesWithWordOrder) {
       for (char& c : a) c = static_cast<char>(32 + rng() % 224);
       for (char& c : b) c = static_cast<char>(32 + rng() % 224);
       if (i % 3 == 0) b = a.substr(0, a.size() / 2) + b;
-      const int engine = win::CompareStringA(lang, win::NORM_IGNORENONSPACE, a.data(),
-                                             static_cast<int>(a.size()), b.data(),
-                                             static_cast<int>(b.size()));
+      const int engine =
+          win::CompareStringA(lang, win::NORM_IGNORENONSPACE, a.data(), static_cast<int>(a.size()),
+                              b.data(), static_cast<int>(b.size()));
       ASSERT_EQ(engine - 2, CompareWords(AnsiToWide(lang, a), AnsiToWide(lang, b)))
           << lang << " '" << a << "' '" << b << "'";
     }

@@ -1,10 +1,10 @@
 // The collation weight table: its shape, the controls that weigh their own
 // code, and a sample of rows across every kind of character it lists.
+#include "platform/collation_weights.h"
+
 #include <gtest/gtest.h>
 
 #include <map>
-
-#include "platform/collation_weights.h"
 
 namespace vandrel::collation {
 namespace {
@@ -27,10 +27,12 @@ TEST(CollationWeights, ControlsWeighTheirOwnCode) {
     const bool control = row.ch <= 0x08 || (row.ch >= 0x0E && row.ch <= 0x1F) ||
                          (row.ch >= 0x7F && row.ch <= 0x84) || (row.ch >= 0x86 && row.ch <= 0x9F);
     if (control) {
-      EXPECT_EQ(row.weight, static_cast<std::uint32_t>(row.ch) << 16) << std::hex << static_cast<int>(row.ch);
+      EXPECT_EQ(row.weight, static_cast<std::uint32_t>(row.ch) << 16)
+          << std::hex << static_cast<int>(row.ch);
       ++rule_rows;
     } else {
-      EXPECT_NE(row.weight, static_cast<std::uint32_t>(row.ch) << 16) << std::hex << static_cast<int>(row.ch);
+      EXPECT_NE(row.weight, static_cast<std::uint32_t>(row.ch) << 16)
+          << std::hex << static_cast<int>(row.ch);
     }
   }
   EXPECT_EQ(rule_rows, 59);

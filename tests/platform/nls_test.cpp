@@ -1,6 +1,9 @@
 // National-language support: the code pages against the C library's own
 // conversion, the Win32 conversion rules, the locale table, the locale
 // comparison and case mapping.
+#include "platform/nls.h"
+
+#include <gtest/gtest.h>
 #include <iconv.h>
 
 #include <cerrno>
@@ -10,11 +13,8 @@
 #include <string>
 #include <vector>
 
-#include <gtest/gtest.h>
-
 #include "platform/collation_weights.h"
 #include "platform/error.h"
-#include "platform/nls.h"
 #include "platform/process.h"
 #include "tests/support/test_support.h"
 
@@ -93,7 +93,8 @@ TEST(NlsCodePages, SingleBytePagesMatchTheCLibraryByteForByte) {
       const std::string byte(1, static_cast<char>(b));
       const auto expected = decode.Convert(byte);
       char16_t strict = 0;
-      const int strict_n = MultiByteToWideChar(cp, MB_ERR_INVALID_CHARS, byte.data(), 1, &strict, 1);
+      const int strict_n =
+          MultiByteToWideChar(cp, MB_ERR_INVALID_CHARS, byte.data(), 1, &strict, 1);
       const std::u16string lenient = ToWide(cp, byte);
       ASSERT_EQ(lenient.size(), 1u);
       BOOL used = TRUE;
@@ -111,7 +112,8 @@ TEST(NlsCodePages, SingleBytePagesMatchTheCLibraryByteForByte) {
         ++undefined;
         EXPECT_EQ(strict_n, 0);
         EXPECT_EQ(GetLastError(), ERROR_NO_UNICODE_TRANSLATION);
-        const char16_t stand_in = b < 0xA0 ? static_cast<char16_t>(b) : static_cast<char16_t>(0xF700 + b);
+        const char16_t stand_in =
+            b < 0xA0 ? static_cast<char16_t>(b) : static_cast<char16_t>(0xF700 + b);
         EXPECT_EQ(lenient[0], stand_in);
         EXPECT_FALSE(encode.Convert(Utf16(stand_in)).has_value());
       }
@@ -196,8 +198,13 @@ TEST(NlsCodePages, DoubleBytePagesAgreeWithTheCLibrary) {
 
 TEST(NlsCodePages, DoubleByteTextConvertsBothWays) {
   // "Nihon" in Japanese, Chinese (simplified and traditional) and Korean "hangug".
-  EXPECT_EQ(ToWide(932, "\x93\xFA\x96\x7B" "a"), u"\u65E5\u672Ca");
-  EXPECT_EQ(ToAnsi(932, u"\u65E5\u672Ca"), "\x93\xFA\x96\x7B" "a");
+  EXPECT_EQ(ToWide(932,
+                   "\x93\xFA\x96\x7B"
+                   "a"),
+            u"\u65E5\u672Ca");
+  EXPECT_EQ(ToAnsi(932, u"\u65E5\u672Ca"),
+            "\x93\xFA\x96\x7B"
+            "a");
   EXPECT_EQ(ToWide(936, "\xC8\xD5\xB1\xBE"), u"\u65E5\u672C");
   EXPECT_EQ(ToWide(950, "\xA4\xE9\xA5\xBB"), u"\u65E5\u672C");
   EXPECT_EQ(ToWide(949, "\xC7\xD1\xB1\xB9"), u"\uD55C\uAD6D");
@@ -210,8 +217,15 @@ TEST(NlsCodePages, BrokenDoubleByteInputIsReplacedOrRefused) {
   // A lead byte at the end, before a byte that cannot follow it, and before
   // a byte that could but makes no character.
   EXPECT_EQ(ToWide(932, "a\x93"), u"a\uFFFD");
-  EXPECT_EQ(ToWide(932, "\x93" "1"), u"\uFFFD" "1");
-  EXPECT_EQ(ToWide(936, "\x81\x7F" "z"), u"\uFFFDz");
+  EXPECT_EQ(ToWide(932,
+                   "\x93"
+                   "1"),
+            u"\uFFFD"
+            "1");
+  EXPECT_EQ(ToWide(936,
+                   "\x81\x7F"
+                   "z"),
+            u"\uFFFDz");
   char16_t out[8];
   EXPECT_EQ(MultiByteToWideChar(932, MB_ERR_INVALID_CHARS, "a\x93", 2, out, 8), 0);
   EXPECT_EQ(GetLastError(), ERROR_NO_UNICODE_TRANSLATION);
@@ -270,7 +284,8 @@ TEST(NlsConvert, Utf8) {
   EXPECT_EQ(ToAnsi(CP_UTF8, std::u16string(1, u'\xD800')), "\xEF\xBF\xBD");
   char a[8];
   const char16_t lone = 0xDC00;
-  EXPECT_EQ(WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, &lone, 1, a, 8, nullptr, nullptr), 0);
+  EXPECT_EQ(WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, &lone, 1, a, 8, nullptr, nullptr),
+            0);
   EXPECT_EQ(GetLastError(), ERROR_NO_UNICODE_TRANSLATION);
 }
 
@@ -290,28 +305,110 @@ TEST(NlsLocales, AnsiCodePageOfEveryLanguage) {
   };
   const Case cases[] = {
       // One of each primary language of the dictionaries' charset table.
-      {0x0401, "1256"}, {0x0402, "1251"}, {0x0403, "1252"}, {0x0404, "950"}, {0x0804, "936"},
-      {0x0405, "1250"}, {0x0406, "1252"}, {0x0407, "1252"}, {0x0408, "1253"}, {0x0409, "1252"},
-      {0x040A, "1252"}, {0x040B, "1252"}, {0x040C, "1252"}, {0x040D, "1255"}, {0x040E, "1250"},
-      {0x040F, "1252"}, {0x0410, "1252"}, {0x0411, "932"},  {0x0412, "949"},  {0x0413, "1252"},
-      {0x0414, "1252"}, {0x0415, "1250"}, {0x0416, "1252"}, {0x0418, "1250"}, {0x0419, "1251"},
-      {0x041A, "1250"}, {0x0C1A, "1251"}, {0x081A, "1250"}, {0x041B, "1250"}, {0x041C, "1250"},
-      {0x041D, "1252"}, {0x041E, "874"},  {0x041F, "1254"}, {0x0421, "1252"}, {0x0422, "1251"},
-      {0x0423, "1251"}, {0x0424, "1250"}, {0x0425, "1257"}, {0x0426, "1257"}, {0x0427, "1257"},
-      {0x0429, "1256"}, {0x042D, "1252"}, {0x042F, "1251"}, {0x0436, "1252"}, {0x0438, "1252"},
+      {0x0401, "1256"},
+      {0x0402, "1251"},
+      {0x0403, "1252"},
+      {0x0404, "950"},
+      {0x0804, "936"},
+      {0x0405, "1250"},
+      {0x0406, "1252"},
+      {0x0407, "1252"},
+      {0x0408, "1253"},
+      {0x0409, "1252"},
+      {0x040A, "1252"},
+      {0x040B, "1252"},
+      {0x040C, "1252"},
+      {0x040D, "1255"},
+      {0x040E, "1250"},
+      {0x040F, "1252"},
+      {0x0410, "1252"},
+      {0x0411, "932"},
+      {0x0412, "949"},
+      {0x0413, "1252"},
+      {0x0414, "1252"},
+      {0x0415, "1250"},
+      {0x0416, "1252"},
+      {0x0418, "1250"},
+      {0x0419, "1251"},
+      {0x041A, "1250"},
+      {0x0C1A, "1251"},
+      {0x081A, "1250"},
+      {0x041B, "1250"},
+      {0x041C, "1250"},
+      {0x041D, "1252"},
+      {0x041E, "874"},
+      {0x041F, "1254"},
+      {0x0421, "1252"},
+      {0x0422, "1251"},
+      {0x0423, "1251"},
+      {0x0424, "1250"},
+      {0x0425, "1257"},
+      {0x0426, "1257"},
+      {0x0427, "1257"},
+      {0x0429, "1256"},
+      {0x042D, "1252"},
+      {0x042F, "1251"},
+      {0x0436, "1252"},
+      {0x0438, "1252"},
       // The rest of the engine's language list.
-      {0x0801, "1256"}, {0x0C01, "1256"}, {0x1001, "1256"}, {0x1401, "1256"}, {0x1801, "1256"},
-      {0x1C01, "1256"}, {0x2001, "1256"}, {0x2401, "1256"}, {0x2801, "1256"}, {0x2C01, "1256"},
-      {0x3001, "1256"}, {0x3401, "1256"}, {0x3801, "1256"}, {0x3C01, "1256"}, {0x4001, "1256"},
-      {0x0813, "1252"}, {0x0809, "1252"}, {0x0C09, "1252"}, {0x1009, "1252"}, {0x1409, "1252"},
-      {0x1809, "1252"}, {0x1C09, "1252"}, {0x2009, "1252"}, {0x2409, "1252"}, {0x2809, "1252"},
-      {0x2C09, "1252"}, {0x080C, "1252"}, {0x0C0C, "1252"}, {0x100C, "1252"}, {0x140C, "1252"},
-      {0x0807, "1252"}, {0x0C07, "1252"}, {0x1007, "1252"}, {0x1407, "1252"}, {0x0810, "1252"},
-      {0x0814, "1252"}, {0x0816, "1252"}, {0x080A, "1252"}, {0x0C0A, "1252"}, {0x100A, "1252"},
-      {0x140A, "1252"}, {0x180A, "1252"}, {0x1C0A, "1252"}, {0x200A, "1252"}, {0x240A, "1252"},
-      {0x280A, "1252"}, {0x2C0A, "1252"}, {0x300A, "1252"}, {0x340A, "1252"}, {0x380A, "1252"},
-      {0x3C0A, "1252"}, {0x400A, "1252"}, {0x440A, "1252"}, {0x480A, "1252"}, {0x4C0A, "1252"},
-      {0x500A, "1252"}, {0x081D, "1252"}, {0x042A, "1258"},
+      {0x0801, "1256"},
+      {0x0C01, "1256"},
+      {0x1001, "1256"},
+      {0x1401, "1256"},
+      {0x1801, "1256"},
+      {0x1C01, "1256"},
+      {0x2001, "1256"},
+      {0x2401, "1256"},
+      {0x2801, "1256"},
+      {0x2C01, "1256"},
+      {0x3001, "1256"},
+      {0x3401, "1256"},
+      {0x3801, "1256"},
+      {0x3C01, "1256"},
+      {0x4001, "1256"},
+      {0x0813, "1252"},
+      {0x0809, "1252"},
+      {0x0C09, "1252"},
+      {0x1009, "1252"},
+      {0x1409, "1252"},
+      {0x1809, "1252"},
+      {0x1C09, "1252"},
+      {0x2009, "1252"},
+      {0x2409, "1252"},
+      {0x2809, "1252"},
+      {0x2C09, "1252"},
+      {0x080C, "1252"},
+      {0x0C0C, "1252"},
+      {0x100C, "1252"},
+      {0x140C, "1252"},
+      {0x0807, "1252"},
+      {0x0C07, "1252"},
+      {0x1007, "1252"},
+      {0x1407, "1252"},
+      {0x0810, "1252"},
+      {0x0814, "1252"},
+      {0x0816, "1252"},
+      {0x080A, "1252"},
+      {0x0C0A, "1252"},
+      {0x100A, "1252"},
+      {0x140A, "1252"},
+      {0x180A, "1252"},
+      {0x1C0A, "1252"},
+      {0x200A, "1252"},
+      {0x240A, "1252"},
+      {0x280A, "1252"},
+      {0x2C0A, "1252"},
+      {0x300A, "1252"},
+      {0x340A, "1252"},
+      {0x380A, "1252"},
+      {0x3C0A, "1252"},
+      {0x400A, "1252"},
+      {0x440A, "1252"},
+      {0x480A, "1252"},
+      {0x4C0A, "1252"},
+      {0x500A, "1252"},
+      {0x081D, "1252"},
+      {0x042A, "1258"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.id);
@@ -445,7 +542,10 @@ TEST(NlsCompare, LevelsAndFlags) {
   EXPECT_EQ(Compare(en, 0, "ab", "abc"), CSTR_LESS_THAN);
   // Then diacritics, then case (small letters weigh more).
   EXPECT_EQ(Compare(en, 0, "e", "\xE9"), CSTR_LESS_THAN);
-  EXPECT_EQ(Compare(en, 0, "E\xE9", "\xE9" "e"), CSTR_LESS_THAN);
+  EXPECT_EQ(Compare(en, 0, "E\xE9",
+                    "\xE9"
+                    "e"),
+            CSTR_LESS_THAN);
   EXPECT_EQ(Compare(en, 0, "abc", "ABC"), CSTR_GREATER_THAN);
   EXPECT_EQ(Compare(en, NORM_IGNORENONSPACE, "e", "\xE9"), CSTR_EQUAL);
   EXPECT_EQ(Compare(en, NORM_IGNORENONSPACE, "\xE9", "E"), CSTR_GREATER_THAN);
@@ -474,8 +574,8 @@ TEST(NlsCompare, LevelsAndFlags) {
 TEST(NlsCompare, SingleCharactersSortByTheirWeights) {
   for (UINT cp : kSingleBytePages) {
     LCID locale = 0;
-    for (LANGID id : {0x041E, 0x0405, 0x0419, 0x0409, 0x0408, 0x041F, 0x040D, 0x0401, 0x0425,
-                      0x042A}) {
+    for (LANGID id :
+         {0x041E, 0x0405, 0x0419, 0x0409, 0x0408, 0x041F, 0x040D, 0x0401, 0x0425, 0x042A}) {
       char buf[8];
       GetLocaleInfoA(id, LOCALE_IDEFAULTANSICODEPAGE, buf, sizeof buf);
       if (std::to_string(cp) == buf) locale = id;
@@ -508,14 +608,18 @@ std::string Map(LCID locale, DWORD flags, const std::string& s) {
 }
 
 TEST(NlsCaseMapping, UpperAndLowerCaseInTheLocalesCodePage) {
-  EXPECT_EQ(Map(0x0409, LCMAP_UPPERCASE, "stra\xDF" "e \xE9\xFF 1!"), "STRA\xDF" "E \xC9\x9F 1!");
+  EXPECT_EQ(Map(0x0409, LCMAP_UPPERCASE,
+                "stra\xDF"
+                "e \xE9\xFF 1!"),
+            "STRA\xDF"
+            "E \xC9\x9F 1!");
   EXPECT_EQ(Map(0x0409, LCMAP_LOWERCASE, "ABC \xC9\x9F\x8A"), "abc \xE9\xFF\x9A");
   // Micro sign: its capital (Greek Mu) has no byte in 1252, so it stays.
   EXPECT_EQ(Map(0x0409, LCMAP_UPPERCASE, "\xB5"), "\xB5");
   EXPECT_EQ(Map(0x0419, LCMAP_UPPERCASE, "\xE0\xE6\xB8"), "\xC0\xC6\xA8");
   EXPECT_EQ(Map(0x0408, LCMAP_UPPERCASE, "\xE1\xF9"), "\xC1\xD9");
   EXPECT_EQ(Map(0x0411, LCMAP_UPPERCASE, "a\x82\x81"), "A\x82\x60");  // full-width a
-  EXPECT_EQ(Map(0x0409, LCMAP_UPPERCASE, "\x81\x8D"), "\x81\x8D");  // stand-ins unchanged
+  EXPECT_EQ(Map(0x0409, LCMAP_UPPERCASE, "\x81\x8D"), "\x81\x8D");    // stand-ins unchanged
 
   EXPECT_EQ(LCMapStringA(0x0409, LCMAP_UPPERCASE, "ab", -1, nullptr, 0), 3);
   char inplace[] = "MiXeD";
