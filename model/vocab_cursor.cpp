@@ -1,0 +1,16 @@
+// Message tables of the vocabulary cursor classes.
+#include "model/vocab_cursor.h"
+
+namespace vandrel {
+
+const TMessageTable& TCustomVocabCursor::MessageTable() {
+  static const TMessageTable table("TCustomVocabCursor", &TCursor::MessageTable(), {});
+  return table;
+}
+
+const TMessageTable& TVocabCursor::MessageTable() {
+  static const TMessageTable table("TVocabCursor", &TCustomVocabCursor::MessageTable(), {});
+  return table;
+}
+
+}  // namespace vandrel
