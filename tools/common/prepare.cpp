@@ -106,24 +106,29 @@ std::vector<PreparedEntry> PrepareEntries(std::vector<SourceEntry> entries, std:
 
   std::vector<PreparedEntry> out;
   out.reserve(kept.size());
-  std::vector<const WideString*> seen;  // translations of the current word
+  // The translations already joined into the current entry, as (offset,
+  // length) in its text: the text only grows, so they stay valid.
+  std::vector<std::pair<std::size_t, std::size_t>> seen;
   for (SourceEntry& e : kept) {
     if (!out.empty() && CompareWords(out.back().word, e.word) == 0) {
       ++stats.merged;
       if (e.trans.empty()) continue;
-      bool duplicate = false;
-      for (const WideString* t : seen) duplicate = duplicate || *t == e.trans;
-      if (duplicate) continue;
       PreparedEntry& last = out.back();
+      bool duplicate = false;
+      for (const auto& [at, length] : seen) {
+        duplicate = duplicate || WideView(last.trans).substr(at, length) == WideView(e.trans);
+      }
+      if (duplicate) continue;
       if (!last.trans.empty()) last.trans += kJoin;
+      seen.emplace_back(last.trans.size(), e.trans.size());
       last.trans += e.trans;
-      seen.push_back(&e.trans);
       continue;
     }
     seen.clear();
-    out.push_back({std::move(e.word), e.trans});
-    if (!e.trans.empty()) seen.push_back(&e.trans);
+    if (!e.trans.empty()) seen.emplace_back(0, e.trans.size());
+    out.push_back({std::move(e.word), std::move(e.trans)});
   }
+  kept.clear();
   if (progress) progress(total, total);
   return out;
 }

@@ -122,7 +122,7 @@ int DicCompile(const Args& args) {
     s.description.resize(static_cast<std::size_t>(room));
   }
 
-  tools::ProgressBar bar("sorting", !a.quiet);
+  tools::ProgressBar bar("preparing", !a.quiet);
   PrepareStats stats;
   std::vector<tools::PreparedEntry> entries = tools::PrepareEntries(
       std::move(src.entries), s.language, s.trans_language, stats,
