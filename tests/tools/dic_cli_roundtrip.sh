@@ -80,5 +80,14 @@ expect_exit 1 "$vandrel" dic compile "$tmp/missing.tsv" "$tmp/x.dic"
 head -c 8192 /dev/urandom > "$tmp/noise.dic"
 expect_exit 1 "$vandrel" dic info "$tmp/noise.dic"
 grep -q 'is not base' "$tmp/stderr" || fail "damaged file message: $(cat "$tmp/stderr")"
+# Parameter strings from the command line win over the source's; one that
+# does not fit the parameters page is refused, never cut.
+"$vandrel" dic compile "$samples/en-de.tsv" "$tmp/named.dic" -q --name "Mein Wörterbuch" --no-compress --scramble
+info "$tmp/named.dic" | grep -q '^name: *Mein Wörterbuch$' || fail "--name"
+info "$tmp/named.dic" | grep -q '^compressed: *no$' || fail "--no-compress"
+info "$tmp/named.dic" | grep -q '^scrambled: *yes$' || fail "--scramble"
+expect_exit 1 "$vandrel" dic compile "$samples/en-de.tsv" "$tmp/y.dic" --description "$long$long$long$long"
+grep -q 'description of 4100 characters is too long' "$tmp/stderr" || fail "long description: $(cat "$tmp/stderr")"
+[ ! -e "$tmp/y.dic" ] || fail "output written with a too long description"
 expect_exit 0 "$vandrel" dic compile --help
 echo "dic CLI round trip: OK"
