@@ -210,6 +210,10 @@ void TDicTable::Close() {
   page_man_.reset();
   header_ = nullptr;
   DropWord();
+  // A closed table has no records: navigation does nothing, GetWord and
+  // GetTrans give empty strings.
+  record_count_ = 0;
+  layer_count_ = 0;
 }
 
 WideString TDicTable::CollectChars(std::uint32_t counts_at) const {

@@ -58,7 +58,7 @@ class TDicTable : public TNotifyObject {
   virtual void Close();
   bool IsOpen() const { return !granules_.empty(); }
 
-  // Header values; valid while open.
+  // Header values; valid while open (RecordCount is 0 once closed).
   std::int32_t RecordCount() const { return record_count_; }
   std::uint32_t Version() const { return version_; }
   std::uint16_t Language() const { return language_; }

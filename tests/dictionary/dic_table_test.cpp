@@ -490,6 +490,12 @@ TEST_F(DicTableTest, CloseLetsTheFileBeReplacedAndReopened) {
   ASSERT_EQ(OpenError(path), "");
   EXPECT_EQ(table_.GetWord(), u"old");
   table_.Close();
+  // Nothing of the old file is reachable once closed.
+  EXPECT_EQ(table_.RecordCount(), 0);
+  table_.Next();
+  EXPECT_EQ(table_.GetWord(), u"");
+  EXPECT_EQ(table_.GetTrans(), u"");
+  EXPECT_THROW(table_.GetName(), Exception);
   Compile(Path("live.tmp"), Words({u"new", u"newer"}));
   ASSERT_TRUE(win::MoveFileExA(Path("live.tmp").c_str(), path.c_str(), win::MOVEFILE_REPLACE_EXISTING));
   table_.Open();
