@@ -16,7 +16,8 @@ void TAllocMan::SetBlockSize(std::uint32_t size) {
 }
 
 std::uint8_t* TAllocMan::Alloc() {
-  if (buffers_per_block_ == 0) throw Exception("Invalid buffer size " + std::to_string(buffer_size_));
+  if (buffers_per_block_ == 0)
+    throw Exception("Invalid buffer size " + std::to_string(buffer_size_));
   if (count_ % buffers_per_block_ == 0) {
     void* block = win::VirtualAlloc(nullptr, kBlockSize, win::MEM_RESERVE | win::MEM_COMMIT,
                                     win::PAGE_READWRITE);

@@ -136,11 +136,10 @@ constexpr bool ValidPageSize(std::uint32_t p) {
 // The built-in scrambling table. Files scrambled with other values cannot be
 // read, so these words are part of the format: never change them.
 constexpr std::uint32_t kScrambleTable[32] = {
-    0xDE397A1F, 0xDF611FC4, 0x8937CEF1, 0xB5D3AF8F, 0xBA4E9AE8, 0x2405DEE6, 0xB04579C1,
-    0x635FE45F, 0xF7C87046, 0x65724206, 0x81E8386E, 0xE7CD5E99, 0x0EB752C5, 0x1EA0A9F6,
-    0x9D891F10, 0x1CD2BE37, 0xEB02899C, 0x349E0996, 0xA21C220E, 0x6D214F6D, 0x6219A197,
-    0xC16DB58A, 0x77463FE4, 0xDACA8458, 0x12D05993, 0x70EC9F2C, 0x16B2862A, 0x8983DCAD,
-    0x1F8161E2, 0x90B0424B, 0x8E8B86D2, 0x700E746B};
+    0xDE397A1F, 0xDF611FC4, 0x8937CEF1, 0xB5D3AF8F, 0xBA4E9AE8, 0x2405DEE6, 0xB04579C1, 0x635FE45F,
+    0xF7C87046, 0x65724206, 0x81E8386E, 0xE7CD5E99, 0x0EB752C5, 0x1EA0A9F6, 0x9D891F10, 0x1CD2BE37,
+    0xEB02899C, 0x349E0996, 0xA21C220E, 0x6D214F6D, 0x6219A197, 0xC16DB58A, 0x77463FE4, 0xDACA8458,
+    0x12D05993, 0x70EC9F2C, 0x16B2862A, 0x8983DCAD, 0x1F8161E2, 0x90B0424B, 0x8E8B86D2, 0x700E746B};
 
 inline std::uint32_t LoadU32(const std::uint8_t* p) {
   return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
@@ -155,8 +154,8 @@ inline void StoreU32(std::uint8_t* p, std::uint32_t v) {
 }
 
 inline double LoadDouble(const std::uint8_t* p) {
-  std::uint64_t bits = static_cast<std::uint64_t>(LoadU32(p)) |
-                       (static_cast<std::uint64_t>(LoadU32(p + 4)) << 32);
+  std::uint64_t bits =
+      static_cast<std::uint64_t>(LoadU32(p)) | (static_cast<std::uint64_t>(LoadU32(p + 4)) << 32);
   double d;
   std::memcpy(&d, &bits, sizeof d);
   return d;

@@ -74,10 +74,9 @@ void TDicTable::Open() {
   }
 
   win::HANDLE mapping =
-      file_size_ == 0
-          ? nullptr
-          : win::CreateFileMappingA(file, nullptr, win::PAGE_READONLY | win::SEC_COMMIT, 0, 0,
-                                    nullptr);
+      file_size_ == 0 ? nullptr
+                      : win::CreateFileMappingA(file, nullptr, win::PAGE_READONLY | win::SEC_COMMIT,
+                                                0, 0, nullptr);
   if (mapping == nullptr) {
     const win::DWORD error = file_size_ == 0 ? kErrorFileInvalid : win::GetLastError();
     win::CloseHandle(file);
@@ -90,8 +89,10 @@ void TDicTable::Open() {
   copies_.assign(granules, nullptr);
   for (std::size_t g = 0; g < granules; ++g) {
     const std::int64_t at = static_cast<std::int64_t>(g) * kGranuleSize;
-    const auto bytes = static_cast<std::size_t>(std::min<std::int64_t>(kGranuleSize, file_size_ - at));
-    void* view = win::MapViewOfFile(mapping, win::FILE_MAP_READ, 0, static_cast<win::DWORD>(at), bytes);
+    const auto bytes =
+        static_cast<std::size_t>(std::min<std::int64_t>(kGranuleSize, file_size_ - at));
+    void* view =
+        win::MapViewOfFile(mapping, win::FILE_MAP_READ, 0, static_cast<win::DWORD>(at), bytes);
     if (view == nullptr) {
       const win::DWORD error = win::GetLastError();
       win::CloseHandle(mapping);
@@ -361,8 +362,10 @@ int TDicTable::SearchRecNo(const std::uint8_t* page, std::int64_t value, std::in
         break;
       }
       if (lo == mid) break;
-      if (r < value) lo = mid;
-      else hi = mid;
+      if (r < value)
+        lo = mid;
+      else
+        hi = mid;
     }
     if (result < 0) result = value < record(hi) ? lo : hi;
   }
@@ -521,8 +524,7 @@ std::string TDicTable::GetEncodedBody() {
     else
       end = BodyOffset(std::int64_t{page_no_} + 1, 0);
   }
-  if (start > end || end > body_length_)
-    throw EBodyFormat("File " + FileName + " is not base");
+  if (start > end || end > body_length_) throw EBodyFormat("File " + FileName + " is not base");
 
   std::string bytes;
   bytes.reserve(end - start);

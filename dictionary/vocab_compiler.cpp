@@ -37,13 +37,14 @@ double NowAsDateTime() {
 
 TPageKey RandomPageKey() {
   std::random_device device;
-  std::seed_seq seed{static_cast<std::uint64_t>(
-                         std::chrono::system_clock::now().time_since_epoch().count()),
-                     static_cast<std::uint64_t>(device())};
+  std::seed_seq seed{
+      static_cast<std::uint64_t>(std::chrono::system_clock::now().time_since_epoch().count()),
+      static_cast<std::uint64_t>(device())};
   std::mt19937 random(seed);
   TPageKey key{};
   for (auto& word : key) {
-    do word = random(); while (word == 0);
+    do word = random();
+    while (word == 0);
   }
   return key;
 }
@@ -116,8 +117,8 @@ void TVocabCompiler::BeginCompile(const std::string& file_name) {
   alloc_->SetBlockSize(page);
   page_man_ = std::make_unique<TPageMan>();
   page_man_->PageSize = page;
-  win::HANDLE file = win::CreateFileA(file_name.c_str(), win::GENERIC_READ | win::GENERIC_WRITE,
-                                      0, nullptr, win::CREATE_ALWAYS, 0, nullptr);
+  win::HANDLE file = win::CreateFileA(file_name.c_str(), win::GENERIC_READ | win::GENERIC_WRITE, 0,
+                                      nullptr, win::CREATE_ALWAYS, 0, nullptr);
   if (file == win::INVALID_HANDLE_VALUE) {
     const win::DWORD error = win::GetLastError();
     Release();
@@ -163,8 +164,8 @@ void TVocabCompiler::AddWord(WideView word, WideView translation) {
 
   // Offsets are 32-bit signed: refuse what would push the file past them.
   const std::uint64_t body_length = LoadU32(header_ + dic::kBodyLengthAt);
-  const std::uint64_t pages_after = std::uint64_t{alloc_->Count()} + 2 + layers_.size() + 2 +
-                                    (body.size() + page - 1) / page;
+  const std::uint64_t pages_after =
+      std::uint64_t{alloc_->Count()} + 2 + layers_.size() + 2 + (body.size() + page - 1) / page;
   if (body_length + body.size() > INT32_MAX || pages_after * page > INT32_MAX ||
       record == INT32_MAX)
     throw Exception("Dictionary " + file_name_ + " is too large");
@@ -231,8 +232,9 @@ void TVocabCompiler::AddLayerPage(std::size_t layer) {
   if (pages == 2) {
     page_man_->Page = layers_[layer][0];
     const std::uint8_t* item = page_man_->ItemPtr(0);
-    const std::string first_key(reinterpret_cast<const char*>(item) + dic::kIndexKeyAt,
-                                static_cast<std::size_t>(page_man_->ItemSize(0) - dic::kIndexKeyAt));
+    const std::string first_key(
+        reinterpret_cast<const char*>(item) + dic::kIndexKeyAt,
+        static_cast<std::size_t>(page_man_->ItemSize(0) - dic::kIndexKeyAt));
     RegisterChild(layer + 1, 0, 0, first_key);
   }
   if (pages >= 2)
@@ -312,8 +314,8 @@ void TVocabCompiler::Release() {
 
 void WriteBaseParams(const std::string& file_name, WideView name, WideView short_name,
                      WideView description) {
-  win::HANDLE file = win::CreateFileA(file_name.c_str(), win::GENERIC_READ | win::GENERIC_WRITE,
-                                      0, nullptr, win::OPEN_EXISTING, 0, nullptr);
+  win::HANDLE file = win::CreateFileA(file_name.c_str(), win::GENERIC_READ | win::GENERIC_WRITE, 0,
+                                      nullptr, win::OPEN_EXISTING, 0, nullptr);
   if (file == win::INVALID_HANDLE_VALUE) RaiseLastOSError();
   FileCloser closer{file};
 
@@ -346,8 +348,8 @@ void WriteBaseParams(const std::string& file_name, WideView name, WideView short
   if (2 * short_name.size() > static_cast<std::size_t>(std::max(pm.FreeSpace(), 0)))
     throw Exception("Short name of dictionary " + file_name + " is too long");
   add(short_name);
-  std::size_t keep = std::min(description.size(),
-                              static_cast<std::size_t>(std::max(pm.FreeSpace(), 0)) / 2);
+  std::size_t keep =
+      std::min(description.size(), static_cast<std::size_t>(std::max(pm.FreeSpace(), 0)) / 2);
   // Never keep half of a surrogate pair.
   if (keep > 0 && keep < description.size() && description[keep - 1] >= 0xD800 &&
       description[keep - 1] <= 0xDBFF)

@@ -52,17 +52,22 @@ TMemory Resident() {
 
 void Compile(const std::string& path, std::size_t count, bool scrambled) {
   std::mt19937 random(42);
-  const char* syllables[] = {"ka", "ri", "to", "men", "sel", "an", "o", "u", "tra", "ver",
-                             "is", "ble", "ng", "ch", "ta", "lo", "qu", "es", "pri", "da"};
+  const char* syllables[] = {"ka", "ri",  "to", "men", "sel", "an", "o",  "u",  "tra", "ver",
+                             "is", "ble", "ng", "ch",  "ta",  "lo", "qu", "es", "pri", "da"};
   std::vector<WideString> words;
-  const auto by_word = [](const WideString& a, const WideString& b) { return CompareWords(a, b) < 0; };
-  const auto same = [](const WideString& a, const WideString& b) { return CompareWords(a, b) == 0; };
+  const auto by_word = [](const WideString& a, const WideString& b) {
+    return CompareWords(a, b) < 0;
+  };
+  const auto same = [](const WideString& a, const WideString& b) {
+    return CompareWords(a, b) == 0;
+  };
   while (words.size() < count) {
     for (std::size_t n = words.size(); n < count + count / 4; ++n) {
       std::string w;
       const int parts = 1 + static_cast<int>(random() % 5);
       for (int k = 0; k < parts; ++k) w += syllables[random() % 20];
-      for (int k = static_cast<int>(random() % 4); k > 0; --k) w += static_cast<char>('a' + random() % 26);
+      for (int k = static_cast<int>(random() % 4); k > 0; --k)
+        w += static_cast<char>('a' + random() % 26);
       if (random() % 9 == 0) w[0] = static_cast<char>(w[0] - 32);
       words.emplace_back(w.begin(), w.end());
     }
@@ -80,7 +85,8 @@ void Compile(const std::string& path, std::size_t count, bool scrambled) {
   compiler.BeginCompile(path);
   for (std::size_t i = 0; i < words.size(); ++i) {
     WideString t = u"\x05" + words[i] + u"\x05 \u0441\u043b\u043e\u0432\u043e";
-    for (std::size_t k = 0; k < i % 7; ++k) t += u"\r\u0437\u043d\u0430\u0447\u0435\u043d\u0438\u0435 " + words[i];
+    for (std::size_t k = 0; k < i % 7; ++k)
+      t += u"\r\u0437\u043d\u0430\u0447\u0435\u043d\u0438\u0435 " + words[i];
     compiler.AddWord(words[i], t);
   }
   compiler.EndCompile();
@@ -131,15 +137,16 @@ void Measure(const std::string& path, std::size_t lookups) {
   for (std::size_t i = 0; i < 10000; ++i) table.FindExact(keys[i]);
   const TMemory looked_up = Resident();
 
-  const double exact = PerSecond(keys, lookups, [&](const WideString& k) { return table.FindExact(k); });
+  const double exact =
+      PerSecond(keys, lookups, [&](const WideString& k) { return table.FindExact(k); });
   const double nearest = PerSecond(keys, lookups, [&](const WideString& k) {
     table.FindNearest(k);
     return true;
   });
   const double floor = PerSecond(keys, lookups, [&](const WideString& k) {
-    auto it = std::lower_bound(words.begin(), words.end(), k, [](const WideString& a, const WideString& b) {
-      return CompareWords(a, b) < 0;
-    });
+    auto it = std::lower_bound(
+        words.begin(), words.end(), k,
+        [](const WideString& a, const WideString& b) { return CompareWords(a, b) < 0; });
     return it != words.end() && CompareWords(*it, k) == 0;
   });
 
@@ -151,7 +158,8 @@ void Measure(const std::string& path, std::size_t lookups) {
   std::printf("  lower_bound   %10.0f /s  (floor; a FindExact takes %.2f times as long)\n", floor,
               floor / exact);
   std::printf("  resident after Open           +%ld KiB (anon +%ld, file +%ld)\n",
-              opened.rss_kb - base.rss_kb, opened.anon_kb - base.anon_kb, opened.file_kb - base.file_kb);
+              opened.rss_kb - base.rss_kb, opened.anon_kb - base.anon_kb,
+              opened.file_kb - base.file_kb);
   std::printf("  resident after 10,000 lookups +%ld KiB (anon +%ld, file +%ld)\n",
               looked_up.rss_kb - base.rss_kb, looked_up.anon_kb - base.anon_kb,
               looked_up.file_kb - base.file_kb);
@@ -160,11 +168,13 @@ void Measure(const std::string& path, std::size_t lookups) {
 // The table's hidden window needs a session namespace: use a private one.
 std::filesystem::path PrivateFolder() {
   std::random_device random;
-  auto dir = std::filesystem::temp_directory_path() / ("vandrel-lookup-bench-" + std::to_string(random()));
+  auto dir =
+      std::filesystem::temp_directory_path() / ("vandrel-lookup-bench-" + std::to_string(random()));
   std::filesystem::create_directories(dir / "runtime");
   std::filesystem::permissions(dir / "runtime", std::filesystem::perms::owner_all,
                                std::filesystem::perm_options::replace);
-  if (!std::getenv("VANDREL_RUNTIME_DIR")) setenv("VANDREL_RUNTIME_DIR", (dir / "runtime").c_str(), 1);
+  if (!std::getenv("VANDREL_RUNTIME_DIR"))
+    setenv("VANDREL_RUNTIME_DIR", (dir / "runtime").c_str(), 1);
   return dir;
 }
 
@@ -176,16 +186,20 @@ int main(int argc, char** argv) {
   std::size_t lookups = 100000;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
-    if (a == "--words" && i + 1 < argc) count = std::strtoul(argv[++i], nullptr, 10);
-    else if (a == "--lookups" && i + 1 < argc) lookups = std::strtoul(argv[++i], nullptr, 10);
-    else files.push_back(a);
+    if (a == "--words" && i + 1 < argc)
+      count = std::strtoul(argv[++i], nullptr, 10);
+    else if (a == "--lookups" && i + 1 < argc)
+      lookups = std::strtoul(argv[++i], nullptr, 10);
+    else
+      files.push_back(a);
   }
   const auto folder = PrivateFolder();
   int status = 0;
   try {
     if (files.empty()) {
       for (bool scrambled : {false, true}) {
-        const std::string path = (folder / (scrambled ? "synthetic-scrambled.dic" : "synthetic.dic")).string();
+        const std::string path =
+            (folder / (scrambled ? "synthetic-scrambled.dic" : "synthetic.dic")).string();
         Compile(path, count, scrambled);
         files.push_back(path);
       }

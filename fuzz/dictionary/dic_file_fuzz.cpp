@@ -27,8 +27,9 @@ struct TFuzzDir {
   TFuzzDir() {
     std::random_device random;
     // Memory-backed when available: every input is written and flushed.
-    const std::filesystem::path base =
-        std::filesystem::is_directory("/dev/shm") ? "/dev/shm" : std::filesystem::temp_directory_path();
+    const std::filesystem::path base = std::filesystem::is_directory("/dev/shm")
+                                           ? "/dev/shm"
+                                           : std::filesystem::temp_directory_path();
     path = base / ("vandrel-dic-fuzz-" + std::to_string(random()) + std::to_string(random()));
     std::filesystem::create_directories(path / "runtime");
     std::filesystem::permissions(path / "runtime", std::filesystem::perms::owner_all,

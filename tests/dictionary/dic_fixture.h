@@ -71,8 +71,10 @@ inline void SortUnique(std::vector<TEntry>& entries) {
 inline std::vector<TEntry> RandomEntries(std::uint32_t seed, std::size_t count, std::size_t min_len,
                                          std::size_t max_len) {
   std::mt19937 random(seed);
-  const WideString letters = u"abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ\u00e9\u00fc\u00f1 '-";
-  const WideString cyrillic = u"\u0430\u0431\u0432\u0433\u0434\u0435\u0436\u0437\u0438\u043a\u043b\u043c\u043d\u043e\u043f";
+  const WideString letters =
+      u"abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ\u00e9\u00fc\u00f1 '-";
+  const WideString cyrillic =
+      u"\u0430\u0431\u0432\u0433\u0434\u0435\u0436\u0437\u0438\u043a\u043b\u043c\u043d\u043e\u043f";
   auto pick = [&](const WideString& from) { return from[random() % from.size()]; };
   std::vector<TEntry> entries;
   WideString previous;
@@ -115,7 +117,8 @@ inline std::vector<std::uint8_t> ReadBytes(const std::string& path) {
 
 inline void WriteBytes(const std::string& path, const std::vector<std::uint8_t>& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
 }
 
 inline std::uint32_t Get32(const std::vector<std::uint8_t>& b, std::size_t at) {
@@ -144,7 +147,8 @@ inline std::vector<TRawItem> RawItems(const std::vector<std::uint8_t>& b, std::s
     item.first = Get32(b, page_at + at);
     const std::size_t key_at = index ? 8 : 4;
     if (index) item.child = Get32(b, page_at + at + 4);
-    item.key.assign(reinterpret_cast<const char*>(b.data() + page_at + at + key_at), end - at - key_at);
+    item.key.assign(reinterpret_cast<const char*>(b.data() + page_at + at + key_at),
+                    end - at - key_at);
     items.push_back(item);
     end = at;
   }
@@ -154,7 +158,8 @@ inline std::vector<TRawItem> RawItems(const std::vector<std::uint8_t>& b, std::s
 // Checks, on the bytes of an unscrambled file, that every index item names
 // its child page's first key and first record number, that the root layer
 // is one page, and that the leaf items hold exactly `words` in order.
-inline void VerifyLayout(const std::vector<std::uint8_t>& b, const std::vector<std::string>& words) {
+inline void VerifyLayout(const std::vector<std::uint8_t>& b,
+                         const std::vector<std::string>& words) {
   const std::uint32_t p = Get32(b, dic::kPageSizeAt);
   const std::uint32_t layers = Get32(b, dic::kLayerCountAt);
   const std::uint32_t leaf = Get32(b, dic::kLeafOffsetAt);

@@ -2,13 +2,14 @@
 // time, truncation, damage inside pages, random byte flips), the page sizes
 // it accepts, and the cursor's edge cases: empty and one-word
 // dictionaries, the ends of the record range, nearest and exact search.
+#include "dictionary/dic_table.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <functional>
 
 #include "dictionary/body_codec.h"
-#include "dictionary/dic_table.h"
 #include "dictionary/page_man.h"
 #include "dictionary/scramble.h"
 #include "platform/exceptions.h"
@@ -64,10 +65,8 @@ TEST_F(DicTableTest, EachDamagedHeaderFieldGivesItsMessage) {
   const auto original = ReadBytes(good);
   ASSERT_EQ(Get32(original, dic::kLayerCountAt), 2u);
   const std::uint32_t size = static_cast<std::uint32_t>(original.size());
-  const std::string old_format =
-      "Dictionary %s has old format. Download it latest version.";
-  const std::string unknown =
-      "Dictionary %s has unknown version. Download latest program version.";
+  const std::string old_format = "Dictionary %s has old format. Download it latest version.";
+  const std::string unknown = "Dictionary %s has unknown version. Download latest program version.";
 
   struct TCase {
     const char* name;
@@ -88,22 +87,29 @@ TEST_F(DicTableTest, EachDamagedHeaderFieldGivesItsMessage) {
       {"page size 2048", [](auto& b) { Put32(b, dic::kPageSizeAt, 2048); }, not_base},
       {"page size 16384", [](auto& b) { Put32(b, dic::kPageSizeAt, 16384); }, not_base},
       {"record count 0", [](auto& b) { Put32(b, dic::kRecordCountAt, 0); }, not_base},
-      {"record count below leaf pages", [](auto& b) { Put32(b, dic::kRecordCountAt, 5); }, not_base},
-      {"record count beyond pages", [](auto& b) { Put32(b, dic::kRecordCountAt, 100000); }, not_base},
-      {"record count negative", [](auto& b) { Put32(b, dic::kRecordCountAt, 0x80000000); }, not_base},
+      {"record count below leaf pages", [](auto& b) { Put32(b, dic::kRecordCountAt, 5); },
+       not_base},
+      {"record count beyond pages", [](auto& b) { Put32(b, dic::kRecordCountAt, 100000); },
+       not_base},
+      {"record count negative", [](auto& b) { Put32(b, dic::kRecordCountAt, 0x80000000); },
+       not_base},
       {"layer count 11", [](auto& b) { Put32(b, dic::kLayerCountAt, 11); }, not_base},
       {"layer count 0", [](auto& b) { Put32(b, dic::kLayerCountAt, 0); }, not_base},
       {"layer count 3", [](auto& b) { Put32(b, dic::kLayerCountAt, 3); }, not_base},
       {"layer 0 misaligned", [](auto& b) { Put32(b, dic::kLayerOffsetsAt, 3 * P + 1); }, not_base},
-      {"layer 0 past the file", [&](auto& b) { Put32(b, dic::kLayerOffsetsAt, size + P); }, not_base},
+      {"layer 0 past the file", [&](auto& b) { Put32(b, dic::kLayerOffsetsAt, size + P); },
+       not_base},
       {"root over the header", [](auto& b) { Put32(b, dic::kLayerOffsetsAt + 4, 0); }, not_base},
       {"leaf offset past the file", [&](auto& b) { Put32(b, dic::kLeafOffsetAt, size); }, not_base},
       {"leaf offset before layer 0", [](auto& b) { Put32(b, dic::kLeafOffsetAt, P); }, not_base},
-      {"body start past the file", [](auto& b) { Put32(b, dic::kBodyStartAt, 0xFFFFE000); }, not_base},
-      {"body length past the file", [](auto& b) { Put32(b, dic::kBodyLengthAt, 0xFFFFFFFF); }, not_base},
+      {"body start past the file", [](auto& b) { Put32(b, dic::kBodyStartAt, 0xFFFFE000); },
+       not_base},
+      {"body length past the file", [](auto& b) { Put32(b, dic::kBodyLengthAt, 0xFFFFFFFF); },
+       not_base},
       {"body length over the parameters",
        [](auto& b) { Put32(b, dic::kBodyLengthAt, Get32(b, dic::kBodyLengthAt) + P); }, not_base},
-      {"parameters past the file", [&](auto& b) { Put32(b, dic::kParamsOffsetAt, size); }, not_base},
+      {"parameters past the file", [&](auto& b) { Put32(b, dic::kParamsOffsetAt, size); },
+       not_base},
       {"parameters misaligned", [](auto& b) { Put32(b, dic::kParamsOffsetAt, P + 2); }, not_base},
   };
   for (const TCase& c : cases) {
@@ -158,11 +164,10 @@ TEST_F(DicTableTest, DamageInsidePagesRaisesWhenThePageIsRead) {
   const auto original = ReadBytes(good);
   const std::uint32_t root = Get32(original, dic::kLayerOffsetsAt + 4);
   const std::uint32_t leaf = Get32(original, dic::kLeafOffsetAt);
-  const auto offset_of_item = [&](std::uint32_t page, int i) {
-    return page + 2 + 2 * i;
-  };
+  const auto offset_of_item = [&](std::uint32_t page, int i) { return page + 2 + 2 * i; };
   const std::string path = Path("damaged.dic");
-  const auto expect_raise = [&](const char* what, auto damage, auto action, const std::string& message) {
+  const auto expect_raise = [&](const char* what, auto damage, auto action,
+                                const std::string& message) {
     auto bytes = original;
     damage(bytes);
     WriteBytes(path, bytes);
@@ -180,32 +185,61 @@ TEST_F(DicTableTest, DamageInsidePagesRaisesWhenThePageIsRead) {
   const auto walk_back = [&] {
     for (table_.Last(); !table_.Bof(); table_.Prior()) table_.GetWord();
   };
-  expect_raise("leaf item count", [&](auto& b) { b[leaf + 5 * P] = 0xFF; b[leaf + 5 * P + 1] = 0xFF; },
-               walk, NotBase(path));
-  expect_raise("leaf item count 0", [&](auto& b) { b[leaf + 5 * P] = 0; }, walk, NotBase(path));
-  expect_raise("leaf item offset in the table",
-               [&](auto& b) { b[offset_of_item(leaf, 3)] = 4; b[offset_of_item(leaf, 3) + 1] = 0; },
-               walk, NotBase(path));
-  expect_raise("leaf items past the record count",
-               [&](auto& b) { Put32(b, dic::kRecordCountAt, 99); }, walk, NotBase(path));
-  expect_raise("first leaf page empty", [&](auto& b) { b[leaf] = 0; }, walk_back, NotBase(path));
-  expect_raise("child index", [&](auto& b) { Put32(b, root + P - 1008 + 4, 9999); },
-               [&] { table_.Seek(u"w0000"); }, NotBase(path));
-  expect_raise("child record number",
-               [&](auto& b) {
-                 // The root claims that layer 0's page 1 starts at record 5.
-                 Put32(b, root + (b[root + 4] | b[root + 5] << 8), 5);
-               },
-               [&] { table_.SetRecNo(10); }, NotBase(path));
-  expect_raise("body offset past the stream",
-               [&](auto& b) { Put32(b, leaf + (b[leaf + 2] | b[leaf + 3] << 8), 0x7FFFFFF0); },
-               [&] { table_.First(); table_.GetTrans(); }, NotBase(path));
-  expect_raise("next body offset past the stream",
-               [&](auto& b) { Put32(b, leaf + (b[leaf + 4] | b[leaf + 5] << 8), 0x7FFFFFF0); },
-               [&] { table_.SetRecNo(0); table_.GetTrans(); }, NotBase(path));
-  expect_raise("body offsets out of order",
-               [&](auto& b) { Put32(b, leaf + (b[leaf + 2] | b[leaf + 3] << 8), 1000); },
-               [&] { table_.SetRecNo(0); table_.GetTrans(); }, NotBase(path));
+  expect_raise(
+      "leaf item count",
+      [&](auto& b) {
+        b[leaf + 5 * P] = 0xFF;
+        b[leaf + 5 * P + 1] = 0xFF;
+      },
+      walk, NotBase(path));
+  expect_raise(
+      "leaf item count 0", [&](auto& b) { b[leaf + 5 * P] = 0; }, walk, NotBase(path));
+  expect_raise(
+      "leaf item offset in the table",
+      [&](auto& b) {
+        b[offset_of_item(leaf, 3)] = 4;
+        b[offset_of_item(leaf, 3) + 1] = 0;
+      },
+      walk, NotBase(path));
+  expect_raise(
+      "leaf items past the record count", [&](auto& b) { Put32(b, dic::kRecordCountAt, 99); }, walk,
+      NotBase(path));
+  expect_raise(
+      "first leaf page empty", [&](auto& b) { b[leaf] = 0; }, walk_back, NotBase(path));
+  expect_raise(
+      "child index", [&](auto& b) { Put32(b, root + P - 1008 + 4, 9999); },
+      [&] { table_.Seek(u"w0000"); }, NotBase(path));
+  expect_raise(
+      "child record number",
+      [&](auto& b) {
+        // The root claims that layer 0's page 1 starts at record 5.
+        Put32(b, root + (b[root + 4] | b[root + 5] << 8), 5);
+      },
+      [&] { table_.SetRecNo(10); }, NotBase(path));
+  expect_raise(
+      "body offset past the stream",
+      [&](auto& b) { Put32(b, leaf + (b[leaf + 2] | b[leaf + 3] << 8), 0x7FFFFFF0); },
+      [&] {
+        table_.First();
+        table_.GetTrans();
+      },
+      NotBase(path));
+  expect_raise(
+      "next body offset past the stream",
+      [&](auto& b) { Put32(b, leaf + (b[leaf + 4] | b[leaf + 5] << 8), 0x7FFFFFF0); },
+      [&] {
+        table_.SetRecNo(0);
+        table_.GetTrans();
+      },
+      NotBase(path));
+  expect_raise(
+      "body offsets out of order",
+      [&](auto& b) { Put32(b, leaf + (b[leaf + 2] | b[leaf + 3] << 8), 1000); },
+      [&] {
+        table_.SetRecNo(0);
+        table_.GetTrans();
+      },
+      NotBase(path));
   try {
     auto bytes = original;
     // A stored body whose first byte says "compressed" but is not.
@@ -468,10 +502,8 @@ TEST_F(DicTableTest, CharacterSetsAreInCollationOrder) {
 // code page, not byte by byte. Half-width katakana are single bytes there.
 TEST_F(DicTableTest, DoubleByteCodePageWordsAreReadAndFound) {
   constexpr std::uint16_t kJapanese = 1041;
-  const std::vector<TEntry> entries = {{u"a\uff71", u"one"},
-                                       {u"b\uff72\uff73", u"two"},
-                                       {u"c\uff74", u"three"},
-                                       {u"dd", u"four"}};
+  const std::vector<TEntry> entries = {
+      {u"a\uff71", u"one"}, {u"b\uff72\uff73", u"two"}, {u"c\uff74", u"three"}, {u"dd", u"four"}};
   Compile(Path("ja.dic"), entries, {kJapanese, kEnglish, false, false});
   ASSERT_EQ(OpenError(Path("ja.dic")), "");
   std::vector<WideString> words;
@@ -497,7 +529,8 @@ TEST_F(DicTableTest, CloseLetsTheFileBeReplacedAndReopened) {
   EXPECT_EQ(table_.GetTrans(), u"");
   EXPECT_THROW(table_.GetName(), Exception);
   Compile(Path("live.tmp"), Words({u"new", u"newer"}));
-  ASSERT_TRUE(win::MoveFileExA(Path("live.tmp").c_str(), path.c_str(), win::MOVEFILE_REPLACE_EXISTING));
+  ASSERT_TRUE(
+      win::MoveFileExA(Path("live.tmp").c_str(), path.c_str(), win::MOVEFILE_REPLACE_EXISTING));
   table_.Open();
   EXPECT_EQ(table_.RecordCount(), 2);
   EXPECT_EQ(table_.GetWord(), u"new");

@@ -50,7 +50,8 @@ TEST_F(VocabCompilerTest, EmptyCompileIsHeaderAndParametersPage) {
   EXPECT_EQ(b[P], 3);
   for (int i = 0; i < 3; ++i) EXPECT_EQ(b[P + 2 + 2 * i] | b[P + 3 + 2 * i] << 8, int{P}) << i;
   // Everything else in the header page beyond the used part is zero.
-  EXPECT_TRUE(std::all_of(b.begin() + dic::kHeaderSize, b.begin() + P, [](auto x) { return x == 0; }));
+  EXPECT_TRUE(
+      std::all_of(b.begin() + dic::kHeaderSize, b.begin() + P, [](auto x) { return x == 0; }));
   // The page key has 32 nonzero words.
   for (std::uint32_t k = 0; k < 32; ++k) EXPECT_NE(Get32(b, dic::kPageKeyAt + 4 * k), 0u);
 
@@ -190,7 +191,8 @@ TEST_F(VocabCompilerTest, RefusesEmptyTooLongAndOutOfOrderWordsAndKeepsGoing) {
   table.FileName = Path("refusals.dic");
   table.Open();
   std::vector<WideString> words;
-  for (table.First(); !table.Eof(); table.Next()) words.push_back(table.GetWord() + u"=" + table.GetTrans());
+  for (table.First(); !table.Eof(); table.Next())
+    words.push_back(table.GetWord() + u"=" + table.GetTrans());
   EXPECT_EQ(words, (std::vector<WideString>{u"abc=1", u"abd=2", longest + u"=3", u"zz=4"}));
   EXPECT_EQ(table.FirstChars(), u"akz");
 }
@@ -287,8 +289,9 @@ TEST(ScramblePage, KeyStreamIsPinnedAndScramblingTwiceRestoresThePage) {
   // Page 5: mask A0A0A0A0; word 0 = Key[11] ^ T[0] ^ mask; word 71 also takes
   // in word 0.
   EXPECT_EQ(dic::LoadU32(page.data()), 0x0C0C0C0Cu ^ 0xDE397A1Fu ^ 0xA0A0A0A0u);
-  EXPECT_EQ(dic::LoadU32(page.data() + 4 * 71),
-            (0x0C0C0C0Cu ^ 0xDE397A1Fu ^ 0xA0A0A0A0u) ^ (key[11 + 71 % 11] ^ 0x635FE45Fu ^ 0xA0A0A0A0u));
+  EXPECT_EQ(
+      dic::LoadU32(page.data() + 4 * 71),
+      (0x0C0C0C0Cu ^ 0xDE397A1Fu ^ 0xA0A0A0A0u) ^ (key[11 + 71 % 11] ^ 0x635FE45Fu ^ 0xA0A0A0A0u));
   EXPECT_EQ(dic::LoadU32(page.data() + P - 4), 0xE58C0378u);
 
   std::vector<std::uint8_t> text(P);
