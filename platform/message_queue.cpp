@@ -378,8 +378,11 @@ bool MessageQueue::SendOn(std::uint64_t id, const Frame& frame, int timeout_ms) 
 
 // ---- sent and posted messages ----
 
-LRESULT MessageQueue::SendRemote(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
+LRESULT MessageQueue::SendRemote(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam,
+                                 int timeout_ms, bool* timed_out) {
+  if (timed_out != nullptr) *timed_out = false;
   if (Namespace() == nullptr) return 0;
+  const DWORD started = GetTickCount();
   const std::uint32_t endpoint = OwnerEndpoint(hwnd);
   if (endpoint == 0) {
     SetLastError(ERROR_INVALID_WINDOW_HANDLE);
@@ -425,10 +428,20 @@ LRESULT MessageQueue::SendRemote(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lpar
       SetLastError(ERROR_INVALID_WINDOW_HANDLE);
       return 0;
     }
+    int wait_ms = -1;
+    if (timeout_ms >= 0) {
+      const DWORD waited = GetTickCount() - started;
+      if (waited >= static_cast<DWORD>(timeout_ms)) {
+        if (timed_out != nullptr) *timed_out = true;
+        SetLastError(ERROR_TIMEOUT);
+        return 0;
+      }
+      wait_ms = static_cast<int>(static_cast<DWORD>(timeout_ms) - waited);
+    }
     if (!incoming_.empty()) {
       DispatchIncoming();
     } else {
-      Pump(-1);
+      Pump(wait_ms);
     }
   }
 }

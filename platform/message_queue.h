@@ -74,7 +74,11 @@ class MessageQueue {
   DWORD OwnerOf(HWND hwnd, DWORD* pid);
 
   // Cross-thread delivery (the target is not a window of this thread).
-  LRESULT SendRemote(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam);
+  // timeout_ms < 0 waits for the reply however long it takes; otherwise the
+  // wait ends after timeout_ms with result 0, *timed_out set and
+  // ERROR_TIMEOUT (a reply that arrives later is dropped).
+  LRESULT SendRemote(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam, int timeout_ms = -1,
+                     bool* timed_out = nullptr);
   BOOL PostRemote(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam);
   // Appends to this thread's own queue.
   void PostLocal(const MSG& msg);

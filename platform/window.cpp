@@ -100,6 +100,27 @@ LRESULT SendMessageA(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
   return q.SendRemote(hwnd, msg, wparam, lparam);
 }
 
+LRESULT SendMessageTimeoutA(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam, UINT /*flags*/,
+                            UINT timeout_ms, DWORD* result) {
+  MessageQueue& q = MessageQueue::Current();
+  LRESULT r = 0;
+  if (detail::WindowRecord* w = q.FindWindow(hwnd)) {
+    r = w->proc(hwnd, msg, wparam, lparam);
+  } else if (hwnd == 0) {
+    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    return 0;
+  } else {
+    bool timed_out = false;
+    SetLastError(ERROR_SUCCESS);
+    const int limit = timeout_ms > 0x7FFFFFFFu ? 0x7FFFFFFF : static_cast<int>(timeout_ms);
+    r = q.SendRemote(hwnd, msg, wparam, lparam, limit, &timed_out);
+    if (timed_out) return 0;
+    if (r == 0 && GetLastError() == ERROR_INVALID_WINDOW_HANDLE) return 0;
+  }
+  if (result != nullptr) *result = static_cast<DWORD>(r);
+  return 1;
+}
+
 BOOL PostMessageA(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
   MessageQueue& q = MessageQueue::Current();
   if (hwnd == 0 || q.FindWindow(hwnd) != nullptr) {

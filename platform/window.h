@@ -40,6 +40,15 @@ LRESULT CallWindowProcA(WNDPROC proc, HWND hwnd, UINT msg, WPARAM wparam, LPARAM
 LRESULT DefWindowProcA(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam);
 
 LRESULT SendMessageA(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam);
+// As SendMessageA, but a peer that is alive and does not answer within
+// timeout_ms is given up on: returns 0 with ERROR_TIMEOUT (its late reply is
+// dropped). Returns non-zero when the message was handled, with the
+// window procedure's result in *result. A window of the calling thread is
+// called directly, without a time limit.
+constexpr UINT SMTO_NORMAL = 0x0000;
+constexpr UINT SMTO_ABORTIFHUNG = 0x0002;
+LRESULT SendMessageTimeoutA(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam, UINT flags,
+                            UINT timeout_ms, DWORD* result);
 BOOL PostMessageA(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam);
 void PostQuitMessage(int exit_code);
 

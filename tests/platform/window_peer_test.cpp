@@ -228,6 +228,29 @@ TEST_F(WindowPeerTest, PeerKilledWhileHandlingFailsTheWaitingSend) {
   EXPECT_FALSE(IsWindow(h));
 }
 
+TEST_F(WindowPeerTest, TimedSendGivesUpOnAHungPeerAndDropsItsLateReply) {
+  Peer peer({"serve", "Peer.Hung", g_marker});
+  HWND h = peer.WaitForWindow("Peer.Hung");
+  ASSERT_NE(h, 0u);
+  DWORD result = 12345;
+  // A live peer that answers in time.
+  ASSERT_NE(SendMessageTimeoutA(h, kEcho, 20, 1, SMTO_ABORTIFHUNG, kWaitMs, &result), 0);
+  EXPECT_EQ(result, 41u);
+  // A peer that never answers: the wait ends, the peer stays a window.
+  result = 12345;
+  SetLastError(0);
+  EXPECT_EQ(SendMessageTimeoutA(h, kBlock, 0, 0, SMTO_ABORTIFHUNG, 200, &result), 0);
+  EXPECT_EQ(GetLastError(), ERROR_TIMEOUT);
+  EXPECT_EQ(result, 12345u);
+  EXPECT_TRUE(std::filesystem::exists(g_marker));
+  KillProcess(peer.pid(), true);
+  EXPECT_EQ(peer.Wait(), 128 + 9);
+  // A dead peer: no wait at all.
+  SetLastError(0);
+  EXPECT_EQ(SendMessageTimeoutA(h, kEcho, 1, 1, SMTO_ABORTIFHUNG, kWaitMs, &result), 0);
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_WINDOW_HANDLE);
+}
+
 TEST_F(WindowPeerTest, WindowNamesAreUniqueUntilTheirOwnerDies) {
   HWND mine =
       CreateWindowExA(0, "STATIC", "Unique.Name", 0, 0, 0, 0, 0, 0, nullptr, nullptr, nullptr);
