@@ -6,8 +6,10 @@
 
 #include <filesystem>
 
+#include "model/base.h"
 #include "model/base_set.h"
 #include "model/cursor.h"
+#include "platform/process.h"
 #include "service/object_window.h"
 
 namespace vandrel::test {
@@ -294,6 +296,61 @@ TEST_F(BaseSetTest, CreatesAndDeletesFilesInsideTheFolderOnly) {
     out.WriteInteger(kItemScrambled, 0);
     out.WriteInteger(kItemCompressed, 0);
   }), 1);
+}
+
+TEST_F(BaseSetTest, ClientsThatVanishLeaveNothingBroken) {
+  MakeDic("a.dic", {u"apple", u"cherry"});
+  MakeDic("b.dic", {u"banana"});
+  TClient set = NewSet();
+  TClient cursor = NewCursor(*set);
+  // The set's linked client goes away; another window of the client keeps
+  // sending requests to the set.
+  const win::HWND set_handle = set->Remote();
+  set.reset();
+  TClient requester = Unlinked(set_handle);
+  requester->kind = TClientObject::TKind::kBaseSet;
+  EXPECT_EQ(OpenFails(*requester, "a.dic"), kErrEmptyReadBuffer)
+      << "the set could not tell its client";
+  // The base is open all the same, and every cursor is in step with it.
+  TCustomBaseSet& server = ServerSet(*requester);
+  EXPECT_EQ(server.BaseList().Count(), 1);
+  EXPECT_EQ(Narrow(cursor->word), "apple");
+  EXPECT_EQ(Move(*cursor, CR_NEXT), 1);
+  EXPECT_EQ(Narrow(cursor->word), "cherry");
+  EXPECT_EQ(static_cast<TCustomCursor*>(server.CursorList()[0])->UpdateCount(), 0)
+      << "the update bracket was closed on every cursor";
+
+  // A base whose client is gone does not keep the others from hearing of a
+  // parameter change, nor fail the request of the base that wrote.
+  TClient other_set = NewSet("other");
+  TClient writer = Link(Open(*other_set, "A.DIC"), "writer");
+  {
+    TClient gone = Link(static_cast<win::HWND>(server.Base(0)->Handle()), "gone");
+  }
+  Events().clear();
+  writer->Send(BA_SET_NAME, [](TTransferMan& out) { out.WriteWideString(kItemName, u"Still"); });
+  EXPECT_EQ(Events(), (std::vector<std::string>{"writer params Still",
+                                                "writer params changed Still"}));
+}
+
+TEST_F(BaseSetTest, BaseSetsOfEndedClientProcessesAreReclaimed) {
+  MakeDic("a.dic", {u"apple"});
+  TClient kept = NewSet("kept");
+  TClient orphan = NewSet("orphan");
+  Open(*orphan, "a.dic");
+  TClient cursor = NewCursor(*orphan);
+  EXPECT_EQ(base_man->ReclaimBaseSets(), 0) << "this process is alive";
+
+  const win::DWORD ended = win::StartChildProcess({"/bin/true"}, dic_.path());
+  ASSERT_NE(ended, 0u);
+  int code = -1;
+  ASSERT_TRUE(win::WaitChildProcess(ended, 10000, &code));
+  ServerSet(*orphan).SetClientProcess(ended);
+  EXPECT_EQ(base_man->ReclaimBaseSets(), 1);
+  EXPECT_EQ(base_man->BaseSetList().Count(), 1);
+  EXPECT_EQ(base_man->BaseSetList()[0]->Handle(), kept->Remote());
+  EXPECT_EQ(base_man->BaseList().Count(), 0);
+  EXPECT_NE(ReadLog().find("CustomBaseSet.Destroy: BaseList.Count<>0"), std::string::npos);
 }
 
 }  // namespace

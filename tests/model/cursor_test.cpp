@@ -5,6 +5,8 @@
 
 #include <fstream>
 
+#include "service/object_window.h"
+
 namespace vandrel::test {
 namespace {
 
@@ -262,6 +264,52 @@ TEST_F(CursorTest, WrongRequestsAnswerErrorsAndUnknownIdsCodeThree) {
   EXPECT_THROW(set->Send(CR_FIRST), Exception);
   EXPECT_EQ(State(*cursor), "apple 1");
   EXPECT_EQ(Move(*cursor, CR_NEXT), 1);
+}
+
+TEST_F(CursorTest, ClientThatFreesTheCursorOrSetWhileBeingToldBreaksNothing) {
+  OpenFruit();
+  TClient cursor = NewCursor(*set);
+  TClient man = Unlinked(base_man->Handle());
+  // The client frees the cursor when it hears of the move.
+  bool freed = false;
+  cursor->OnState = [&](TTransferMan&) {
+    if (freed) return;
+    freed = true;
+    set->Send(BS_FREE_CURSOR, [&](TTransferMan& out) {
+      out.WriteInteger(kItemHandle, static_cast<std::int32_t>(cursor->Remote()));
+    });
+  };
+  // The answer carries no result: the cursor went while it was answering.
+  try {
+    Move(*cursor, CR_NEXT);
+  } catch (const Exception&) {
+  }
+  EXPECT_TRUE(freed);
+  EXPECT_THROW(Move(*cursor, CR_NEXT), Exception) << "the cursor is gone";
+
+  // Now the whole set, from inside a cursor's notification.
+  TClient second = NewCursor(*set, "second");
+  freed = false;
+  second->OnState = [&](TTransferMan&) {
+    if (freed) return;
+    freed = true;
+    man->Send(BM_FREE_BASE_SET, [&](TTransferMan& out) {
+      out.WriteInteger(kItemHandle, static_cast<std::int32_t>(set->Remote()));
+    });
+  };
+  try {
+    Move(*second, CR_LAST);
+  } catch (const Exception&) {
+  }
+  EXPECT_TRUE(freed);
+  EXPECT_EQ(base_man->BaseSetList().Count(), 0);
+  EXPECT_EQ(base_man->BaseList().Count(), 0);
+  EXPECT_THROW(Move(*second, CR_FIRST), Exception);
+  cursor.reset();
+  second.reset();
+  set.reset();
+  man.reset();
+  EXPECT_EQ(ObjectWindowCount(), 1) << "only the base manager is left";
 }
 
 // Overwrites count bytes at offset of a file with value.
