@@ -41,17 +41,18 @@ const TMessageTable& TCustomBase::MessageTable() {
 }
 
 void TCustomBase::SetTable(TVocabTable* table) {
+  const TNotifyEvent handler = MakeNotifyEvent<&TCustomBase::OnParamsChanged>(this);
+  // The new reference comes first: attaching the table that is attached
+  // already must not free it on the way.
+  if (table != nullptr) table->AddRef();
   if (table_ != nullptr) {
     TVocabTable* old = table_;
     table_ = nullptr;
-    old->RemoveParamsHandler(MakeNotifyEvent<&TCustomBase::OnParamsChanged>(this));
+    old->RemoveParamsHandler(handler);
     old->Release();
   }
-  if (table != nullptr) {
-    table_ = table;
-    table->AddRef();
-    table->AddParamsHandler(MakeNotifyEvent<&TCustomBase::OnParamsChanged>(this));
-  }
+  table_ = table;
+  if (table != nullptr) table->AddParamsHandler(handler);
 }
 
 void TCustomBase::Progress(std::int32_t, std::int32_t, bool&) {}

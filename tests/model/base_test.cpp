@@ -197,6 +197,31 @@ TEST_F(BaseTest, ClosingABaseDuringItsOwnNotificationIsSafe) {
   EXPECT_EQ(check.GetName(), u"Gone");
 }
 
+TEST_F(BaseTest, AttachingKeepsOneReferenceAndOneHandlerPerBase) {
+  TClient set = NewSet();
+  Open(*set, "en-ru.dic");
+  TCustomBaseSet& server_set = *static_cast<TCustomBaseSet*>(base_man->BaseSetList()[0]);
+  TCustomBase& base = *server_set.Base(0);
+  TVocabTable& table = Table();
+  base.SetTable(&table);  // the table it has already
+  EXPECT_EQ(table.RefCount(), 1);
+  EXPECT_EQ(table.ParamsHandlers().size(), 1u);
+  // A second base on the same table, detached and attached again.
+  TOwnedPtr<TBase> extra(new TBase(&server_set));
+  extra->SetTable(&table);
+  extra->SetTable(nullptr);
+  extra->SetTable(nullptr);
+  extra->SetTable(&table);
+  EXPECT_EQ(table.RefCount(), 2);
+  EXPECT_EQ(table.ParamsHandlers().size(), 2u);
+  extra.reset();
+  EXPECT_EQ(table.RefCount(), 1);
+  EXPECT_EQ(table.ParamsHandlers().size(), 1u);
+  // The last base lets go: the table leaves the base manager's list.
+  base.SetTable(nullptr);
+  EXPECT_EQ(base_man->BaseList().Count(), 0);
+}
+
 TEST_F(BaseTest, ProgressAsksTheClientWhetherToStop) {
   TClient set = NewSet();
   TClient base = Link(Open(*set, "en-ru.dic"), "base");
