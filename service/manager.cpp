@@ -156,7 +156,16 @@ bool TManager::Answers(win::HWND window) {
   win::DWORD tick = win::GetTickCount();
   // A dead window answers 0: never ping with 0.
   if (tick == 0) tick = 1;
-  return static_cast<win::DWORD>(win::SendMessageA(window, QM_PING, tick, 0)) == tick;
+  // A client that is alive but does not answer within one check period
+  // (stopped, or stuck without pumping) counts as gone: waiting for it
+  // without a limit would stall every later check and keep a service whose
+  // other clients have all left from ending.
+  win::DWORD answer = 0;
+  if (win::SendMessageTimeoutA(window, QM_PING, tick, 0, win::SMTO_ABORTIFHUNG,
+                               kClientCheckPeriodMs, &answer) == 0) {
+    return false;
+  }
+  return answer == tick;
 }
 
 void TManager::CheckClients() {

@@ -213,6 +213,23 @@ TEST_F(ServiceProcessTest, WhenTheKilledClientWasTheLastTheServiceEnds) {
   EXPECT_EQ(ExitCode(service), 0);
 }
 
+TEST_F(ServiceProcessTest, AClientThatStopsAnsweringIsDroppedAfterOneCheckPeriod) {
+  const win::DWORD service = StartService({"/stay"});
+  const win::HWND manager = WaitForManager();
+  ASSERT_NE(manager, 0u);
+  TProbe probe(manager);
+  probe.Connect(1);
+  const win::DWORD peer = Start("vandrel_svc_probe", {"probe-hung", "1", "hang"});
+  ASSERT_NE(WaitForWindow("probe-hung"), 0u);
+  // The hung client is pinged first (last connected); once its ping is
+  // given up on, it is disconnected and the test's probe is pinged.
+  ASSERT_TRUE(PumpUntil([&] { return probe.pings > 0; }, 3 * kBoundMs));
+  EXPECT_EQ(ExitCode(service, 0), -1);
+  probe.Disconnect();  // the last reference: the hung client's was given back
+  EXPECT_EQ(ExitCode(service), 0);
+  win::KillProcess(peer, true);
+}
+
 // ---- the main loop, in this process ----
 
 int handled_after_failure = 0;

@@ -2,8 +2,9 @@
 // hand: connects to the running service's manager with the given protocol
 // version, then shows that it is ready by creating a window named
 // READY_NAME, and answers messages (the manager's pings) until it is
-// killed.
-//   vandrel_svc_probe READY_NAME [VERSION]
+// killed. With "hang" it stops handling messages once it is ready, as a
+// client stuck in a long computation does.
+//   vandrel_svc_probe READY_NAME [VERSION [hang]]
 // Exit codes: 2 usage, 3 no service, 4 connect failed.
 #include <cstdio>
 #include <string>
@@ -37,6 +38,9 @@ int main(int argc, char** argv) {
   ObjectWindowName() = ready_name;
   TOwnedPtr<TLinkObject> ready(new TLinkObject(nullptr));
   ObjectWindowName().clear();
+  if (argc > 3 && std::string(argv[3]) == "hang") {
+    for (;;) win::Sleep(1000);
+  }
   win::MSG msg;
   while (win::GetMessageA(&msg, 0, 0, 0) > 0) win::DispatchMessageA(&msg);
   return 0;
