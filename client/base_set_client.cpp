@@ -16,6 +16,23 @@ TBaseSetClient::TBaseSetClient(win::HWND base_set, TBaseManClient* base_man)
     : TRemoteObject(base_set), base_man_(base_man) {}
 
 TBaseSetClient::~TBaseSetClient() {
+  // The callbacks' owners may be gone already: the notifications that
+  // closing brings run none of them.
+  OnBaseList = nullptr;
+  OnState = nullptr;
+  OnChange = nullptr;
+  for (TCursorClient* c : cursors_) {
+    c->OnCursorState = nullptr;
+    c->OnState = nullptr;
+    c->OnChange = nullptr;
+  }
+  for (TBaseClient* b : bases_) {
+    b->OnParams = nullptr;
+    b->OnParamsChanged = nullptr;
+    b->OnProgress = nullptr;
+    b->OnState = nullptr;
+    b->OnChange = nullptr;
+  }
   try {
     Close();
   } catch (const std::exception&) {

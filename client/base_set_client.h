@@ -17,7 +17,9 @@
 // Lifetime: made by TBaseManClient::NewBaseSet (or created with new over a
 // base set window) and held in a TOwnedPtr. The base manager object it was
 // made by must outlive it. Close() (also run by the destructor, errors
-// dropped) frees the cursors, closes the bases and frees the base set.
+// dropped) frees the cursors, closes the bases and frees the base set; the
+// destructor first drops every callback of the set and its objects, since
+// the notifications of that closing may outlive what the callbacks use.
 #pragma once
 
 #include <cstdint>
