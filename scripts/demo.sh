@@ -15,11 +15,18 @@ for dic in "$bin"/Dic/*.dic; do
   "$bin/vandrel" dic info "$dic" | grep -e '^file:' -e '^words:' -e '^name:'
 done
 
-# The lookup. For now it reads the dictionary files directly; through the
-# running service it will be:  "$bin/vandrel" lookup WORD
+# The lookups go through the service: each command finds it, or starts it
+# (it serves the dictionaries in build/bin/Dic and ends with its last
+# client).
 echo
-echo "== Looking up \"house\", \"degree\" and \"spring\" (English-Russian)"
-"$bin/vandrel" dic lookup "$bin/Dic/EnRu.dic" house degree spring
+echo "== The dictionaries the service offers"
+"$bin/vandrel" list -l
 echo
-echo "== Looking up \"Haus\" (no exact match: the nearest word is shown) and \"bank\" (English-German)"
-"$bin/vandrel" dic lookup "$bin/Dic/EnDe.dic" bank Haus || true
+echo "== Looking up \"house\" in every dictionary, \"degree\" and \"spring\" in English-Russian"
+"$bin/vandrel" lookup house
+"$bin/vandrel" lookup degree -d EnRu
+"$bin/vandrel" lookup spring -d EnRu
+echo
+echo "== \"hous\" is no word: the nearest is shown; the word list from \"ban\" on"
+"$bin/vandrel" lookup hous -d EnDe || true
+"$bin/vandrel" words ban -n 5
