@@ -77,6 +77,10 @@ TEST_F(CommandE2eTest, CommandsWorkThroughTheRunningServiceAndReportItsErrors) {
   run = RunVandrel({"lookup", "cherry", "--raw"});
   EXPECT_EQ(run.code, 0) << run.err;
   EXPECT_EQ(run.out, "cherry\n  A  cherry in A\n  B  cherry in B\n  C  cherry in C\n");
+  // Letter case does not make a word another one.
+  run = RunVandrel({"lookup", "CHERRY", "-d", "A", "--raw"});
+  EXPECT_EQ(run.code, 0) << run.err;
+  EXPECT_EQ(run.out, "cherry\n  A  cherry in A\n");
   run = RunVandrel({"find", "banana", "-d", "A", "-d", "B"});
   EXPECT_EQ(run.code, 0) << run.err;
   EXPECT_EQ(run.out, "banana\n  B  banana in B\n");

@@ -79,9 +79,10 @@ int RunLookup(const std::vector<std::string>& args) {
     std::printf("%s: the dictionaries are empty\n", l.options.positional[0].c_str());
     return 1;
   }
-  // The best match begins with the text typed; it is the word itself only
-  // when they compare equal.
-  const bool exact = CompareWords(cursor.State().Word, l.word) == 0;
+  // The best match begins with the text typed; it is the word itself when
+  // they differ at most in case (the dictionaries' exact match ignores
+  // case as well).
+  const bool exact = CompareWeighted(cursor.State().Word, l.word, kWeightPrimary) == 0;
   if (!exact) {
     std::printf("%s: not found; nearest:\n", tools::RenderPlain(l.word).c_str());
   }
@@ -117,7 +118,10 @@ int RunWords(const std::vector<std::string>& args) {
   DictSession session("vandrel words");
   RequireDictionaries(session.Open(l.options.dictionaries));
   TCursorClient& cursor = session.Set().NewCursor();
-  if (!cursor.Locate(l.word) || cursor.State().Word.empty()) return 1;
+  if (!cursor.Locate(l.word) || cursor.State().Word.empty()) {
+    std::printf("%s: the dictionaries are empty\n", l.options.positional[0].c_str());
+    return 1;
+  }
   // The pane: the best match first, then the words after it.
   for (long i = 0; i < count; ++i) {
     if (i > 0 && !cursor.Next()) break;
