@@ -92,7 +92,9 @@ std::int32_t TBaseClient::GetLanguage() { return GetInteger(BA_GET_LANGUAGE, kIt
 std::int32_t TBaseClient::GetTransLanguage() {
   return GetInteger(BA_GET_TRANS_LANGUAGE, kItemTransLanguage);
 }
-std::u16string TBaseClient::GetFirstChars() { return GetString(BA_GET_FIRST_CHARS, kItemFirstChars); }
+std::u16string TBaseClient::GetFirstChars() {
+  return GetString(BA_GET_FIRST_CHARS, kItemFirstChars);
+}
 std::u16string TBaseClient::GetLangChars() { return GetString(BA_GET_LANG_CHARS, kItemLangChars); }
 std::u16string TBaseClient::GetFileName() { return GetString(BA_GET_FILE_NAME, kItemBaseFileName); }
 

@@ -49,8 +49,8 @@ class TBaseSetClient : public TRemoteObject {
   std::vector<std::u16string> ListFiles();
   // BS_CREATE_BASE_FILE: an empty dictionary file (replacing one of that
   // name). BS_DELETE_BASE_FILE: raises 184 when the file is in use.
-  void CreateBaseFile(std::u16string_view file_name, std::int32_t language, std::int32_t trans_language,
-                      bool scramble, bool compress);
+  void CreateBaseFile(std::u16string_view file_name, std::int32_t language,
+                      std::int32_t trans_language, bool scramble, bool compress);
   void DeleteBaseFile(std::u16string_view file_name);
 
   // BS_OPEN_BASE with a file name relative to the dictionary folder; the

@@ -53,7 +53,9 @@ bool TCursorClient::Next() { return Move(CR_NEXT); }
 bool TCursorClient::Locate(std::u16string_view text, bool wide) {
   return Search(CR_LOCATE, text, wide);
 }
-bool TCursorClient::Find(std::u16string_view text, bool wide) { return Search(CR_FIND, text, wide); }
+bool TCursorClient::Find(std::u16string_view text, bool wide) {
+  return Search(CR_FIND, text, wide);
+}
 
 std::int32_t TCursorClient::GetPosition() {
   Call(CR_GET_POSITION);

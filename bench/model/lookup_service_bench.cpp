@@ -67,7 +67,8 @@ TMemory ProcessMemory(win::DWORD pid) {
 }
 
 void PrintMemory(const char* when, const TMemory& m) {
-  std::printf("  %-34s %8ld KiB  (anonymous %ld, file %ld)\n", when, m.rss_kb, m.anon_kb, m.file_kb);
+  std::printf("  %-34s %8ld KiB  (anonymous %ld, file %ld)\n", when, m.rss_kb, m.anon_kb,
+              m.file_kb);
 }
 
 // Words drawn evenly from the records of all files (seeded: every run asks
@@ -101,8 +102,9 @@ void Report(const char* name, TTimes& t) {
   std::sort(t.us.begin(), t.us.end());
   const double median = t.us[t.us.size() / 2];
   const double p99 = t.us[std::min(t.us.size() - 1, t.us.size() * 99 / 100)];
-  std::printf("  %-8s median %8.2f us   p99 %8.2f us   %10.0f lookups/s   (%zu translations, %zu chars)\n",
-              name, median, p99, static_cast<double>(t.us.size()) / t.total_s, t.translations, t.chars);
+  std::printf(
+      "  %-8s median %8.2f us   p99 %8.2f us   %10.0f lookups/s   (%zu translations, %zu chars)\n",
+      name, median, p99, static_cast<double>(t.us.size()) / t.total_s, t.translations, t.chars);
 }
 
 template <class F>
@@ -142,7 +144,8 @@ int Run(const TOptions& o) {
   co.ServiceArgs = {o.dir};
   client::TServiceConnection connection(co);
   const win::DWORD pid = connection.ServiceProcessId();
-  TOwnedPtr<client::TBaseManClient> base_man(new client::TBaseManClient(connection.BaseManWindow()));
+  TOwnedPtr<client::TBaseManClient> base_man(
+      new client::TBaseManClient(connection.BaseManWindow()));
   TOwnedPtr<client::TBaseSetClient> set = base_man->NewBaseSet();
 
   const TMemory before = ProcessMemory(pid);
@@ -218,12 +221,14 @@ int main(int argc, char** argv) {
     } else if (!a.empty() && a[0] != '-') {
       o.files.push_back(a);
     } else {
-      std::fprintf(stderr, "usage: lookup_service_bench --dir DIR [--lookups N] [--memory] FILE.dic...\n");
+      std::fprintf(stderr,
+                   "usage: lookup_service_bench --dir DIR [--lookups N] [--memory] FILE.dic...\n");
       return 2;
     }
   }
   if (o.dir.empty() || (o.files.empty() && o.hold.empty()) || o.lookups == 0) {
-    std::fprintf(stderr, "usage: lookup_service_bench --dir DIR [--lookups N] [--memory] FILE.dic...\n");
+    std::fprintf(stderr,
+                 "usage: lookup_service_bench --dir DIR [--lookups N] [--memory] FILE.dic...\n");
     return 2;
   }
   try {

@@ -88,12 +88,13 @@ TEST_F(BaseSetE2eTest, NamesThatLeaveTheFolderAreRefusedBeforeAnyFileIsTouched) 
   auto set = NewSet();
 
   for (const std::u16string& name : {victim + u"/victim.dic", std::u16string(u"../A.dic"),
-                                    std::u16string(u"./A.dic"), std::u16string(u"..")}) {
+                                     std::u16string(u"./A.dic"), std::u16string(u"..")}) {
     EXPECT_EQ(Refusal([&] { set->OpenBase(name); }).Code(), kErrBaseNotExists);
   }
   const EServiceError del = Refusal([&] { set->DeleteBaseFile(victim + u"/victim.dic"); });
   EXPECT_NE(del.Text().find("Code: 123."), std::string::npos) << del.Text();
-  const EServiceError create = Refusal([&] { set->CreateBaseFile(victim + u"/new.dic", 1033, 1049, false, false); });
+  const EServiceError create =
+      Refusal([&] { set->CreateBaseFile(victim + u"/new.dic", 1033, 1049, false, false); });
   EXPECT_NE(create.Text().find("Code: 123."), std::string::npos) << create.Text();
   EXPECT_TRUE(std::filesystem::exists(outside.path() + "/victim.dic"));
   EXPECT_FALSE(std::filesystem::exists(outside.path() + "/new.dic"));

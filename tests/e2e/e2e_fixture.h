@@ -70,7 +70,8 @@ struct TEntry {
 
 // Entries whose translation is "<word> in <tag>", so that every
 // translation tells which dictionary it came from.
-inline std::vector<TEntry> Tagged(const char16_t* tag, std::initializer_list<const char16_t*> words) {
+inline std::vector<TEntry> Tagged(const char16_t* tag,
+                                  std::initializer_list<const char16_t*> words) {
   std::vector<TEntry> entries;
   for (const char16_t* w : words) entries.push_back({w, WideString(w) + u" in " + tag});
   return entries;
@@ -110,7 +111,8 @@ class E2eTest : public ::testing::Test {
   const std::string& DicDir() const { return dic_.path(); }
   std::string DicPath(const std::string& name) const { return dic_.path() + "/" + name; }
 
-  void Compile(const std::string& name, const std::vector<TEntry>& entries, bool compressed = false) {
+  void Compile(const std::string& name, const std::vector<TEntry>& entries,
+               bool compressed = false) {
     TVocabCompiler compiler;
     compiler.SetLanguage(kEnglish);
     compiler.SetTransLanguage(kRussian);

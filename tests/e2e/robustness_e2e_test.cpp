@@ -59,12 +59,14 @@ void CompileDamaged(const std::string& path) {
   }
   ASSERT_GT(bytes.size(), dic::kBodyStartAt + 4);
   std::uint32_t body = 0;
-  for (int i = 3; i >= 0; --i) body = body << 8 | static_cast<std::uint8_t>(bytes[dic::kBodyStartAt + i]);
+  for (int i = 3; i >= 0; --i)
+    body = body << 8 | static_cast<std::uint8_t>(bytes[dic::kBodyStartAt + i]);
   ASSERT_LT(body, bytes.size());
   // The long body is stored compressed: byte 0, then the codec number.
   ASSERT_EQ(bytes[body], 0);
   bytes[body + 1] = static_cast<char>(0xEE);  // a codec that does not exist
-  std::ofstream(path, std::ios::binary | std::ios::trunc).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  std::ofstream(path, std::ios::binary | std::ios::trunc)
+      .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 
   // The damage is where it should be: seen only when the body is read.
   TDicTable table(nullptr);
@@ -88,7 +90,8 @@ TEST_F(RobustnessE2eTest, ADamagedTranslationIsAnsweredWithItsErrorAndServingGoe
     FAIL() << "a damaged body decoded";
   } catch (const EServiceError& e) {
     EXPECT_EQ(e.Code(), kErrBodyFormat);
-    EXPECT_EQ(e.Text().rfind("Base \"Bad\", title \"broken\". Error in stored body format.\r\n", 0), 0u)
+    EXPECT_EQ(e.Text().rfind("Base \"Bad\", title \"broken\". Error in stored body format.\r\n", 0),
+              0u)
         << e.Text();
   }
   // The cursor's state is unchanged, and it steps on.

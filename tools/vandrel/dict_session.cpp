@@ -53,10 +53,10 @@ std::string PrintableError(const std::string& text) {
 
 }  // namespace
 
-DictOptions ParseDictOptions(const std::vector<std::string>& args,
-                             const std::function<int(const std::string& arg,
-                                                     const std::function<std::string()>& next)>&
-                                 extra) {
+DictOptions ParseDictOptions(
+    const std::vector<std::string>& args,
+    const std::function<int(const std::string& arg, const std::function<std::string()>& next)>&
+        extra) {
   DictOptions o;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
@@ -122,7 +122,8 @@ std::vector<client::TBaseClient*> DictSession::Open(const std::vector<std::strin
     try {
       opened.push_back(&set_->OpenBase(tools::Utf8ToWideOrThrow(f)));
     } catch (const client::EServiceError& e) {
-      std::fprintf(stderr, "skipped %s: %s (error %d)\n", tools::RenderPlain(tools::Utf8ToWideOrThrow(f)).c_str(),
+      std::fprintf(stderr, "skipped %s: %s (error %d)\n",
+                   tools::RenderPlain(tools::Utf8ToWideOrThrow(f)).c_str(),
                    PrintableError(e.Text()).c_str(), e.Code());
     }
   }

@@ -37,10 +37,10 @@ struct DictOptions {
 // command's own options: it returns the number of arguments it took (1 or
 // 2, calling next() for the second), 0 when the option is not its own.
 // Unknown options raise DictUsageError.
-DictOptions ParseDictOptions(const std::vector<std::string>& args,
-                             const std::function<int(const std::string& arg,
-                                                     const std::function<std::string()>& next)>&
-                                 extra = nullptr);
+DictOptions ParseDictOptions(
+    const std::vector<std::string>& args,
+    const std::function<int(const std::string& arg, const std::function<std::string()>& next)>&
+        extra = nullptr);
 
 // "EnRu" and "EnRu.dic" both name EnRu.dic; any other extension is kept.
 std::string DictionaryFileName(const std::string& name);

@@ -34,7 +34,8 @@ int RunList(const std::vector<std::string>& args) {
     long_form = true;
     return 1;
   });
-  if (!o.positional.empty() || !o.dictionaries.empty()) throw DictUsageError{"no arguments expected"};
+  if (!o.positional.empty() || !o.dictionaries.empty())
+    throw DictUsageError{"no arguments expected"};
   DictSession session("vandrel list");
   if (!long_form) {
     std::vector<std::string> files;
@@ -47,7 +48,8 @@ int RunList(const std::vector<std::string>& args) {
   for (client::TBaseClient* base : session.Open({})) {
     const client::TBaseParams& p = base->Params();
     std::printf("%-20s %8d words  %s -> %s  %s\n", tools::RenderPlain(base->GetFileName()).c_str(),
-                p.RecordCount, tools::LanguageShortName(static_cast<std::uint16_t>(p.Language)).c_str(),
+                p.RecordCount,
+                tools::LanguageShortName(static_cast<std::uint16_t>(p.Language)).c_str(),
                 tools::LanguageShortName(static_cast<std::uint16_t>(p.TransLanguage)).c_str(),
                 tools::RenderPlain(p.Name).c_str());
   }
@@ -71,7 +73,8 @@ int RunCreate(const std::vector<std::string>& args) {
     if (a == "--force") return static_cast<int>(force = true);
     return 0;
   });
-  if (o.positional.size() != 1 || !o.dictionaries.empty()) throw DictUsageError{"expected one DICT"};
+  if (o.positional.size() != 1 || !o.dictionaries.empty())
+    throw DictUsageError{"expected one DICT"};
   const std::string file = DictionaryFileName(o.positional[0]);
   // Languages: the options, then a name ending in two codes (en-ru), then
   // English.
@@ -104,7 +107,8 @@ int RunCreate(const std::vector<std::string>& args) {
 
 int RunDelete(const std::vector<std::string>& args) {
   const DictOptions o = ParseDictOptions(args);
-  if (o.positional.size() != 1 || !o.dictionaries.empty()) throw DictUsageError{"expected one DICT"};
+  if (o.positional.size() != 1 || !o.dictionaries.empty())
+    throw DictUsageError{"expected one DICT"};
   const std::string file = DictionaryFileName(o.positional[0]);
   DictSession session("vandrel delete");
   session.Set().DeleteBaseFile(tools::Utf8ToWideOrThrow(file));
@@ -114,13 +118,19 @@ int RunDelete(const std::vector<std::string>& args) {
 
 const CommandRegistration list_registration{Command{
     "list", kListUsage, "the dictionary files of the service (-l: with words, languages, names)",
-    [](const std::vector<std::string>& a) { return RunDictCommand("list", kListUsage, RunList, a); }}};
-const CommandRegistration create_registration{Command{
-    "create", kCreateUsage, "an empty dictionary file in the service's dictionary folder",
-    [](const std::vector<std::string>& a) { return RunDictCommand("create", kCreateUsage, RunCreate, a); }}};
-const CommandRegistration delete_registration{Command{
-    "delete", kDeleteUsage, "delete a dictionary file (refused while a client has it open)",
-    [](const std::vector<std::string>& a) { return RunDictCommand("delete", kDeleteUsage, RunDelete, a); }}};
+    [](const std::vector<std::string>& a) {
+      return RunDictCommand("list", kListUsage, RunList, a);
+    }}};
+const CommandRegistration create_registration{
+    Command{"create", kCreateUsage, "an empty dictionary file in the service's dictionary folder",
+            [](const std::vector<std::string>& a) {
+              return RunDictCommand("create", kCreateUsage, RunCreate, a);
+            }}};
+const CommandRegistration delete_registration{
+    Command{"delete", kDeleteUsage, "delete a dictionary file (refused while a client has it open)",
+            [](const std::vector<std::string>& a) {
+              return RunDictCommand("delete", kDeleteUsage, RunDelete, a);
+            }}};
 
 }  // namespace
 }  // namespace vandrel::cli

@@ -18,8 +18,7 @@ namespace {
 using client::TBaseClient;
 using client::TCursorClient;
 
-const char kLookupUsage[] =
-    "lookup WORD [-d DICT]... [--raw] [--color=auto|always|never]";
+const char kLookupUsage[] = "lookup WORD [-d DICT]... [--raw] [--color=auto|always|never]";
 const char kFindUsage[] = "find WORD [-d DICT]... [--raw] [--color=auto|always|never]";
 const char kWordsUsage[] = "words WORD [-n N] [-d DICT]...";
 
@@ -58,8 +57,8 @@ struct Lookup {
 };
 
 Lookup ParseLookup(const std::vector<std::string>& args,
-                   const std::function<int(const std::string&, const std::function<std::string()>&)>&
-                       extra = nullptr) {
+                   const std::function<int(const std::string&,
+                                           const std::function<std::string()>&)>& extra = nullptr) {
   Lookup l{ParseDictOptions(args, extra), {}};
   if (l.options.positional.size() != 1) throw DictUsageError{"expected one WORD"};
   l.word = tools::Utf8ToWideOrThrow(l.options.positional[0]);
@@ -105,16 +104,17 @@ int RunFind(const std::vector<std::string>& args) {
 
 int RunWords(const std::vector<std::string>& args) {
   long count = 10;
-  const Lookup l = ParseLookup(args, [&](const std::string& a, const std::function<std::string()>& next) {
-    if (a != "-n") return 0;
-    const std::string v = next();
-    char* end = nullptr;
-    count = std::strtol(v.c_str(), &end, 10);
-    if (v.empty() || *end != '\0' || count < 1 || count > 1000000) {
-      throw DictUsageError{"-n takes a number from 1 to 1000000"};
-    }
-    return 2;
-  });
+  const Lookup l =
+      ParseLookup(args, [&](const std::string& a, const std::function<std::string()>& next) {
+        if (a != "-n") return 0;
+        const std::string v = next();
+        char* end = nullptr;
+        count = std::strtol(v.c_str(), &end, 10);
+        if (v.empty() || *end != '\0' || count < 1 || count > 1000000) {
+          throw DictUsageError{"-n takes a number from 1 to 1000000"};
+        }
+        return 2;
+      });
   DictSession session("vandrel words");
   RequireDictionaries(session.Open(l.options.dictionaries));
   TCursorClient& cursor = session.Set().NewCursor();
@@ -130,16 +130,22 @@ int RunWords(const std::vector<std::string>& args) {
   return 0;
 }
 
-const CommandRegistration lookup_registration{Command{
-    "lookup", kLookupUsage,
-    "the best match for WORD in the open dictionaries, with each one's translation",
-    [](const std::vector<std::string>& a) { return RunDictCommand("lookup", kLookupUsage, RunLookup, a); }}};
+const CommandRegistration lookup_registration{
+    Command{"lookup", kLookupUsage,
+            "the best match for WORD in the open dictionaries, with each one's translation",
+            [](const std::vector<std::string>& a) {
+              return RunDictCommand("lookup", kLookupUsage, RunLookup, a);
+            }}};
 const CommandRegistration find_registration{Command{
     "find", kFindUsage, "exactly WORD, with its translation in every dictionary that has it",
-    [](const std::vector<std::string>& a) { return RunDictCommand("find", kFindUsage, RunFind, a); }}};
+    [](const std::vector<std::string>& a) {
+      return RunDictCommand("find", kFindUsage, RunFind, a);
+    }}};
 const CommandRegistration words_registration{Command{
     "words", kWordsUsage, "the word list from the best match for WORD on (default 10 words)",
-    [](const std::vector<std::string>& a) { return RunDictCommand("words", kWordsUsage, RunWords, a); }}};
+    [](const std::vector<std::string>& a) {
+      return RunDictCommand("words", kWordsUsage, RunWords, a);
+    }}};
 
 }  // namespace
 }  // namespace vandrel::cli

@@ -14,8 +14,7 @@
 namespace vandrel::cli {
 namespace {
 
-const char kParamsUsage[] =
-    "params DICT [--name TEXT] [--short-name TEXT] [--description TEXT]";
+const char kParamsUsage[] = "params DICT [--name TEXT] [--short-name TEXT] [--description TEXT]";
 
 void PrintParams(client::TBaseClient& base) {
   const client::TBaseParams& p = base.Params();
@@ -40,13 +39,18 @@ void PrintParams(client::TBaseClient& base) {
 int RunParams(const std::vector<std::string>& args) {
   std::optional<std::string> name, short_name, description;
   const DictOptions o = ParseDictOptions(args, [&](const std::string& a, const auto& next) {
-    if (a == "--name") name = next();
-    else if (a == "--short-name") short_name = next();
-    else if (a == "--description") description = next();
-    else return 0;
+    if (a == "--name")
+      name = next();
+    else if (a == "--short-name")
+      short_name = next();
+    else if (a == "--description")
+      description = next();
+    else
+      return 0;
     return 2;
   });
-  if (o.positional.size() != 1 || !o.dictionaries.empty()) throw DictUsageError{"expected one DICT"};
+  if (o.positional.size() != 1 || !o.dictionaries.empty())
+    throw DictUsageError{"expected one DICT"};
   // Converted before the service is asked anything.
   std::optional<WideString> wname, wshort, wdesc;
   if (name) wname = tools::Utf8ToWideOrThrow(*name);
@@ -78,7 +82,9 @@ int RunParams(const std::vector<std::string>& args) {
 
 const CommandRegistration registration{Command{
     "params", kParamsUsage, "a dictionary's parameters; set its name, short name, description",
-    [](const std::vector<std::string>& a) { return RunDictCommand("params", kParamsUsage, RunParams, a); }}};
+    [](const std::vector<std::string>& a) {
+      return RunDictCommand("params", kParamsUsage, RunParams, a);
+    }}};
 
 }  // namespace
 }  // namespace vandrel::cli
