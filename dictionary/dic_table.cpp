@@ -85,24 +85,20 @@ void TDicTable::Open() {
   }
 
   const auto granules = static_cast<std::size_t>((file_size_ - 1) / kGranuleSize + 1);
-  granules_.assign(granules, nullptr);
-  copies_.assign(granules, nullptr);
-  for (std::size_t g = 0; g < granules; ++g) {
-    const std::int64_t at = static_cast<std::int64_t>(g) * kGranuleSize;
-    const auto bytes =
-        static_cast<std::size_t>(std::min<std::int64_t>(kGranuleSize, file_size_ - at));
-    void* view =
-        win::MapViewOfFile(mapping, win::FILE_MAP_READ, 0, static_cast<win::DWORD>(at), bytes);
-    if (view == nullptr) {
-      const win::DWORD error = win::GetLastError();
-      win::CloseHandle(mapping);
-      win::CloseHandle(file);
-      Close();
-      throw OSError(error);
-    }
-    granules_[g] = static_cast<const std::uint8_t*>(view);
+  void* view = win::MapViewOfFile(mapping, win::FILE_MAP_READ, 0, 0,
+                                  static_cast<std::size_t>(file_size_));
+  if (view == nullptr) {
+    const win::DWORD error = win::GetLastError();
+    win::CloseHandle(mapping);
+    win::CloseHandle(file);
+    page_man_.reset();
+    throw OSError(error);
   }
-  // The views keep the file's contents reachable on their own.
+  view_ = static_cast<const std::uint8_t*>(view);
+  granules_.resize(granules);
+  copies_.assign(granules, nullptr);
+  for (std::size_t g = 0; g < granules; ++g) granules_[g] = view_ + g * kGranuleSize;
+  // The view keeps the file's contents reachable on its own.
   win::CloseHandle(mapping);
   win::CloseHandle(file);
 
@@ -198,10 +194,8 @@ void TDicTable::Close() {
   if (!IsOpen()) return;
   first_chars_.clear();
   lang_chars_.clear();
-  for (const std::uint8_t*& view : granules_) {
-    if (view) win::UnmapViewOfFile(view);
-    view = nullptr;
-  }
+  if (view_ != nullptr) win::UnmapViewOfFile(view_);
+  view_ = nullptr;
   granules_.clear();
   for (std::uint8_t*& copy : copies_) {
     if (copy) win::VirtualFree(copy, 0, win::MEM_RELEASE);
@@ -257,7 +251,8 @@ void TDicTable::MakeCopy(std::size_t g) {
   for (std::uint32_t e = g == 0 ? 1 : 0; e < slots; ++e)
     ScramblePage(copy + e * page_size_, page_key_, page_size_,
                  static_cast<std::uint32_t>(g) * slots + e);
-  win::UnmapViewOfFile(granules_[g]);
+  // The view's pages of this granule are no longer read; being clean file
+  // pages, the system drops them when it needs the memory.
   granules_[g] = nullptr;
   copies_[g] = copy;
   if (g == 0) header_ = copy;

@@ -142,7 +142,11 @@ class TDicTable : public TNotifyObject {
 
   std::unique_ptr<TPageMan> page_man_;  // exists while open
   const std::uint8_t* header_ = nullptr;
-  // One read-only view per granule; null once a private copy replaced it.
+  // The file's one read-only view, and its 64 KiB granules inside it; a
+  // granule's entry is null once a private copy replaced it. One view
+  // instead of one per granule: opening a 60 MB dictionary then costs one
+  // mapping instead of a thousand.
+  const std::uint8_t* view_ = nullptr;
   std::vector<const std::uint8_t*> granules_;
   // Private descrambled copies (scrambled files only); owned, freed by Close.
   std::vector<std::uint8_t*> copies_;
