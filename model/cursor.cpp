@@ -533,29 +533,24 @@ void TCursor::CrNext(TMessage&) {
   AnswerResult(Navigate([this] { return Next(); }));
 }
 
-void TCursor::CrLocate(TMessage&) {
+// CR_LOCATE and CR_FIND: the text (item 116) and the wide flag (item 123,
+// low byte); a zero flag takes the text in the system's 8-bit code page.
+void TCursor::SearchRequest(bool (TCursor::*wide_search)(WideView),
+                            bool (TCursor::*ansi_search)(std::string_view)) {
   CheckLive();
   const WideString text = Transfer().ReadWideString(kItemWord);
   const bool wide = (Transfer().ReadInteger(kItemWideFlag) & 0xFF) != 0;
   if (wide) {
-    AnswerResult(Navigate([&] { return LocateWide(text); }));
+    AnswerResult(Navigate([&] { return (this->*wide_search)(text); }));
   } else {
     const std::string bytes = WideToSystem(text);
-    AnswerResult(Navigate([&] { return Locate(bytes); }));
+    AnswerResult(Navigate([&] { return (this->*ansi_search)(bytes); }));
   }
 }
 
-void TCursor::CrFind(TMessage&) {
-  CheckLive();
-  const WideString text = Transfer().ReadWideString(kItemWord);
-  const bool wide = (Transfer().ReadInteger(kItemWideFlag) & 0xFF) != 0;
-  if (wide) {
-    AnswerResult(Navigate([&] { return FindWide(text); }));
-  } else {
-    const std::string bytes = WideToSystem(text);
-    AnswerResult(Navigate([&] { return Find(bytes); }));
-  }
-}
+void TCursor::CrLocate(TMessage&) { SearchRequest(&TCursor::LocateWide, &TCursor::Locate); }
+
+void TCursor::CrFind(TMessage&) { SearchRequest(&TCursor::FindWide, &TCursor::Find); }
 
 void TCursor::CrGetPosition(TMessage&) {
   CheckLive();

@@ -167,6 +167,8 @@ class TCursor : public TCustomCursor {
   void CrNext(TMessage& message);
   void CrLocate(TMessage& message);
   void CrFind(TMessage& message);
+  void SearchRequest(bool (TCursor::*wide_search)(WideView),
+                     bool (TCursor::*ansi_search)(std::string_view));
   void CrGetPosition(TMessage& message);
   void CrAssign(TMessage& message);
   void CrGetTrans(TMessage& message);
