@@ -30,6 +30,18 @@
 
 namespace vandrel::client {
 
+// The time limit of every request of this process's client objects, in
+// ms: what TServiceConnection was given, else $VANDREL_TIMEOUT (seconds,
+// fractions allowed), else 30 s. A request that gets no answer in time
+// raises EServiceUnavailable.
+constexpr int kDefaultRequestTimeoutMs = 30000;
+int RequestTimeoutFromEnvironment();
+void SetRequestTimeout(int ms);
+int RequestTimeout();
+// The process id that errors name when the service went away; recorded by
+// TServiceConnection.
+void SetServiceProcessId(win::DWORD pid);
+
 class TRemoteObject : public TLinkObject {
  public:
   // remote: the server object's window (0 until SetRemote).
@@ -43,7 +55,8 @@ class TRemoteObject : public TLinkObject {
   // for an error answer, Exception "Method %d not implemented" when the
   // server object has no handler, and the channel's ELocal (code 4, "Empty
   // read buffer") when its window is gone. Raises Exception when no server
-  // window is set.
+  // window is set, and EServiceUnavailable when the service does not
+  // answer within RequestTimeout() or ends before it answers.
   void Request(std::uint16_t message);
   // BeginRequest + Request for requests without items.
   void Call(std::uint16_t message);
@@ -79,6 +92,7 @@ class TRemoteObject : public TLinkObject {
   // A client object is nobody's server: connects and disconnects sent to
   // it leave its link alone.
   void QmIgnore(TMessage& message);
+  [[noreturn]] void NoAnswer(std::uint16_t message, bool timed_out) override;
   // Wakes a pump that waits for a condition (message_pump.h).
   void Wake();
 

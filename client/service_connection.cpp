@@ -13,6 +13,8 @@ namespace vandrel::client {
 
 TServiceConnection::TServiceConnection(const TClientOptions& options)
     : manager_(new TRemoteObject(0)) {
+  SetRequestTimeout(options.RequestTimeoutMs > 0 ? options.RequestTimeoutMs
+                                                 : RequestTimeoutFromEnvironment());
   const win::DWORD start = win::GetTickCount();
   auto elapsed = [&] { return static_cast<int>(win::GetTickCount() - start); };
   for (;;) {
@@ -38,11 +40,16 @@ bool TServiceConnection::TryConnect(win::HWND manager, const TClientOptions& opt
   manager_->SetRemote(manager);
   win::DWORD pid = 0;
   win::GetWindowThreadProcessId(manager, &pid);
+  SetServiceProcessId(pid);
   TTransferMan& out = manager_->BeginRequest();
   out.WriteInteger(kConnectVersionItem, options.Version);
   out.WriteWideString(kConnectNameItem, ErrorTextToWide(options.Name));
   try {
     manager_->Request(QM_CONNECT);
+  } catch (const EServiceUnavailable& e) {
+    // A service that was ending: find or start another.
+    if (e.TimedOut() || win::IsWindow(manager)) throw;
+    return false;
   } catch (const EServiceError&) {
     throw;
   } catch (const Exception&) {
@@ -51,6 +58,7 @@ bool TServiceConnection::TryConnect(win::HWND manager, const TClientOptions& opt
   }
   manager_->SetConnected(true);
   service_pid_ = pid;
+  SetServiceProcessId(pid);
   return true;
 }
 

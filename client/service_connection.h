@@ -37,6 +37,11 @@ struct TClientOptions {
   std::vector<std::string> ServiceArgs;
   // Bound for finding or starting the service and connecting.
   int TimeoutMs = 10000;
+  // Time limit of every request of this process's client objects, in ms;
+  // 0: $VANDREL_TIMEOUT (seconds), else 30 s. A request that gets no
+  // answer in time raises EServiceUnavailable ("the service (pid N) did not
+  // answer within 30 s").
+  int RequestTimeoutMs = 0;
 };
 
 class TServiceConnection {

@@ -96,7 +96,7 @@ bool EndpointListening(const std::string& path) {
   return !IsDeadPeerErrno(errno);
 }
 
-UniqueFd AcceptFrom(int listen_fd) {
+UniqueFd AcceptFrom(int listen_fd, DWORD* peer_pid) {
   for (;;) {
     UniqueFd fd(accept4(listen_fd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC));
     if (!fd.valid()) {
@@ -106,6 +106,7 @@ UniqueFd AcceptFrom(int listen_fd) {
     ucred cred{};
     socklen_t len = sizeof(cred);
     if (getsockopt(fd.get(), SOL_SOCKET, SO_PEERCRED, &cred, &len) == 0 && cred.uid == geteuid()) {
+      if (peer_pid != nullptr) *peer_pid = static_cast<DWORD>(cred.pid);
       return fd;
     }
     // Another user's process: the namespace is private, so this cannot be a

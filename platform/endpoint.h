@@ -58,9 +58,10 @@ ConnectOutcome ConnectTo(const std::string& path, UniqueFd* out);
 // True when somebody listens at path; never waits.
 bool EndpointListening(const std::string& path);
 
-// Accepts one pending connection from a process of the same user. Invalid
-// when none is pending (or the peer belongs to another user).
-UniqueFd AcceptFrom(int listen_fd);
+// Accepts one pending connection from a process of the same user, and
+// tells that process's id (from the socket's credentials). Invalid when none
+// is pending (or the peer belongs to another user).
+UniqueFd AcceptFrom(int listen_fd, DWORD* peer_pid = nullptr);
 
 enum class IoOutcome { kDone, kWouldBlock, kClosed };
 // With wait, on a descriptor switched to blocking mode, the call waits for

@@ -2,6 +2,8 @@
 #include "platform/file_lock.h"
 
 #include <fcntl.h>
+#include <time.h>
+#include <unistd.h>
 
 #include <cerrno>
 
@@ -37,6 +39,26 @@ bool LockByte(int fd, off_t offset, LockKind kind) {
   }
 }
 
+bool LockByteWithin(int fd, off_t offset, LockKind kind, int timeout_ms) {
+  timespec start{};
+  clock_gettime(CLOCK_MONOTONIC, &start);
+  long pause_us = 20;
+  for (;;) {
+    if (TryLockByte(fd, offset, kind)) return true;
+    if (errno != EAGAIN) return false;
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    const long waited_ms =
+        (now.tv_sec - start.tv_sec) * 1000 + (now.tv_nsec - start.tv_nsec) / 1000000;
+    if (waited_ms >= timeout_ms) {
+      errno = ETIMEDOUT;
+      return false;
+    }
+    usleep(static_cast<useconds_t>(pause_us));
+    pause_us = pause_us < 2000 ? pause_us * 2 : 2000;
+  }
+}
+
 void UnlockByte(int fd, off_t offset) {
   struct flock lock = OneByte(offset, F_UNLCK);
   fcntl(fd, F_OFD_SETLK, &lock);
@@ -49,7 +71,9 @@ bool OthersHoldByte(int fd, off_t offset, LockKind kind) {
 }
 
 ByteGate::ByteGate(int fd, off_t offset)
-    : fd_(fd), offset_(offset), locked_(LockByte(fd, offset, LockKind::kExclusive)) {}
+    : fd_(fd),
+      offset_(offset),
+      locked_(LockByteWithin(fd, offset, LockKind::kExclusive, kGateTimeoutMs)) {}
 
 ByteGate::~ByteGate() {
   if (locked_) UnlockByte(fd_, offset_);

@@ -17,6 +17,8 @@ enum class LockKind { kShared, kExclusive };
 bool TryLockByte(int fd, off_t offset, LockKind kind);
 // Takes a lock on one byte, waiting for conflicting holders to let go.
 bool LockByte(int fd, off_t offset, LockKind kind);
+// As LockByte, but gives up after timeout_ms (false, errno ETIMEDOUT).
+bool LockByteWithin(int fd, off_t offset, LockKind kind, int timeout_ms);
 void UnlockByte(int fd, off_t offset);
 // True when another open file holds a lock on the byte that conflicts with
 // a lock of the given kind (kExclusive: any lock at all).
@@ -24,7 +26,11 @@ bool OthersHoldByte(int fd, off_t offset, LockKind kind);
 
 // Holds an exclusive lock on one byte for its lifetime: the short critical
 // section in which a process decides, against every other process, whether
-// an object is in use.
+// an object is in use. Well-behaved holders keep it for microseconds; a
+// process that keeps it longer (stopped, or hostile) is waited for at most
+// kGateTimeoutMs, and the gate then stays closed (locked() false, errno
+// ETIMEDOUT): what needed it fails instead of holding the caller.
+constexpr int kGateTimeoutMs = 1000;
 class ByteGate {
  public:
   ByteGate(int fd, off_t offset);

@@ -6,7 +6,10 @@
 
 namespace vandrel::win {
 
-// Writes the line and a line break in one piece; safe from any thread.
+// Writes the line and a line break in one piece; safe from any thread. A
+// line equal to the one before is not written again: the repeats are summed
+// up ("... "<line>" repeated 2,000 times") when another line comes, or
+// every 10 s while they go on, so a flood of one failure cannot fill the log.
 void WriteLogLine(std::string_view line);
 
 }  // namespace vandrel::win

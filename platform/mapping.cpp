@@ -6,10 +6,12 @@
 #include "platform/mapping.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <limits>
 #include <map>
@@ -31,6 +33,7 @@ struct MappingCore {
   int file_fd = -1;  // a file: the mapping's own open of it (holds kMappedLock)
   std::size_t size = 0;
   bool writable = false;  // PAGE_READWRITE: shared writable views allowed
+  std::string file_path;  // a file: its path when the mapping was made
 
   MappingCore() = default;
   MappingCore(const MappingCore&) = delete;
@@ -57,6 +60,7 @@ struct View {
   std::shared_ptr<MappingCore> core;
   std::size_t bytes = 0;       // as asked for (ViewSize)
   std::size_t map_length = 0;  // as mapped
+  bool damaged = false;        // a read or write beyond the file's end was caught
 };
 
 struct ViewTable {
@@ -176,6 +180,11 @@ HANDLE CreateFileBackedMapping(HANDLE file, DWORD protect, std::uint64_t size) {
   }
   auto core = std::make_shared<MappingCore>();
   core->file_fd = fd;
+  {
+    char target[4096];
+    const ssize_t n = readlink(self.c_str(), target, sizeof target - 1);
+    if (n > 0) core->file_path.assign(target, static_cast<std::size_t>(n));
+  }
   core->size = static_cast<std::size_t>(size);
   core->writable = writable;
   if (!detail::TryLockByte(fd, detail::kMappedLock, detail::LockKind::kShared)) {
@@ -199,6 +208,85 @@ std::map<std::uintptr_t, View>::iterator FindView(ViewTable& table, std::uintptr
 std::size_t PageSize() {
   static const std::size_t page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
   return page;
+}
+
+// ---- the guard against files that shrink under a view ----
+//
+// Touching a page of a view that lies beyond the end of its file (another
+// process truncated it: a dictionary overwritten in place, a peer's buffer
+// cut by its creator) raises SIGBUS. The handler looks the address up among
+// the views; for one of ours it maps zero-filled private pages over the
+// rest of the view, marks the view damaged, counts the fault and returns,
+// so that the access completes (reading zeros) and the request that made it
+// fails when its dispatcher sees the count move (MappingFaultCount). A
+// fault outside every view goes on to the handler that was installed
+// before, or ends the process as it would have.
+
+std::atomic<std::uint64_t> g_fault_count{0};
+thread_local std::uint64_t t_fault_count = 0;
+thread_local const void* t_fault_view = nullptr;
+struct sigaction g_previous_bus {};
+
+bool CatchFault(void* address) {
+  ViewTable& table = Views();
+  // The faulting thread never holds the lock while it touches a view; other
+  // threads hold it only briefly.
+  bool locked = false;
+  for (int i = 0; i < 100000 && !(locked = table.lock.try_lock()); ++i) {
+  }
+  if (!locked) return false;
+  bool caught = false;
+  auto it = FindView(table, reinterpret_cast<std::uintptr_t>(address));
+  if (it != table.views.end()) {
+    const std::size_t page = PageSize();
+    const std::uintptr_t from = reinterpret_cast<std::uintptr_t>(address) & ~(page - 1);
+    const std::uintptr_t end = it->first + it->second.map_length;
+    void* zero = mmap(reinterpret_cast<void*>(from), end - from, PROT_READ | PROT_WRITE,
+                      MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0);
+    if (zero != MAP_FAILED) {
+      it->second.damaged = true;
+      t_fault_view = reinterpret_cast<const void*>(it->first);
+      caught = true;
+    }
+  }
+  table.lock.unlock();
+  return caught;
+}
+
+void OnBusError(int signal, siginfo_t* info, void* context) {
+  const int saved_errno = errno;
+  if (CatchFault(info->si_addr)) {
+    g_fault_count.fetch_add(1, std::memory_order_relaxed);
+    ++t_fault_count;
+    errno = saved_errno;
+    return;
+  }
+  if ((g_previous_bus.sa_flags & SA_SIGINFO) != 0 && g_previous_bus.sa_sigaction != nullptr) {
+    g_previous_bus.sa_sigaction(signal, info, context);
+    return;
+  }
+  if (g_previous_bus.sa_handler != SIG_DFL && g_previous_bus.sa_handler != SIG_IGN &&
+      g_previous_bus.sa_handler != nullptr) {
+    g_previous_bus.sa_handler(signal);
+    return;
+  }
+  // Not ours: the default action, as if no handler had been installed.
+  struct sigaction dfl {};
+  dfl.sa_handler = SIG_DFL;
+  sigaction(SIGBUS, &dfl, nullptr);
+  raise(signal);
+  errno = saved_errno;
+}
+
+void InstallFaultGuard() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    struct sigaction action {};
+    action.sa_sigaction = &OnBusError;
+    action.sa_flags = SA_SIGINFO | SA_NODEFER;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGBUS, &action, &g_previous_bus);
+  });
 }
 
 }  // namespace
@@ -293,9 +381,10 @@ void* MapViewOfFileEx(HANDLE mapping, DWORD access, DWORD offset_high, DWORD off
     SetLastError(ERROR_INVALID_ADDRESS);
     return nullptr;
   }
+  InstallFaultGuard();
   ViewTable& table = Views();
   std::lock_guard<std::mutex> guard(table.lock);
-  table.views[reinterpret_cast<std::uintptr_t>(view)] = View{core, bytes, bytes};
+  table.views[reinterpret_cast<std::uintptr_t>(view)] = View{core, bytes, bytes, false};
   SetLastError(ERROR_SUCCESS);
   return view;
 }
@@ -315,6 +404,48 @@ BOOL UnmapViewOfFile(const void* base) {
     table.views.erase(it);
   }
   return TRUE;
+}
+
+std::uint64_t MappingFaultCount() { return t_fault_count; }
+
+std::size_t RemoveStaleSharedMemory() { return detail::RemoveStaleSharedMemory(); }
+
+std::string LastMappingFault() {
+  const void* base = t_fault_view;
+  if (base == nullptr) return std::string();
+  ViewTable& table = Views();
+  std::lock_guard<std::mutex> guard(table.lock);
+  auto it = table.views.find(reinterpret_cast<std::uintptr_t>(base));
+  if (it == table.views.end()) return "a mapped file";
+  const MappingCore& core = *it->second.core;
+  if (core.shared) {
+    const std::string& path = core.shared->path();
+    const auto slash = path.rfind('/');
+    return "the shared memory \"" + (slash == std::string::npos ? path : path.substr(slash + 1)) +
+           "\"";
+  }
+  return core.file_path.empty() ? "a mapped file" : "the file " + core.file_path;
+}
+
+bool ViewDamaged(const void* address) {
+  ViewTable& table = Views();
+  std::lock_guard<std::mutex> guard(table.lock);
+  auto it = FindView(table, reinterpret_cast<std::uintptr_t>(address));
+  return it != table.views.end() && it->second.damaged;
+}
+
+bool ViewFileShrank(const void* base) {
+  std::shared_ptr<MappingCore> core;
+  {
+    ViewTable& table = Views();
+    std::lock_guard<std::mutex> guard(table.lock);
+    auto it = table.views.find(reinterpret_cast<std::uintptr_t>(base));
+    if (it == table.views.end()) return false;
+    if (it->second.damaged) return true;
+    core = it->second.core;
+  }
+  struct stat st {};
+  return fstat(core->fd(), &st) == 0 && static_cast<std::uint64_t>(st.st_size) < core->size;
 }
 
 std::size_t ViewSize(const void* base) {

@@ -5,7 +5,9 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
+#include <string>
 
 #include "platform/win_types.h"
 
@@ -60,6 +62,32 @@ BOOL UnmapViewOfFile(const void* base);
 // (last error ERROR_INVALID_PARAMETER). Readers of a peer's shared memory
 // check every offset they read against it.
 std::size_t ViewSize(const void* base);
+// Files that shrink under a view. Touching a page of a view beyond the end
+// of its file (another process truncated it) does not end the process: the
+// rest of the view reads as zeros from then on, the view is marked damaged,
+// and the calling thread's fault count moves. Code that reads mapped bytes
+// it does not control compares MappingFaultCount() before and after, and
+// fails what it was doing when it moved; a damaged view is never used again
+// (unmap it, and map the file anew when it is still wanted).
+//
+// The number of such faults caught on the calling thread so far.
+std::uint64_t MappingFaultCount();
+// What the calling thread's latest caught fault concerned, for messages:
+// "the file /path/EnRu.dic" or "the shared memory \"Vandrel_Transfer12\"";
+// empty when none was caught.
+std::string LastMappingFault();
+// True when the view that contains address caught a fault.
+bool ViewDamaged(const void* address);
+// True when the view that starts at base caught a fault, or its file is now
+// shorter than its mapping: check before using a view of a file that
+// another process may cut.
+bool ViewFileShrank(const void* base);
+
+// Removes the named shared-memory objects of the namespace that no process
+// holds any more (every holder ended without letting go: killed); returns
+// how many. A process's own objects go when it ends normally.
+std::size_t RemoveStaleSharedMemory();
+
 // Writes the given range of a view (bytes 0: to the end of the view) to its
 // file and waits until it is written. base may lie anywhere in a view.
 BOOL FlushViewOfFile(const void* base, std::size_t bytes);

@@ -41,6 +41,14 @@ std::int64_t MonotonicMs() {
   return static_cast<std::int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
 }
 
+namespace {
+thread_local DWORD t_sender_pid = 0;
+}  // namespace
+
+SenderScope::SenderScope(DWORD pid) : outer_(t_sender_pid) { t_sender_pid = pid; }
+SenderScope::~SenderScope() { t_sender_pid = outer_; }
+DWORD SenderScope::Current() { return t_sender_pid; }
+
 MessageQueue& MessageQueue::Current() {
   if (!t_holder.queue) t_holder.queue.reset(new MessageQueue);
   return *t_holder.queue;
@@ -250,7 +258,7 @@ std::uint64_t MessageQueue::Outgoing(std::uint32_t endpoint, bool* dead) {
       return 0;
   }
   std::uint64_t id = next_connection_++;
-  connections_.emplace(id, Connection{std::move(fd), true, endpoint});
+  connections_.emplace(id, Connection{std::move(fd), true, endpoint, 0, {}});
   outgoing_[endpoint] = id;
   return id;
 }
@@ -273,9 +281,10 @@ void MessageQueue::CloseConnection(std::uint64_t id) {
 
 void MessageQueue::AcceptAll() {
   for (;;) {
-    UniqueFd fd = AcceptFrom(listener_.get());
+    DWORD pid = 0;
+    UniqueFd fd = AcceptFrom(listener_.get(), &pid);
     if (!fd.valid()) return;
-    connections_.emplace(next_connection_++, Connection{std::move(fd), false, 0});
+    connections_.emplace(next_connection_++, Connection{std::move(fd), false, 0, pid, {}});
   }
 }
 
@@ -294,6 +303,7 @@ void MessageQueue::ReadFrom(std::uint64_t id) {
       CloseConnection(id);  // only replies travel this way
       return;
     }
+    hung_.erase(it->second.endpoint);  // it answers again
     auto p = pending_.find(f.sequence);
     // A reply nobody waits for any more (its waiter unwound) is dropped.
     if (p != pending_.end() && p->second.connection == id && !p->second.done) {
@@ -309,7 +319,9 @@ void MessageQueue::ReadFrom(std::uint64_t id) {
       break;
     case FrameKind::kPost:
       // Messages for windows that are gone are dropped, as on the desktop.
-      if (FindWindow(f.hwnd) != nullptr) {
+      // Only the thread itself ends its loop (PostQuitMessage): a WM_QUIT
+      // posted by another process is dropped too.
+      if (f.message != WM_QUIT && FindWindow(f.hwnd) != nullptr) {
         posted_.push_back(MSG{f.hwnd, f.message, f.wparam, f.lparam, GetTickCount(), {}});
       }
       break;
@@ -319,7 +331,7 @@ void MessageQueue::ReadFrom(std::uint64_t id) {
   }
 }
 
-bool MessageQueue::Pump(int timeout_ms, std::uint64_t write_connection) {
+void MessageQueue::Pump(int timeout_ms) {
   wait_entries_.clear();
   wait_owners_.clear();
   if (listener_.valid()) {
@@ -327,11 +339,10 @@ bool MessageQueue::Pump(int timeout_ms, std::uint64_t write_connection) {
     wait_owners_.push_back(0);
   }
   for (const auto& [id, c] : connections_) {
-    wait_entries_.push_back(WaitEntry{c.fd.get(), id == write_connection});
+    wait_entries_.push_back(WaitEntry{c.fd.get(), !c.outbox.empty()});
     wait_owners_.push_back(id);
   }
-  if (!WaitForAny(wait_entries_.data(), wait_entries_.size(), timeout_ms)) return false;
-  bool writable = false;
+  if (!WaitForAny(wait_entries_.data(), wait_entries_.size(), timeout_ms)) return;
   // Copies: reading may close connections, and with them their entries' ids.
   const std::size_t count = wait_entries_.size();
   for (std::size_t i = 0; i < count; ++i) {
@@ -341,51 +352,70 @@ bool MessageQueue::Pump(int timeout_ms, std::uint64_t write_connection) {
       if (e.readable) AcceptAll();
       continue;
     }
-    if (owner == write_connection && e.writable) writable = true;
+    if (e.want_write && e.writable) FlushOutbox(owner);
     if (e.readable) ReadFrom(owner);
   }
-  return writable;
 }
 
-bool MessageQueue::SendOn(std::uint64_t id, const Frame& frame, int timeout_ms) {
-  const std::int64_t deadline = timeout_ms < 0 ? -1 : MonotonicMs() + timeout_ms;
-  for (;;) {
-    auto it = connections_.find(id);
-    if (it == connections_.end()) return false;
-    switch (SendFrame(it->second.fd.get(), frame)) {
+bool MessageQueue::SendOn(std::uint64_t id, const Frame& frame) {
+  // Replies owed to one peer; beyond this it has stopped reading them.
+  constexpr std::size_t kMaxQueuedFrames = 4096;
+  auto it = connections_.find(id);
+  if (it == connections_.end()) return false;
+  Connection& c = it->second;
+  if (c.outbox.empty()) {
+    switch (SendFrame(c.fd.get(), frame)) {
       case IoOutcome::kDone:
         return true;
       case IoOutcome::kClosed:
         CloseConnection(id);
         return false;
       case IoOutcome::kWouldBlock:
-        // The peer's buffer is full: keep reading (never dispatching) so
-        // that a peer which is itself blocked writing to us can go on.
-        if (deadline < 0) {
-          Pump(-1, id);
-        } else {
-          const std::int64_t left = deadline - MonotonicMs();
-          if (left <= 0) {
-            CloseConnection(id);
-            return false;
-          }
-          Pump(static_cast<int>(left), id);
-        }
         break;
+    }
+  }
+  if (c.outbox.size() >= kMaxQueuedFrames) {
+    CloseConnection(id);
+    return false;
+  }
+  c.outbox.push_back(frame);
+  return true;
+}
+
+void MessageQueue::FlushOutbox(std::uint64_t id) {
+  auto it = connections_.find(id);
+  if (it == connections_.end()) return;
+  Connection& c = it->second;
+  while (!c.outbox.empty()) {
+    switch (SendFrame(c.fd.get(), c.outbox.front())) {
+      case IoOutcome::kDone:
+        c.outbox.pop_front();
+        break;
+      case IoOutcome::kWouldBlock:
+        return;
+      case IoOutcome::kClosed:
+        CloseConnection(id);
+        return;
     }
   }
 }
 
 // ---- sent and posted messages ----
 
-LRESULT MessageQueue::SendRemote(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam,
-                                 int timeout_ms, bool* timed_out) {
+LRESULT MessageQueue::SendRemote(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam, int timeout_ms,
+                                 bool* timed_out, bool abort_if_hung) {
   if (timed_out != nullptr) *timed_out = false;
   if (Namespace() == nullptr) return 0;
   const DWORD started = GetTickCount();
   const std::uint32_t endpoint = OwnerEndpoint(hwnd);
   if (endpoint == 0) {
     SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    return 0;
+  }
+  if (abort_if_hung && hung_.count(endpoint) != 0 &&
+      EndpointListening(EndpointPath(dir_, endpoint))) {
+    if (timed_out != nullptr) *timed_out = true;
+    SetLastError(ERROR_TIMEOUT);
     return 0;
   }
   std::uint32_t seq = next_sequence_++;
@@ -432,6 +462,7 @@ LRESULT MessageQueue::SendRemote(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lpar
     if (timeout_ms >= 0) {
       const DWORD waited = GetTickCount() - started;
       if (waited >= static_cast<DWORD>(timeout_ms)) {
+        hung_[endpoint] = true;
         if (timed_out != nullptr) *timed_out = true;
         SetLastError(ERROR_TIMEOUT);
         return 0;
@@ -481,6 +512,8 @@ void MessageQueue::DispatchIncoming() {
   }
   const WNDPROC proc = w->proc;
   LRESULT result = 0;
+  auto c = connections_.find(in.connection);
+  SenderScope sender(c != connections_.end() ? c->second.peer_pid : 0);
   try {
     result = proc(f.hwnd, f.message, f.wparam, f.lparam);
   } catch (...) {
@@ -496,12 +529,10 @@ void MessageQueue::Reply(std::uint64_t connection, const Frame& request, ReplySt
                          LRESULT result) {
   const Frame reply{
       FrameKind::kReply, status, request.sequence, request.hwnd, request.message, 0, result};
-  // A sender waits for its answers and reads them as they come; one that
-  // lets them pile up until its buffer is full is broken or hostile, and
-  // must not hold this thread: after a while its connection is dropped. A
-  // sender that died meanwhile gets nothing.
-  constexpr int kReplyTimeoutMs = 5000;
-  SendOn(connection, reply, kReplyTimeoutMs);
+  // Queued when the sender's buffer is full, so that a sender that does not
+  // read its replies holds nobody; a sender that died meanwhile gets
+  // nothing.
+  SendOn(connection, reply);
 }
 
 void MessageQueue::PostLocal(const MSG& msg) { posted_.push_back(msg); }

@@ -46,6 +46,20 @@ struct TimerRecord {
 // Milliseconds of the monotonic clock.
 std::int64_t MonotonicMs();
 
+// The process whose message the calling thread is handling now (see
+// GetMessageSenderProcessId in window.h); set for the scope's lifetime.
+class SenderScope {
+ public:
+  explicit SenderScope(DWORD pid);
+  ~SenderScope();
+  SenderScope(const SenderScope&) = delete;
+  SenderScope& operator=(const SenderScope&) = delete;
+  static DWORD Current();
+
+ private:
+  DWORD outer_;
+};
+
 class MessageQueue {
  public:
   // The calling thread's queue.
@@ -76,9 +90,11 @@ class MessageQueue {
   // Cross-thread delivery (the target is not a window of this thread).
   // timeout_ms < 0 waits for the reply however long it takes; otherwise the
   // wait ends after timeout_ms with result 0, *timed_out set and
-  // ERROR_TIMEOUT (a reply that arrives later is dropped).
+  // ERROR_TIMEOUT (a reply that arrives later is dropped). A peer thread
+  // that let a send time out counts as hung until any reply of it arrives;
+  // with abort_if_hung a send to a hung peer fails at once the same way.
   LRESULT SendRemote(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam, int timeout_ms = -1,
-                     bool* timed_out = nullptr);
+                     bool* timed_out = nullptr, bool abort_if_hung = false);
   BOOL PostRemote(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam);
   // Appends to this thread's own queue.
   void PostLocal(const MSG& msg);
@@ -98,6 +114,10 @@ class MessageQueue {
     UniqueFd fd;
     bool outgoing = false;       // we send requests, it carries replies
     std::uint32_t endpoint = 0;  // outgoing: the peer endpoint
+    DWORD peer_pid = 0;          // incoming: the sending process (its credentials)
+    // Frames the peer has not taken yet, oldest first (its socket buffer
+    // was full); sent as it reads.
+    std::deque<Frame> outbox;
   };
   struct IncomingSend {
     std::uint64_t connection;
@@ -114,17 +134,19 @@ class MessageQueue {
   void Teardown();
   bool EnsureEndpoint();
 
-  // Reads what arrived within timeout_ms (-1: forever) into the queues.
-  // With write_connection, also returns as soon as that connection can take
-  // a frame (true) or has ended.
-  bool Pump(int timeout_ms, std::uint64_t write_connection = 0);
+  // Reads what arrived within timeout_ms (-1: forever) into the queues,
+  // and passes queued frames on to peers that can take them.
+  void Pump(int timeout_ms);
   void ReadFrom(std::uint64_t id);
   void AcceptAll();
   void CloseConnection(std::uint64_t id);
-  // Sends, draining incoming traffic into the queues while the peer's
-  // buffer is full. False when the connection ended, or when the frame did
-  // not fit within timeout_ms (-1: no limit; the connection is then closed).
-  bool SendOn(std::uint64_t id, const Frame& frame, int timeout_ms = -1);
+  // Sends a frame, or queues it behind the frames the peer has not taken
+  // yet; never waits, so one peer that does not read never holds this
+  // thread. False when the connection ended, or when the peer let
+  // kMaxQueuedFrames pile up (it is broken or hostile: the connection is
+  // dropped).
+  bool SendOn(std::uint64_t id, const Frame& frame);
+  void FlushOutbox(std::uint64_t id);
   // The connection to an endpoint, connected when needed; 0 when its owner is
   // dead (kDead) or the connection failed.
   std::uint64_t Outgoing(std::uint32_t endpoint, bool* dead);
@@ -152,6 +174,8 @@ class MessageQueue {
   std::unordered_map<HWND, std::uint32_t> known_owners_;
   std::deque<IncomingSend> incoming_;
   std::uint32_t next_sequence_ = 1;
+  // Endpoints that let a send time out and have not replied since.
+  std::unordered_map<std::uint32_t, bool> hung_;
   std::unordered_map<std::uint32_t, PendingSend> pending_;
 
   std::deque<MSG> posted_;

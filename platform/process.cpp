@@ -12,6 +12,7 @@
 #include <linux/close_range.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <time.h>
@@ -170,9 +171,9 @@ std::uint32_t Random32() {
   static std::mutex lock;
   static std::mt19937 generator = [] {
     std::random_device device;
-    std::seed_seq seed{device(), device(), static_cast<unsigned>(getpid()),
-                       static_cast<unsigned>(
-                           std::chrono::steady_clock::now().time_since_epoch().count())};
+    std::seed_seq seed{
+        device(), device(), static_cast<unsigned>(getpid()),
+        static_cast<unsigned>(std::chrono::steady_clock::now().time_since_epoch().count())};
     return std::mt19937(seed);
   }();
   std::lock_guard<std::mutex> guard(lock);
@@ -342,6 +343,25 @@ bool ProcessAlive(DWORD pid) {
   if (close_paren == std::string::npos || close_paren + 2 >= text.size()) return true;
   char state = text[close_paren + 2];
   return state != 'Z' && state != 'X';
+}
+
+bool SuspendProcess(DWORD pid, bool suspend) {
+  if (pid == 0 || pid > static_cast<DWORD>(INT_MAX)) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return false;
+  }
+  return kill(static_cast<pid_t>(pid), suspend ? SIGSTOP : SIGCONT) == 0;
+}
+
+std::uint64_t RaiseDescriptorLimit() {
+  rlimit limit{};
+  if (getrlimit(RLIMIT_NOFILE, &limit) != 0) return 0;
+  if (limit.rlim_cur < limit.rlim_max) {
+    rlimit raised = limit;
+    raised.rlim_cur = limit.rlim_max;
+    if (setrlimit(RLIMIT_NOFILE, &raised) == 0) limit = raised;
+  }
+  return static_cast<std::uint64_t>(limit.rlim_cur);
 }
 
 }  // namespace vandrel::win

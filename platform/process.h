@@ -48,5 +48,12 @@ bool KillProcess(DWORD pid, bool hard);
 // True while the process exists and has not ended (an ended child that is
 // not yet waited for counts as gone).
 bool ProcessAlive(DWORD pid);
+// Stops (suspend) or continues a process, as a debugger or a job control
+// shell does (tests of peers that stop answering).
+bool SuspendProcess(DWORD pid, bool suspend);
+
+// Raises this process's soft limit of open descriptors to its hard limit
+// (a service holds a few per client). Returns the limit now in force.
+std::uint64_t RaiseDescriptorLimit();
 
 }  // namespace vandrel::win

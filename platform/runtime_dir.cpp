@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -18,7 +19,8 @@ std::string g_dir;
 
 void MakePrivateDir(const std::string& path) {
   if (mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) {
-    throw std::runtime_error("cannot create runtime directory " + path + ": " + std::strerror(errno));
+    throw std::runtime_error("cannot create runtime directory " + path + ": " +
+                             std::strerror(errno));
   }
   struct stat st {};
   if (lstat(path.c_str(), &st) != 0) {
@@ -30,9 +32,14 @@ void MakePrivateDir(const std::string& path) {
   if (st.st_uid != geteuid()) {
     throw std::runtime_error("runtime directory " + path + " belongs to another user");
   }
-  if ((st.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
-    throw std::runtime_error("runtime directory " + path +
-                             " is writable by group or others; refusing to use it");
+  if ((st.st_mode & (S_IRWXG | S_IRWXO)) != 0) {
+    // Whoever can list it sees the buffers' names; whoever can enter it can
+    // read them and message the service.
+    char mode[8];
+    std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(st.st_mode & 07777));
+    throw std::runtime_error("runtime directory " + path + " has mode " + mode +
+                             "; group and others must have no access (chmod 700 " + path +
+                             "); refusing to use it");
   }
 }
 

@@ -2,7 +2,7 @@
 // a desktop session (windows, endpoints, shared memory). It is
 // $VANDREL_RUNTIME_DIR, else $XDG_RUNTIME_DIR/vandrel, else
 // /dev/shm/vandrel-<uid>; created with mode 0700 and refused when another
-// user owns it or group or others can write it.
+// user owns it or group or others have any access to it.
 #pragma once
 
 #include <string>

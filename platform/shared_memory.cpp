@@ -2,15 +2,21 @@
 // protocol is described in shared_memory.h.
 #include "platform/shared_memory.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
+#include <cstdlib>
 #include <exception>
 #include <limits>
+#include <mutex>
+#include <set>
+#include <vector>
 
 #include "platform/error.h"
 #include "platform/file_lock.h"
@@ -248,17 +254,94 @@ std::unique_ptr<SharedMemoryFile> SharedMemoryFile::CreateAnonymous(std::size_t 
   return std::unique_ptr<SharedMemoryFile>(new SharedMemoryFile(fd, size, std::string()));
 }
 
+namespace {
+
+// The named objects this process holds, left at a normal exit.
+struct LiveObjects {
+  std::mutex lock;
+  std::set<SharedMemoryFile*> objects;
+};
+LiveObjects& Live() {
+  static LiveObjects* live = new LiveObjects;  // never destroyed: used during exit
+  return *live;
+}
+
+}  // namespace
+
+SharedMemoryFile::SharedMemoryFile(int fd, std::size_t size, std::string path)
+    : fd_(fd), size_(size), path_(std::move(path)) {
+  if (path_.empty()) return;
+  static std::once_flag once;
+  std::call_once(once, [] { std::atexit(&SharedMemoryFile::LeaveAll); });
+  LiveObjects& live = Live();
+  std::lock_guard<std::mutex> guard(live.lock);
+  live.objects.insert(this);
+}
+
+void SharedMemoryFile::Leave() {
+  if (path_.empty() || left_) return;
+  left_ = true;
+  ByteGate gate(fd_, kGateByte);
+  UnlockByte(fd_, kHolderByte);
+  struct stat st {};
+  if (gate.locked() && !OthersHoldByte(fd_, kHolderByte, LockKind::kExclusive) &&
+      fstat(fd_, &st) == 0 && st.st_nlink > 0) {
+    RemoveIfSame(path_, st);
+  }
+}
+
+void SharedMemoryFile::LeaveAll() {
+  LiveObjects& live = Live();
+  std::lock_guard<std::mutex> guard(live.lock);
+  for (SharedMemoryFile* object : live.objects) object->Leave();
+}
+
 SharedMemoryFile::~SharedMemoryFile() {
   if (!path_.empty()) {
-    ByteGate gate(fd_, kGateByte);
-    UnlockByte(fd_, kHolderByte);
-    struct stat st {};
-    if (gate.locked() && !OthersHoldByte(fd_, kHolderByte, LockKind::kExclusive) &&
-        fstat(fd_, &st) == 0 && st.st_nlink > 0) {
-      RemoveIfSame(path_, st);
-    }
+    LiveObjects& live = Live();
+    std::lock_guard<std::mutex> guard(live.lock);
+    live.objects.erase(this);
+    Leave();
   }
   close(fd_);
+}
+
+std::size_t RemoveStaleSharedMemory() {
+  std::string dir;
+  if (!ShmDir(&dir)) return 0;
+  DIR* d = opendir(dir.c_str());
+  if (d == nullptr) return 0;
+  std::vector<std::string> names;
+  while (dirent* e = readdir(d)) {
+    const std::string name = e->d_name;
+    if (name == "." || name == "..") continue;
+    if (name.rfind(".tmp-", 0) == 0) {
+      // Being built by a living process, or left by a dead one.
+      const long pid = std::atol(name.c_str() + 5);
+      if (pid > 0 && (kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH)) continue;
+      unlinkat(dirfd(d), name.c_str(), 0);
+      continue;
+    }
+    names.push_back(name);
+  }
+  closedir(d);
+  std::size_t removed = 0;
+  for (const std::string& name : names) {
+    const std::string path = dir + "/" + name;
+    int f = open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    if (f < 0) continue;
+    {
+      ByteGate gate(f, kGateByte);
+      struct stat st {};
+      if (gate.locked() && fstat(f, &st) == 0 && S_ISREG(st.st_mode) && st.st_nlink > 0 &&
+          !OthersHoldByte(f, kHolderByte, LockKind::kExclusive)) {
+        RemoveIfSame(path, st);
+        ++removed;
+      }
+    }
+    close(f);
+  }
+  return removed;
 }
 
 }  // namespace vandrel::win::detail

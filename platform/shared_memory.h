@@ -46,20 +46,32 @@ class SharedMemoryFile {
 
   // Leaves the object; the last holder anywhere removes its name.
   ~SharedMemoryFile();
+  // Leaves every named object this process still holds, as the destructors
+  // would (their views stay mapped until the process ends); runs when the
+  // process ends normally, so that its buffers do not outlive it.
+  static void LeaveAll();
   SharedMemoryFile(const SharedMemoryFile&) = delete;
   SharedMemoryFile& operator=(const SharedMemoryFile&) = delete;
 
   int fd() const { return fd_; }
   std::size_t size() const { return size_; }
+  // The object's file (empty for an anonymous object).
+  const std::string& path() const { return path_; }
 
  private:
-  SharedMemoryFile(int fd, std::size_t size, std::string path)
-      : fd_(fd), size_(size), path_(std::move(path)) {}
+  SharedMemoryFile(int fd, std::size_t size, std::string path);
+
+  void Leave();
 
   int fd_;
   std::size_t size_;
   std::string path_;  // empty for an anonymous object
+  bool left_ = false;
 };
+
+// Removes the objects of the namespace that no process holds any more (their
+// holders ended without leaving: killed). Returns how many it removed.
+std::size_t RemoveStaleSharedMemory();
 
 // A shared-memory name must be a plain, non-empty file name that does not
 // start with '.' (temporary files use that prefix).

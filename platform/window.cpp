@@ -3,6 +3,7 @@
 #include "platform/window.h"
 
 #include <strings.h>
+#include <unistd.h>
 
 #include "platform/error.h"
 #include "platform/message_queue.h"
@@ -11,6 +12,11 @@ namespace vandrel::win {
 namespace {
 
 using detail::MessageQueue;
+
+DWORD OwnProcessId() {
+  static const DWORD pid = static_cast<DWORD>(getpid());
+  return pid;
+}
 
 bool IsStaticClass(const char* class_name) {
   return class_name == nullptr || strcasecmp(class_name, "STATIC") == 0;
@@ -92,7 +98,10 @@ LRESULT DefWindowProcA(HWND, UINT, WPARAM, LPARAM) { return 0; }
 
 LRESULT SendMessageA(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
   MessageQueue& q = MessageQueue::Current();
-  if (detail::WindowRecord* w = q.FindWindow(hwnd)) return w->proc(hwnd, msg, wparam, lparam);
+  if (detail::WindowRecord* w = q.FindWindow(hwnd)) {
+    detail::SenderScope sender(OwnProcessId());
+    return w->proc(hwnd, msg, wparam, lparam);
+  }
   if (hwnd == 0) {
     SetLastError(ERROR_INVALID_WINDOW_HANDLE);
     return 0;
@@ -100,11 +109,12 @@ LRESULT SendMessageA(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
   return q.SendRemote(hwnd, msg, wparam, lparam);
 }
 
-LRESULT SendMessageTimeoutA(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam, UINT /*flags*/,
+LRESULT SendMessageTimeoutA(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam, UINT flags,
                             UINT timeout_ms, DWORD* result) {
   MessageQueue& q = MessageQueue::Current();
   LRESULT r = 0;
   if (detail::WindowRecord* w = q.FindWindow(hwnd)) {
+    detail::SenderScope sender(OwnProcessId());
     r = w->proc(hwnd, msg, wparam, lparam);
   } else if (hwnd == 0) {
     SetLastError(ERROR_INVALID_WINDOW_HANDLE);
@@ -113,7 +123,7 @@ LRESULT SendMessageTimeoutA(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam, U
     bool timed_out = false;
     SetLastError(ERROR_SUCCESS);
     const int limit = timeout_ms > 0x7FFFFFFFu ? 0x7FFFFFFF : static_cast<int>(timeout_ms);
-    r = q.SendRemote(hwnd, msg, wparam, lparam, limit, &timed_out);
+    r = q.SendRemote(hwnd, msg, wparam, lparam, limit, &timed_out, (flags & SMTO_ABORTIFHUNG) != 0);
     if (timed_out) return 0;
     if (r == 0 && GetLastError() == ERROR_INVALID_WINDOW_HANDLE) return 0;
   }
@@ -160,7 +170,10 @@ LRESULT DispatchMessageA(const MSG* msg) {
     SetLastError(ERROR_INVALID_WINDOW_HANDLE);
     return 0;
   }
+  detail::SenderScope sender(0);
   return w->proc(msg->hwnd, msg->message, msg->wParam, msg->lParam);
 }
+
+DWORD GetMessageSenderProcessId() { return detail::SenderScope::Current(); }
 
 }  // namespace vandrel::win

@@ -42,7 +42,9 @@ LRESULT DefWindowProcA(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam);
 LRESULT SendMessageA(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam);
 // As SendMessageA, but a peer that is alive and does not answer within
 // timeout_ms is given up on: returns 0 with ERROR_TIMEOUT (its late reply is
-// dropped). Returns non-zero when the message was handled, with the
+// dropped). The peer's thread then counts as hung until a reply of it
+// arrives; with SMTO_ABORTIFHUNG a send to a hung thread fails at once with
+// ERROR_TIMEOUT. Returns non-zero when the message was handled, with the
 // window procedure's result in *result. A window of the calling thread is
 // called directly, without a time limit.
 constexpr UINT SMTO_NORMAL = 0x0000;
@@ -50,6 +52,12 @@ constexpr UINT SMTO_ABORTIFHUNG = 0x0002;
 LRESULT SendMessageTimeoutA(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam, UINT flags,
                             UINT timeout_ms, DWORD* result);
 BOOL PostMessageA(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam);
+// The process that sent the message the calling thread's window procedure
+// is handling now: for a message sent from another process, that process
+// as the system tells it (it cannot be claimed); for a direct call to a
+// window of this thread, this process; 0 for a dispatched posted message
+// and outside any message. Nested messages see their own sender.
+DWORD GetMessageSenderProcessId();
 void PostQuitMessage(int exit_code);
 
 // Returns FALSE (0) for WM_QUIT (msg->wParam = its exit code), TRUE
@@ -79,8 +87,8 @@ BOOL SetWindowPos(HWND hwnd, HWND insert_after, int x, int y, int cx, int cy, UI
 
 // Test hook: called for every message box of this process (after logging).
 // Pass an empty function to remove it.
-using MessageBoxHook = std::function<void(HWND owner, const std::string& text,
-                                          const std::string& caption, UINT type)>;
+using MessageBoxHook =
+    std::function<void(HWND owner, const std::string& text, const std::string& caption, UINT type)>;
 void SetMessageBoxHook(MessageBoxHook hook);
 // Redirects the log (message boxes) to a file, appending; empty = stderr.
 void SetLogFile(const std::string& path);

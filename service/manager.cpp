@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "platform/exceptions.h"
+#include "platform/mapping.h"
 #include "platform/window.h"
 #include "service/errors.h"
 #include "service/object_window.h"
@@ -51,8 +52,7 @@ TCustomManager::TCustomManager(TNotifyObject* owner) try : TAutoObject(NameNextW
       throw Exception("another Vandrel service (process " + std::to_string(pid) +
                       ") is already running in this session");
     }
-    throw Exception("cannot create the manager window \"" + std::string(kManagerWindowName) +
-                    "\"");
+    throw Exception("cannot create the manager window \"" + std::string(kManagerWindowName) + "\"");
   }
   ++live_managers;
   if (BaseManFactory()) {
@@ -94,13 +94,14 @@ TManager::TManager(TNotifyObject* owner) : TCustomManager(owner) {
 TManager::~TManager() = default;
 
 const TMessageTable& TManager::MessageTable() {
-  static const TMessageTable table("TManager", &TCustomManager::MessageTable(),
-                                   {
-                                       {QM_CONNECT, &TManager::QmConnect},
-                                       {QM_DISCONNECT, &TManager::QmDisconnect},
-                                       {QM_GETBASEMAN, &TManager::QmGetBaseMan},
-                                       {static_cast<std::uint16_t>(win::WM_TIMER), &TManager::WmTimer},
-                                   });
+  static const TMessageTable table(
+      "TManager", &TCustomManager::MessageTable(),
+      {
+          {QM_CONNECT, &TManager::QmConnect},
+          {QM_DISCONNECT, &TManager::QmDisconnect},
+          {QM_GETBASEMAN, &TManager::QmGetBaseMan},
+          {static_cast<std::uint16_t>(win::WM_TIMER), &TManager::WmTimer},
+      });
   return table;
 }
 
@@ -149,7 +150,10 @@ void TManager::QmGetBaseMan(TMessage& message) {
 
 void TManager::WmTimer(TMessage& message) {
   Inherited<TManager>(message);
-  if (message.WParam == static_cast<std::int32_t>(kClientCheckTimerId)) CheckClients();
+  if (message.WParam != static_cast<std::int32_t>(kClientCheckTimerId)) return;
+  CheckClients();
+  // Buffers of clients that were killed are held by nobody: their names go.
+  if (!FreePending()) win::RemoveStaleSharedMemory();
 }
 
 bool TManager::Answers(win::HWND window) {

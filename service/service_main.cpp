@@ -7,6 +7,7 @@
 #include "platform/exceptions.h"
 #include "platform/process.h"
 #include "platform/window.h"
+#include "service/link_object.h"
 #include "service/manager.h"
 #include "service/service_options.h"
 #include "service/transfer_man.h"
@@ -72,6 +73,12 @@ void RunServiceLoop(win::HWND report_window) {
 
 int ServiceMain(const std::vector<std::string>& args) {
   win::CoInitialize(nullptr);
+  // A few descriptors per client: a low soft limit must not be what
+  // refuses the next client.
+  win::RaiseDescriptorLimit();
+  // A client that does not answer a notification within one check period
+  // counts as gone, as the client check already takes it.
+  TLinkObject::SetQueryTimeout(static_cast<int>(kClientCheckPeriodMs), true);
   const TServiceOptions options = ParseServiceCommandLine(args);
   SetDictionaryFolder(options.DictionaryFolder);
   if (!options.Stay) idle_timer_id = win::SetTimer(0, 0, kIdleTimeoutMs, &IdleTimerProc);

@@ -6,10 +6,13 @@
 #include <cstring>
 #include <deque>
 #include <limits>
+#include <map>
+#include <mutex>
 
 #include "platform/error.h"
 #include "platform/handle.h"
 #include "platform/mapping.h"
+#include "platform/runtime_dir.h"
 #include "platform/window.h"
 #include "service/errors.h"
 
@@ -55,7 +58,9 @@ TTransferReader::TTransferReader(const std::uint8_t* buffer, std::size_t size,
                                  std::int32_t query_id)
     : buffer_(buffer), size_(buffer != nullptr ? size : 0), query_id_(query_id) {}
 
-void TTransferReader::Fail() const { RaiseQuery("Wrong read ID. Query ", query_id_, kErrWrongReadId); }
+void TTransferReader::Fail() const {
+  RaiseQuery("Wrong read ID. Query ", query_id_, kErrWrongReadId);
+}
 
 std::int32_t TTransferReader::ReadAnswer() const {
   if (size_ < kAnswerSize) Fail();
@@ -105,33 +110,62 @@ std::u16string TTransferReader::ReadWideString(std::uint16_t id) {
 
 // ---------------------------------------------------------- transfer man
 
-TTransferMan::TTransferMan() {
-  // The creator stores 1 before any other process can open the name, so
-  // nobody ever sees the counter uninitialised.
-  id_mapping_ = win::CreateFileMappingInitA(
-      kSharedProtect, sizeof(std::uint32_t), kTransferIdName, [](void* bytes, std::size_t) {
-        const std::uint32_t first = 1;
-        std::memcpy(bytes, &first, sizeof first);
-      });
-  if (id_mapping_ == nullptr)
-    throw ELocal("Creating NewTransferID failed: " + LastErrorText(), kErrCreateTransferId);
-  void* view = win::MapViewOfFile(id_mapping_, win::FILE_MAP_ALL_ACCESS, 0, 0, 0);
-  if (view == nullptr || win::ViewSize(view) < sizeof(std::uint32_t)) {
-    const std::string text = view == nullptr
-                                 ? LastErrorText()
-                                 : win::SysErrorMessage(win::ERROR_INVALID_DATA);
-    if (view != nullptr) win::UnmapViewOfFile(view);
-    win::CloseHandle(id_mapping_);
-    throw ELocal("Creating NewTransferID failed: " + text, kErrCreateTransferId);
+// The shared counter, mapped once per process and namespace: every channel
+// of the process holds it, and it is let go with the last of them.
+class TTransferIdCounter {
+ public:
+  static std::shared_ptr<TTransferIdCounter> Get() {
+    static std::mutex lock;
+    static std::map<std::string, std::weak_ptr<TTransferIdCounter>> counters;
+    std::string dir;
+    try {
+      dir = win::RuntimeDir();
+    } catch (const std::exception& e) {
+      throw ELocal(std::string("Creating NewTransferID failed: ") + e.what(), kErrCreateTransferId);
+    }
+    std::lock_guard<std::mutex> guard(lock);
+    if (auto counter = counters[dir].lock()) return counter;
+    auto counter = std::shared_ptr<TTransferIdCounter>(new TTransferIdCounter);
+    counters[dir] = counter;
+    return counter;
   }
-  id_counter_ = static_cast<std::uint32_t*>(view);
-  try {
-    Grow(kAnswerSize + kEndMarkSize);
-  } catch (...) {
-    win::UnmapViewOfFile(id_counter_);
-    win::CloseHandle(id_mapping_);
-    throw;
+  ~TTransferIdCounter() {
+    win::UnmapViewOfFile(view_);
+    win::CloseHandle(mapping_);
   }
+  TTransferIdCounter(const TTransferIdCounter&) = delete;
+  TTransferIdCounter& operator=(const TTransferIdCounter&) = delete;
+  std::uint32_t* View() const { return view_; }
+
+ private:
+  TTransferIdCounter() {
+    // The creator stores 1 before any other process can open the name, so
+    // nobody ever sees the counter uninitialised.
+    mapping_ = win::CreateFileMappingInitA(kSharedProtect, sizeof(std::uint32_t), kTransferIdName,
+                                           [](void* bytes, std::size_t) {
+                                             const std::uint32_t first = 1;
+                                             std::memcpy(bytes, &first, sizeof first);
+                                           });
+    if (mapping_ == nullptr)
+      throw ELocal("Creating NewTransferID failed: " + LastErrorText(), kErrCreateTransferId);
+    void* view = win::MapViewOfFile(mapping_, win::FILE_MAP_ALL_ACCESS, 0, 0, 0);
+    if (view == nullptr || win::ViewSize(view) < sizeof(std::uint32_t)) {
+      const std::string text =
+          view == nullptr ? LastErrorText() : win::SysErrorMessage(win::ERROR_INVALID_DATA);
+      if (view != nullptr) win::UnmapViewOfFile(view);
+      win::CloseHandle(mapping_);
+      throw ELocal("Creating NewTransferID failed: " + text, kErrCreateTransferId);
+    }
+    view_ = static_cast<std::uint32_t*>(view);
+  }
+
+  win::HANDLE mapping_ = nullptr;
+  std::uint32_t* view_ = nullptr;
+};
+
+TTransferMan::TTransferMan() : id_counter_owner_(TTransferIdCounter::Get()) {
+  id_counter_ = id_counter_owner_->View();
+  Grow(kAnswerSize + kEndMarkSize);
   std::memset(write_buffer_, 0, kAnswerSize + kEndMarkSize);
 }
 
@@ -139,22 +173,18 @@ TTransferMan::~TTransferMan() {
   CloseRead();
   if (write_buffer_ != nullptr) win::UnmapViewOfFile(write_buffer_);
   if (buffer_mapping_ != nullptr) win::CloseHandle(buffer_mapping_);
-  win::UnmapViewOfFile(id_counter_);
-  win::CloseHandle(id_mapping_);
 }
 
 void TTransferMan::ResetWrite() { write_pos_ = kAnswerSize; }
 
-void TTransferMan::SetAnswer(std::int32_t code) {
-  std::memcpy(write_buffer_, &code, sizeof code);
-}
+void TTransferMan::SetAnswer(std::int32_t code) { std::memcpy(write_buffer_, &code, sizeof code); }
 
 std::size_t TTransferMan::Reserve(std::size_t len) {
   const std::size_t limit = static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max());
   if (len > limit || write_pos_ + kItemHeaderSize + kEndMarkSize > limit - len)
-    throw ELocal("Growing transfer buffer failed: " +
-                     win::SysErrorMessage(win::ERROR_NOT_ENOUGH_MEMORY),
-                 kErrGrowBuffer);
+    throw ELocal(
+        "Growing transfer buffer failed: " + win::SysErrorMessage(win::ERROR_NOT_ENOUGH_MEMORY),
+        kErrGrowBuffer);
   const std::size_t needed = write_pos_ + kItemHeaderSize + len + kEndMarkSize;
   if (needed > static_cast<std::size_t>(buffer_size_)) Grow(static_cast<std::int32_t>(needed));
   return write_pos_;
@@ -183,9 +213,9 @@ void TTransferMan::WriteDouble(std::uint16_t id, double value) {
 
 void TTransferMan::WriteWideString(std::uint16_t id, std::u16string_view value) {
   if (value.size() > std::numeric_limits<std::int32_t>::max() / 2)
-    throw ELocal("Growing transfer buffer failed: " +
-                     win::SysErrorMessage(win::ERROR_NOT_ENOUGH_MEMORY),
-                 kErrGrowBuffer);
+    throw ELocal(
+        "Growing transfer buffer failed: " + win::SysErrorMessage(win::ERROR_NOT_ENOUGH_MEMORY),
+        kErrGrowBuffer);
   const std::size_t len = value.size() * sizeof(char16_t);
   const std::size_t at = Reserve(len);
   WriteItemHeader(at, id, static_cast<std::uint32_t>(len));
@@ -226,7 +256,8 @@ void TTransferMan::Grow(std::int32_t new_size) {
       mapping = nullptr;
     }
   }
-  if (mapping == nullptr) throw ELocal("Growing transfer buffer failed: " + failure, kErrGrowBuffer);
+  if (mapping == nullptr)
+    throw ELocal("Growing transfer buffer failed: " + failure, kErrGrowBuffer);
   void* view = win::MapViewOfFile(mapping, win::FILE_MAP_ALL_ACCESS, 0, 0, 0);
   if (view == nullptr) {
     failure = LastErrorText();
@@ -254,10 +285,10 @@ void TTransferMan::CloseRead() {
 void TTransferMan::OpenRead(std::int32_t buffer_id, std::int32_t query_id) {
   query_id_ = query_id;
   if (buffer_id == 0) RaiseQuery("Empty read buffer. Query ", query_id, kErrEmptyReadBuffer);
-  if (buffer_id != read_id_ || read_buffer_ == nullptr) {
+  if (buffer_id != read_id_ || read_buffer_ == nullptr || win::ViewFileShrank(read_buffer_)) {
     CloseRead();
-    win::HANDLE mapping = win::OpenFileMappingA(win::FILE_MAP_READ, win::TRUE,
-                                                TransferBufferName(buffer_id).c_str());
+    win::HANDLE mapping =
+        win::OpenFileMappingA(win::FILE_MAP_READ, win::TRUE, TransferBufferName(buffer_id).c_str());
     if (mapping == nullptr)
       throw ELocal("Read transfer buffer failed: " + LastErrorText(), kErrReadBuffer);
     void* view = win::MapViewOfFile(mapping, win::FILE_MAP_READ, 0, 0, 0);
@@ -265,15 +296,38 @@ void TTransferMan::OpenRead(std::int32_t buffer_id, std::int32_t query_id) {
     win::CloseHandle(mapping);  // the view keeps the buffer alive
     if (view == nullptr)
       throw ELocal("Read transfer buffer failed: " + win::SysErrorMessage(error), kErrReadBuffer);
+    const std::size_t size = win::ViewSize(view);
+    if (size > kMaxPeerBufferSize) {
+      // Nothing the protocol sends needs this much; mapping it is cheap,
+      // but reading its items would let a peer make the service allocate
+      // and copy without bound.
+      win::UnmapViewOfFile(view);
+      throw ELocal("Read transfer buffer failed: the buffer " + TransferBufferName(buffer_id) +
+                       " is larger than " + std::to_string(kMaxPeerBufferSize >> 20) + " MiB",
+                   kErrReadBuffer);
+    }
     read_buffer_ = static_cast<const std::uint8_t*>(view);
-    read_size_ = win::ViewSize(view);
+    read_size_ = size;
     read_id_ = buffer_id;
   }
   reader_ = TTransferReader(read_buffer_, read_size_, query_id);
 }
 
+void TTransferMan::DropDamagedViews() {
+  if (read_buffer_ != nullptr && win::ViewDamaged(read_buffer_)) CloseRead();
+  if (write_buffer_ != nullptr && win::ViewDamaged(write_buffer_)) {
+    try {
+      Grow(buffer_size_);
+    } catch (const std::exception&) {
+      // BufferId names a buffer that does not exist: the caller fails with
+      // code 3, and the next append grows again.
+    }
+  }
+}
+
 void TTransferMan::RequireRead() const {
-  if (read_buffer_ == nullptr) RaiseQuery("Empty read buffer. Query ", query_id_, kErrEmptyReadBuffer);
+  if (read_buffer_ == nullptr)
+    RaiseQuery("Empty read buffer. Query ", query_id_, kErrEmptyReadBuffer);
 }
 
 std::int32_t TTransferMan::ReadAnswer() const {

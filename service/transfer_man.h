@@ -68,6 +68,11 @@ constexpr std::int32_t kAnswerNotImplemented = 3;
 constexpr std::uint16_t kErrorCodeItem = 3;
 constexpr std::uint16_t kErrorTextItem = 4;
 
+// The largest peer buffer that is read (64 MiB): a bigger one is refused
+// with "Read transfer buffer failed: ..." (code 3), which also bounds every
+// item length read from a peer.
+constexpr std::size_t kMaxPeerBufferSize = std::size_t{64} << 20;
+
 // Sizes of the layout.
 constexpr std::size_t kAnswerSize = 4;
 constexpr std::size_t kItemHeaderSize = 6;
@@ -111,13 +116,15 @@ class TTransferReader {
   std::int32_t query_id_ = 0;
 };
 
+class TTransferIdCounter;
+
 class TTransferMan {
  public:
-  // Opens or creates the shared counter (ELocal "Creating NewTransferID
-  // failed: %s", code 1) and creates the own buffer of 6 zero bytes under a
-  // fresh number (ELocal "Growing transfer buffer failed: %s", code 2).
+  // Opens or creates the shared counter, once per process (ELocal
+  // "Creating NewTransferID failed: %s", code 1), and creates the own buffer of 6 zero bytes under
+  // a fresh number (ELocal "Growing transfer buffer failed: %s", code 2).
   TTransferMan();
-  // Unmaps the read view, the own buffer and the counter.
+  // Unmaps the read view and the own buffer, and lets go of the counter.
   ~TTransferMan();
   TTransferMan(const TTransferMan&) = delete;
   TTransferMan& operator=(const TTransferMan&) = delete;
@@ -134,7 +141,8 @@ class TTransferMan {
   void WriteWideString(std::uint16_t id, std::u16string_view value);
 
   // Maps the peer buffer buffer_id for reading (reusing the view when it is
-  // the one mapped already) and puts the read position at its first item.
+  // the one mapped already and its object has not shrunk since) and puts
+  // the read position at its first item.
   // query_id is the number quoted by read errors: the request's message id,
   // or minus the message id while an answer is read. Buffer 0 raises ELocal
   // "Empty read buffer. Query %d" (code 4); a buffer that cannot be opened
@@ -166,6 +174,9 @@ class TTransferMan {
   std::size_t ReadSize() const { return read_size_; }
   // Unmaps the read view (ReadId 0).
   void CloseRead();
+  // After a caught fault (mapping.h): unmaps a damaged read view, and
+  // replaces a damaged own buffer by a fresh one under a new number.
+  void DropDamagedViews();
 
  private:
   // Makes room for an item with a value of len bytes; returns its offset.
@@ -173,8 +184,8 @@ class TTransferMan {
   void WriteItemHeader(std::size_t at, std::uint16_t id, std::uint32_t len);
   void RequireRead() const;
 
-  win::HANDLE id_mapping_ = nullptr;
-  std::uint32_t* id_counter_ = nullptr;  // view of the shared counter
+  std::shared_ptr<TTransferIdCounter> id_counter_owner_;  // one per process
+  std::uint32_t* id_counter_ = nullptr;                   // view of the shared counter
   std::int32_t read_id_ = 0;
   std::int32_t buffer_id_ = 0;
   win::HANDLE buffer_mapping_ = nullptr;

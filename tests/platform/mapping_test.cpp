@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <csignal>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -16,6 +17,7 @@
 #include <vector>
 
 #include "platform/error.h"
+#include "platform/file.h"
 #include "platform/handle.h"
 #include "platform/process.h"
 #include "tests/support/test_support.h"
@@ -237,8 +239,8 @@ TEST_F(SharedMemory, OpenersRacingCreateAndReleaseSeeWholeObjectsOrNone) {
 }
 
 TEST_F(SharedMemory, HandlesAndViewsInOneProcess) {
-  HANDLE creator = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE | SEC_COMMIT,
-                                      0, 6, "Vandrel_Transfer1");
+  HANDLE creator = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE | SEC_COMMIT, 0,
+                                      6, "Vandrel_Transfer1");
   ASSERT_NE(creator, nullptr);
   EXPECT_EQ(GetLastError(), ERROR_SUCCESS);
   auto* own = static_cast<std::uint8_t*>(MapViewOfFile(creator, FILE_MAP_ALL_ACCESS, 0, 0, 0));
@@ -278,7 +280,8 @@ TEST_F(SharedMemory, RefusesBadNamesSizesAndViews) {
     EXPECT_EQ(GetLastError(), ERROR_INVALID_NAME) << bad;
     EXPECT_EQ(OpenFileMappingA(FILE_MAP_READ, TRUE, bad), nullptr);
   }
-  EXPECT_EQ(CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 0, "Zero"), nullptr);
+  EXPECT_EQ(CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 0, "Zero"),
+            nullptr);
   EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
   EXPECT_EQ(OpenFileMappingA(FILE_MAP_READ, TRUE, nullptr), nullptr);
 
@@ -326,7 +329,8 @@ TEST(AnonymousSharedMemory, IsPrivateToItsHandles) {
 
 TEST(PrivatePages, ReserveCommitDecommitRelease) {
   constexpr std::size_t kGranule = 65536;
-  auto* base = static_cast<std::uint8_t*>(VirtualAlloc(nullptr, 4 * kGranule, MEM_RESERVE, PAGE_NOACCESS));
+  auto* base =
+      static_cast<std::uint8_t*>(VirtualAlloc(nullptr, 4 * kGranule, MEM_RESERVE, PAGE_NOACCESS));
   ASSERT_NE(base, nullptr);
   auto* second = static_cast<std::uint8_t*>(
       VirtualAlloc(base + kGranule, kGranule, MEM_COMMIT, PAGE_READWRITE));
@@ -354,6 +358,64 @@ TEST(PrivatePages, ReserveCommitDecommitRelease) {
   EXPECT_EQ(std::count(copy, copy + kGranule, 0), static_cast<long>(kGranule));
   EXPECT_TRUE(VirtualFree(copy, 0, MEM_RELEASE));
   EXPECT_EQ(VirtualAlloc(nullptr, 0, MEM_COMMIT, PAGE_READWRITE), nullptr);
+}
+
+}  // namespace
+}  // namespace vandrel::win
+
+namespace vandrel::win {
+namespace {
+
+// A file cut short under a view: touching the lost pages reads zeros
+// instead of ending the process, and the view is known as damaged.
+TEST(ShrinkingFiles, AFaultInAViewIsCaughtCountedAndNamed) {
+  test::ScratchDir dir("vandrel-shrink");
+  const std::string path = dir.path() + "/cut.dic";
+  {
+    std::ofstream out(path, std::ios::binary);
+    const std::string page(65536, 'd');
+    for (int i = 0; i < 4; ++i) out << page;
+  }
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                            OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  HANDLE mapping = CreateFileMappingA(file, nullptr, PAGE_READONLY, 0, 0, nullptr);
+  ASSERT_NE(mapping, nullptr);
+  CloseHandle(file);
+  const auto* view =
+      static_cast<const volatile char*>(MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0));
+  ASSERT_NE(view, nullptr);
+  CloseHandle(mapping);
+  EXPECT_EQ(view[200000], 'd');
+  EXPECT_FALSE(ViewFileShrank(const_cast<const char*>(view)));
+
+  std::filesystem::resize_file(path, 4096);  // as another process would
+  EXPECT_TRUE(ViewFileShrank(const_cast<const char*>(view)));
+  const std::uint64_t before = MappingFaultCount();
+  EXPECT_EQ(view[0], 'd');  // still inside the file
+  EXPECT_EQ(MappingFaultCount(), before);
+  EXPECT_EQ(view[200000], 0);  // beyond its end now: caught, reads zero
+  EXPECT_EQ(MappingFaultCount(), before + 1);
+  EXPECT_EQ(view[250000], 0);  // the rest of the view is zeros from now on
+  EXPECT_TRUE(ViewDamaged(const_cast<const char*>(view) + 10));
+  EXPECT_EQ(LastMappingFault(), "the file " + std::filesystem::canonical(path).string());
+  EXPECT_TRUE(UnmapViewOfFile(const_cast<const char*>(view)));
+}
+
+// A fault outside every view still ends the process as before.
+TEST(ShrinkingFilesDeathTest, AFaultOutsideTheViewsStillEndsTheProcess) {
+  EXPECT_DEATH(
+      {
+        test::ScratchDir dir("vandrel-shrink-death");
+        const std::string path = dir.path() + "/f";
+        std::ofstream(path) << "some bytes";
+        HANDLE f = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                               0, nullptr);
+        HANDLE m = CreateFileMappingA(f, nullptr, PAGE_READONLY, 0, 0, nullptr);
+        UnmapViewOfFile(MapViewOfFile(m, FILE_MAP_READ, 0, 0, 0));  // installs the guard
+        std::raise(SIGBUS);
+      },
+      "");
 }
 
 }  // namespace

@@ -76,8 +76,8 @@ decltype(auto) Timed(TStats& stats, F&& f) {
 
 void Wrong(TStats& stats, const std::string& what) {
   ++stats.wrong;
-  std::fprintf(stderr, "vandrel_load_peer %d: wrong answer: %s\n", static_cast<int>(win::GetCurrentProcessId()),
-               what.c_str());
+  std::fprintf(stderr, "vandrel_load_peer %d: wrong answer: %s\n",
+               static_cast<int>(win::GetCurrentProcessId()), what.c_str());
 }
 
 void Session(TStats& stats, int lookups, int page, int words, const std::vector<std::string>& dics,
@@ -91,15 +91,13 @@ void Session(TStats& stats, int lookups, int page, int words, const std::vector<
   TOwnedPtr<client::TBaseSetClient> set = Timed(stats, [&] { return base_man->NewBaseSet(); });
   std::map<win::HWND, std::string> names;
   for (const std::string& dic : dics) {
-    client::TBaseClient& base = Timed(stats, [&]() -> client::TBaseClient& {
-      return set->OpenBase(Ascii(dic + ".dic"));
-    });
+    client::TBaseClient& base =
+        Timed(stats, [&]() -> client::TBaseClient& { return set->OpenBase(Ascii(dic + ".dic")); });
     names[base.Remote()] = dic;
   }
   if (set->BaseWindows().size() != dics.size()) Wrong(stats, "base list of the set");
-  client::TCursorClient& cursor = Timed(stats, [&]() -> client::TCursorClient& {
-    return set->NewCursor();
-  });
+  client::TCursorClient& cursor =
+      Timed(stats, [&]() -> client::TCursorClient& { return set->NewCursor(); });
   std::uniform_int_distribution<int> pick(0, words - 1);
   for (int l = 0; l < lookups; ++l) {
     const int index = pick(random);
@@ -126,7 +124,8 @@ void Session(TStats& stats, int lookups, int page, int words, const std::vector<
     for (int p = 1; p < page && index + p < words; ++p) {
       const bool moved = Timed(stats, [&] { return cursor.Next(); });
       if (!moved || Narrow(cursor.State().Word) != WordOf(index + p)) {
-        Wrong(stats, "next after " + WordOf(index + p - 1) + " gave " + Narrow(cursor.State().Word));
+        Wrong(stats,
+              "next after " + WordOf(index + p - 1) + " gave " + Narrow(cursor.State().Word));
         break;
       }
     }
@@ -166,11 +165,12 @@ int Run(int argc, char** argv) {
       Session(stats, lookups, page, words, dics, random);
     } catch (const client::EServiceError& e) {
       ++stats.errors;
-      std::fprintf(stderr, "vandrel_load_peer %d: %s (error %d)\n", static_cast<int>(win::GetCurrentProcessId()),
-                   e.Text().c_str(), e.Code());
+      std::fprintf(stderr, "vandrel_load_peer %d: %s (error %d)\n",
+                   static_cast<int>(win::GetCurrentProcessId()), e.Text().c_str(), e.Code());
     } catch (const std::exception& e) {
       ++stats.errors;
-      std::fprintf(stderr, "vandrel_load_peer %d: %s\n", static_cast<int>(win::GetCurrentProcessId()), e.what());
+      std::fprintf(stderr, "vandrel_load_peer %d: %s\n",
+                   static_cast<int>(win::GetCurrentProcessId()), e.what());
     }
   }
   if (stats.times != nullptr) std::fclose(stats.times);
