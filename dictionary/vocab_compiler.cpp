@@ -109,7 +109,7 @@ std::int32_t TVocabCompiler::RecordCount() const {
 }
 std::uint32_t TVocabCompiler::PageSize() const { return LoadU32(header_ + dic::kPageSizeAt); }
 
-void TVocabCompiler::BeginCompile(const std::string& file_name) {
+void TVocabCompiler::BeginCompile(const std::string& file_name, Creation creation) {
   if (file_) throw Exception("Compilation of " + file_name_ + " is already running");
   const std::uint32_t page = PageSize();
   file_name_ = file_name;
@@ -117,8 +117,9 @@ void TVocabCompiler::BeginCompile(const std::string& file_name) {
   alloc_->SetBlockSize(page);
   page_man_ = std::make_unique<TPageMan>();
   page_man_->PageSize = page;
-  win::HANDLE file = win::CreateFileA(file_name.c_str(), win::GENERIC_READ | win::GENERIC_WRITE, 0,
-                                      nullptr, win::CREATE_ALWAYS, 0, nullptr);
+  win::HANDLE file = win::CreateFileA(
+      file_name.c_str(), win::GENERIC_READ | win::GENERIC_WRITE, 0, nullptr,
+      creation == Creation::kNew ? win::CREATE_NEW : win::CREATE_ALWAYS, 0, nullptr);
   if (file == win::INVALID_HANDLE_VALUE) {
     const win::DWORD error = win::GetLastError();
     Release();

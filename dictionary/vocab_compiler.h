@@ -54,9 +54,13 @@ class TVocabCompiler {
   bool Scrambled() const;
   bool Compressed() const;
 
-  // Creates (replaces) the output file; raises the platform error on
-  // failure. Nothing else reaches the file before EndCompile.
-  void BeginCompile(const std::string& file_name);
+  // How BeginCompile creates its output: kReplace truncates an existing
+  // file (following a link to it); kNew fails with the platform error
+  // ERROR_FILE_EXISTS when anything, a link included, has the name.
+  enum class Creation { kReplace, kNew };
+  // Creates the output file; raises the platform error on failure. Nothing
+  // else reaches the file before EndCompile.
+  void BeginCompile(const std::string& file_name, Creation creation = Creation::kReplace);
   // word: 1 to 1024 bytes in the code page of Language, comparing greater
   // (CompareWords) than the previous word; otherwise an Exception and the
   // word is not added. translation: marked-up text; lexeme errors of the

@@ -1,6 +1,7 @@
 // Writing prepared entries (prepare.h) into a dictionary file with the
 // vocabulary compiler, under a temporary name that replaces the target only
-// when the file is complete.
+// when the file is complete. The temporary file is created new (never
+// through an existing name or link) beside the target.
 #pragma once
 
 #include <cstddef>
@@ -25,6 +26,11 @@ struct CompileSettings {
 // Characters of description that fit the parameters page beside name and
 // short name (negative: name and short name alone do not fit).
 std::ptrdiff_t DescriptionRoom(WideView name, WideView short_name);
+
+// Raises Exception when output names one of the source files, directly or
+// through links ("OUTPUT is the source SOURCE: ..."); nothing is read or
+// written then.
+void CheckOutputIsNotSource(const std::vector<std::string>& sources, const std::string& output);
 
 // Compiles entries (in CompareWords order, no two equal) into path. Raises
 // Exception when name, short name and description do not fit the

@@ -3,7 +3,7 @@
 
 #include <filesystem>
 
-#include "tools/common/gunzip.h"
+#include "tools/common/gzip_file.h"
 #include "tools/common/languages.h"
 #include "tools/common/markup.h"
 #include "tools/common/utf8.h"

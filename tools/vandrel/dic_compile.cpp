@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <filesystem>
 
+#include "platform/exceptions.h"
 #include "tools/common/compile.h"
 #include "tools/common/dictd_source.h"
 #include "tools/common/languages.h"
@@ -25,6 +26,7 @@ struct CompileArgs {
   std::optional<bool> scrambled, compressed;
   bool verbose = false;
   bool quiet = false;
+  bool allow_empty = false;
 };
 
 CompileArgs ParseArgs(const Args& args) {
@@ -54,6 +56,8 @@ CompileArgs ParseArgs(const Args& args) {
         a.scrambled = o == "--scramble";
       } else if (o == "--compress" || o == "--no-compress") {
         a.compressed = o == "--compress";
+      } else if (o == "--allow-empty") {
+        a.allow_empty = true;
       } else if (o == "-v" || o == "--verbose") {
         a.verbose = true;
       } else if (o == "-q" || o == "--quiet") {
@@ -95,6 +99,12 @@ int DicCompile(const Args& args) {
     throw;
   }
   const bool dictd = a.format.empty() ? tools::IsDictdPath(a.source) : a.format == "dictd";
+  if (dictd) {
+    const tools::DictdFiles files = tools::FindDictdFiles(a.source);
+    tools::CheckOutputIsNotSource({files.index, files.data}, a.output);
+  } else {
+    tools::CheckOutputIsNotSource({a.source}, a.output);
+  }
   tools::Source src = dictd ? tools::ReadDictdSource(a.source) : tools::ReadTsvSource(a.source);
   const std::string out_stem = std::filesystem::path(a.output).stem().string();
 
@@ -108,7 +118,8 @@ int DicCompile(const Args& args) {
   tools::CheckDictionaryLanguage(s.trans_language);
   s.scrambled = a.scrambled.value_or(src.params.scrambled.value_or(false));
   s.compressed = a.compressed.value_or(src.params.compressed.value_or(false));
-  s.short_name = a.short_name.value_or(src.params.short_name.value_or(tools::Utf8ToWideOrThrow(out_stem)));
+  s.short_name =
+      a.short_name.value_or(src.params.short_name.value_or(tools::Utf8ToWideOrThrow(out_stem)));
   s.name = a.name.value_or(src.params.name.value_or(s.short_name));
   s.description = a.description.value_or(src.params.description.value_or(WideString()));
 
@@ -116,7 +127,8 @@ int DicCompile(const Args& args) {
   // A description that a dictd source carries (its licence text, often) is
   // cut to the page; one that the user wrote is never cut silently.
   std::ptrdiff_t room = tools::DescriptionRoom(s.name, s.short_name);
-  if (dictd && !a.description && room >= 0 && static_cast<std::ptrdiff_t>(s.description.size()) > room) {
+  if (dictd && !a.description && room >= 0 &&
+      static_cast<std::ptrdiff_t>(s.description.size()) > room) {
     notes.push_back("description cut from " + std::to_string(s.description.size()) + " to " +
                     std::to_string(room) + " characters to fit the parameters page");
     s.description.resize(static_cast<std::size_t>(room));
@@ -124,9 +136,19 @@ int DicCompile(const Args& args) {
 
   tools::ProgressBar bar("preparing", !a.quiet);
   PrepareStats stats;
-  std::vector<tools::PreparedEntry> entries = tools::PrepareEntries(
-      std::move(src.entries), s.language, s.trans_language, stats,
-      [&](std::size_t done, std::size_t total) { bar.Update(done, total); });
+  std::vector<tools::PreparedEntry> entries =
+      tools::PrepareEntries(std::move(src.entries), s.language, s.trans_language, stats,
+                            [&](std::size_t done, std::size_t total) { bar.Update(done, total); });
+  if (entries.empty() && !a.allow_empty) {
+    bar.Clear();
+    throw Exception(
+        stats.source_entries == 0
+            ? a.source +
+                  " holds no entries; nothing written (--allow-empty writes an empty dictionary)"
+            : "every entry of " + a.source + " was skipped (" +
+                  Plural(stats.source_entries, "entry", "entries") +
+                  "); nothing written (--allow-empty writes an empty dictionary)");
+  }
   bar.SetLabel("compiling");
   tools::CompileEntries(entries, s, a.output,
                         [&](std::size_t done, std::size_t total) { bar.Update(done, total); });
@@ -139,7 +161,8 @@ int DicCompile(const Args& args) {
                 Plural(entries.size(), "word", "words").c_str(),
                 Plural(stats.source_entries, "entry", "entries").c_str(),
                 ec ? "?" : (std::to_string(size) + " bytes").c_str(),
-                tools::LanguageLabel(s.language).c_str(), tools::LanguageLabel(s.trans_language).c_str());
+                tools::LanguageLabel(s.language).c_str(),
+                tools::LanguageLabel(s.trans_language).c_str());
     if (stats.merged) {
       std::printf("  %s merged into an earlier entry with an equal word\n",
                   Plural(stats.merged, "entry", "entries").c_str());
@@ -149,8 +172,9 @@ int DicCompile(const Args& args) {
                   Plural(stats.skipped_length, "entry", "entries").c_str());
     }
     if (stats.words_changed) {
-      std::printf("  %s changed by the word code page %u (characters it cannot hold stored as \"?\")\n",
-                  Plural(stats.words_changed, "word", "words").c_str(), LocaleToCodePage(s.language));
+      std::printf(
+          "  %s changed by the word code page %u (characters it cannot hold stored as \"?\")\n",
+          Plural(stats.words_changed, "word", "words").c_str(), LocaleToCodePage(s.language));
     }
     if (stats.translations_changed) {
       std::printf("  %s with %s that the code pages cannot carry (stored as \"?\")\n",
@@ -159,7 +183,8 @@ int DicCompile(const Args& args) {
     }
     for (const auto& n : notes) std::printf("  %s\n", n.c_str());
     if (a.verbose) {
-      for (const auto& n : stats.notes) std::printf("  %s:%u: %s\n", a.source.c_str(), n.line, n.text.c_str());
+      for (const auto& n : stats.notes)
+        std::printf("  %s:%u: %s\n", a.source.c_str(), n.line, n.text.c_str());
     }
   }
   return 0;
