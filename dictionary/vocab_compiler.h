@@ -33,10 +33,19 @@
 
 namespace vandrel {
 
+// What a compilation stored otherwise than given, and how.
+struct TCompileReport {
+  std::size_t words_changed = 0;        // words the word code page changed
+  std::size_t word_chars_replaced = 0;  // their characters stored as "?" or another letter
+  std::size_t escapes = 0;              // translation units stored as escapes
+  std::size_t bodies_with_escapes = 0;
+  std::size_t compressed_bodies = 0;
+};
+
 class TVocabCompiler {
  public:
-  // Header image: signature, version 3, page size 8192, Language and
-  // TransLanguage 1033, a random page key; everything else 0.
+  // Header image: signature, version 3 (4 once a body holds an escape), page size 8192, Language
+  // and TransLanguage 1033, a random page key; everything else 0.
   TVocabCompiler();
   // Runs EndCompile when a file is still open (errors are swallowed: the
   // caller that failed deletes the output).
@@ -66,6 +75,10 @@ class TVocabCompiler {
   // word is not added. translation: marked-up text; lexeme errors of the
   // body codec propagate unchanged.
   void AddWord(WideView word, WideView translation);
+  // The same for a word already converted: bytes in the code page of
+  // Language and stored = AnsiToWide(Language, bytes), as a caller that
+  // sorted by the stored form holds them. Nothing is converted again.
+  void AddStoredWord(std::string bytes, WideString stored, WideView translation);
   // Writes every page and the header, flushes and closes the file, frees the
   // buffers. Nothing when no file is open. Raises the platform error when a
   // write fails; the output is then incomplete (and closed).
@@ -75,6 +88,8 @@ class TVocabCompiler {
   std::int32_t RecordCount() const;
   // The header image (dic::kHeaderSize bytes), for inspection.
   const std::uint8_t* HeaderImage() const { return header_; }
+  // Counts since BeginCompile.
+  const TCompileReport& Report() const { return report_; }
 
  private:
   void StartLeafPage(const std::string& word);
@@ -101,6 +116,7 @@ class TVocabCompiler {
   // form as a reader sees it (for the order check).
   std::string word_bytes_;
   WideString previous_word_;
+  TCompileReport report_;
 };
 
 // Rewrites the parameters page of an existing dictionary file. The

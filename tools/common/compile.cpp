@@ -55,8 +55,8 @@ std::string OpenNewTemporary(TVocabCompiler& compiler, const std::string& path) 
 
 }  // namespace
 
-void CompileEntries(const std::vector<PreparedEntry>& entries, const CompileSettings& settings,
-                    const std::string& path, const ProgressFn& progress) {
+TCompileReport CompileEntries(std::vector<PreparedEntry> entries, const CompileSettings& settings,
+                              const std::string& path, const ProgressFn& progress) {
   std::ptrdiff_t room = DescriptionRoom(settings.name, settings.short_name);
   if (room < 0) throw Exception("name and short name are too long for the parameters page");
   if (static_cast<std::ptrdiff_t>(settings.description.size()) > room) {
@@ -72,14 +72,17 @@ void CompileEntries(const std::vector<PreparedEntry>& entries, const CompileSett
   try {
     for (std::size_t i = 0; i < entries.size(); ++i) {
       if (progress && i % 4096 == 0) progress(i, entries.size());
-      compiler.AddWord(entries[i].word, entries[i].trans);
+      PreparedEntry e = std::move(entries[i]);
+      compiler.AddStoredWord(std::move(e.bytes), std::move(e.word), e.trans);
     }
+    const TCompileReport report = compiler.Report();
     compiler.EndCompile();
     WriteBaseParams(tmp, settings.name, settings.short_name, settings.description);
     if (!win::MoveFileExA(tmp.c_str(), path.c_str(), win::MOVEFILE_REPLACE_EXISTING)) {
       RaiseLastOSError();
     }
     if (progress) progress(entries.size(), entries.size());
+    return report;
   } catch (...) {
     win::DeleteFileA(tmp.c_str());
     throw;

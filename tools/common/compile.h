@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "dictionary/vocab_compiler.h"
 #include "tools/common/prepare.h"
 
 namespace vandrel::tools {
@@ -36,7 +37,9 @@ void CheckOutputIsNotSource(const std::vector<std::string>& sources, const std::
 // Exception when name, short name and description do not fit the
 // parameters page, and passes on the compiler's errors; on any failure the
 // temporary file is removed and an existing file at path is left as it was.
-void CompileEntries(const std::vector<PreparedEntry>& entries, const CompileSettings& settings,
-                    const std::string& path, const ProgressFn& progress = nullptr);
+// Each entry's word bytes and translation are handed to the compiler as
+// they are (no second conversion); returns what the compiler reports.
+TCompileReport CompileEntries(std::vector<PreparedEntry> entries, const CompileSettings& settings,
+                              const std::string& path, const ProgressFn& progress = nullptr);
 
 }  // namespace vandrel::tools
