@@ -6,7 +6,7 @@
 
 #include "tools/common/languages.h"
 #include "tools/common/markup.h"
-#include "tools/common/utf8.h"
+#include "platform/utf8.h"
 
 namespace vandrel::tools {
 namespace {

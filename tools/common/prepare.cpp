@@ -5,7 +5,7 @@
 
 #include "dictionary/dic_format.h"
 #include "tools/common/markup.h"
-#include "tools/common/utf8.h"
+#include "platform/utf8.h"
 
 namespace vandrel::tools {
 namespace {

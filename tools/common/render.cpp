@@ -3,7 +3,7 @@
 
 #include "tools/common/markup.h"
 #include "tools/common/tsv_source.h"
-#include "tools/common/utf8.h"
+#include "platform/utf8.h"
 
 namespace vandrel::tools {
 namespace {

@@ -4,6 +4,7 @@
 #include <filesystem>
 
 #include "platform/exceptions.h"
+#include "platform/utf8.h"
 #include "tools/common/compile.h"
 #include "tools/common/dictd_source.h"
 #include "tools/common/language_guess.h"
@@ -11,7 +12,6 @@
 #include "tools/common/prepare.h"
 #include "tools/common/progress.h"
 #include "tools/common/tsv_source.h"
-#include "tools/common/utf8.h"
 #include "tools/vandrel/dic_commands.h"
 
 namespace vandrel::cli {
@@ -50,11 +50,11 @@ CompileArgs ParseArgs(const Args& args) {
       } else if (o == "--trans-lang") {
         a.trans_language = tools::ParseLanguage(value());
       } else if (o == "--name") {
-        a.name = tools::Utf8ToWideOrThrow(value());
+        a.name = Utf8ToWideOrThrow(value());
       } else if (o == "--short-name") {
-        a.short_name = tools::Utf8ToWideOrThrow(value());
+        a.short_name = Utf8ToWideOrThrow(value());
       } else if (o == "--description") {
-        a.description = tools::Utf8ToWideOrThrow(value());
+        a.description = Utf8ToWideOrThrow(value());
       } else if (o == "--scramble" || o == "--no-scramble") {
         a.scrambled = o == "--scramble";
       } else if (o == "--compress" || o == "--no-compress") {
@@ -176,8 +176,7 @@ int DicCompile(const Args& args) {
   tools::CheckDictionaryLanguage(s.trans_language);
   s.scrambled = a.scrambled.value_or(src.params.scrambled.value_or(false));
   s.compressed = a.compressed.value_or(src.params.compressed.value_or(false));
-  s.short_name =
-      a.short_name.value_or(src.params.short_name.value_or(tools::Utf8ToWideOrThrow(out_stem)));
+  s.short_name = a.short_name.value_or(src.params.short_name.value_or(Utf8ToWideOrThrow(out_stem)));
   s.name = a.name.value_or(src.params.name.value_or(s.short_name));
   s.description = a.description.value_or(src.params.description.value_or(WideString()));
 
