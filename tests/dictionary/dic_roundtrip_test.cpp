@@ -97,7 +97,7 @@ TEST_P(DicRoundTrip, ReadsBackWhatWasCompiled) {
     if (HasFatalFailure()) return;
   }
 
-  TDicTable table(nullptr);
+  TDicTable table;
   table.FileName = path;
   table.Open();
   ASSERT_EQ(table.RecordCount(), n);
@@ -199,7 +199,7 @@ TEST_P(DicRecompile, RecompilingWhatWasReadGivesTheSameFile) {
 
   std::vector<TEntry> read;
   {
-    TDicTable table(nullptr);
+    TDicTable table;
     table.FileName = first;
     table.Open();
     for (table.First(); !table.Eof(); table.Next())

@@ -43,7 +43,7 @@ class DicTableTest : public ::testing::Test {
 
   ScopedRuntimeDir runtime_;
   ScratchDir dir_;
-  TDicTable table_{nullptr};
+  TDicTable table_;
 };
 
 // 100 words of about 1000 bytes: 13 leaf pages under two index layers,
@@ -469,7 +469,7 @@ TEST_F(DicTableTest, ScrambledGranulesReadTheSameInAnyOrder) {
   const std::string needle = "w0050xxxxxxxx";
   EXPECT_EQ(std::search(plain.begin(), plain.end(), needle.begin(), needle.end()), plain.end());
 
-  TDicTable params_first(nullptr);
+  TDicTable params_first;
   params_first.FileName = path;
   params_first.Open();
   const WideString description = params_first.GetDescription();
@@ -477,7 +477,7 @@ TEST_F(DicTableTest, ScrambledGranulesReadTheSameInAnyOrder) {
   const WideString word = params_first.GetWord();
   const WideString trans = params_first.GetTrans();
 
-  TDicTable word_first(nullptr);
+  TDicTable word_first;
   word_first.FileName = path;
   word_first.Open();
   EXPECT_EQ(word_first.GetWord(), word);
