@@ -80,7 +80,6 @@ std::vector<WideString> ProbeKeys(const std::vector<TEntry>& e, std::uint32_t se
 
 class DicRoundTrip : public ::testing::TestWithParam<TParam> {
  protected:
-  ScopedRuntimeDir runtime_;
   ScratchDir dir_;
 };
 
