@@ -13,12 +13,16 @@ const char kDicHelp[] =
     "  dump FILE.dic [-o OUT.tsv]           write every word and translation as the\n"
     "                                       tab-separated source; compiles back to an\n"
     "                                       equal dictionary\n"
-    "  info FILE.dic                        header values and parameters\n"
-    "  lookup FILE.dic WORD... [--raw] [--color=auto|always|never]\n"
+    "  info FILE.dic [--json]               header values and parameters\n"
+    "  lookup FILE.dic WORD... [--raw] [--json] [--color=auto|always|never]\n"
     "                                       exact match, or the nearest word, with its\n"
     "                                       translation (--raw: marks escaped as in\n"
     "                                       the source); exit code 1 when a word has\n"
-    "                                       no exact match\n";
+    "                                       no exact match\n"
+    "\n"
+    "\"--\" ends the options; a word beginning with \"-\" that is no option is\n"
+    "taken as a word (dic lookup F.dic -able).\n"
+    "--json: one JSON document on standard output (vandrel help json).\n";
 
 const char kDicCompileHelp[] =
     "usage: vandrel dic compile SOURCE OUTPUT.dic [options]\n"
@@ -90,8 +94,8 @@ int RunDic(const Args& args) {
 }
 
 CommandRegistration registration({"dic", "dic compile|dump|info|lookup ...",
-                                   "compile, dump, inspect dictionary files and look words up",
-                                   RunDic});
+                                  "compile, dump, inspect dictionary files and look words up",
+                                  RunDic});
 
 }  // namespace
 }  // namespace vandrel::cli
