@@ -18,7 +18,13 @@ include(CMakePackageConfigHelpers)
 
 # The client library for other programs: the client objects with the
 # messaging layer and the platform pieces they stand on, as one shared
-# library (versioned, with a soname) and one static archive.
+# library (versioned, with a soname) and one static archive. Those three
+# layers are compiled position-independent for it.
+set_target_properties(vandrel_client vandrel_service vandrel_platform PROPERTIES
+  POSITION_INDEPENDENT_CODE ON)
+# The installed layout, for finding the service and the samples.
+target_include_directories(vandrel_client PRIVATE ${VANDREL_GENERATED_DIR})
+target_include_directories(vandrel_service PRIVATE ${VANDREL_GENERATED_DIR})
 set(client_objects $<TARGET_OBJECTS:vandrel_client> $<TARGET_OBJECTS:vandrel_service>
                    $<TARGET_OBJECTS:vandrel_platform>)
 add_library(vandrel_client_shared SHARED ${client_objects})

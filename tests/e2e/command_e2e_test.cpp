@@ -138,6 +138,7 @@ TEST_F(CommandE2eTest, LookupShowsEveryLetterCaseOfTheWordTypedSpellingFirst) {
   Compile("B.dic", Tagged(u"B", {u"hour", u"house"}));
   Compile("C.dic", Tagged(u"C", {u"HOUSE", u"house"}));
   Compile("D.dic", Tagged(u"D", {u"hous", u"housing"}));
+  Compile("E.dic", Tagged(u"E", {u"Café"}));
   auto set = NewSet();
 
   // The typed spelling in the dictionaries that hold it, then the other
@@ -177,6 +178,13 @@ TEST_F(CommandE2eTest, LookupShowsEveryLetterCaseOfTheWordTypedSpellingFirst) {
   }
   EXPECT_EQ(seen, (std::vector<std::string>{"house/B/exact/house in B", "house/C/exact/house in C",
                                             "HOUSE/C/case/HOUSE in C", "House/A/case/House in A"}));
+
+  // Accents apart: still the word typed.
+  run = RunVandrel({"lookup", "cafe", "--raw"});
+  EXPECT_EQ(run.code, 0) << run.err;
+  EXPECT_EQ(run.out, "Café\n  E  Café in E\n");
+  run = RunVandrel({"lookup", "cafe", "--json"});
+  EXPECT_EQ(nlohmann::json::parse(run.out)["entries"][0]["match"], "accents");
 
   // Only a nearest word: exit 1, in JSON as well.
   run = RunVandrel({"lookup", "housi", "--raw"});

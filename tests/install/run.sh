@@ -24,8 +24,9 @@ fail() {
 cleanup() {
   # A service of this test's session that outlived its clients.
   if [ -n "${VANDREL_RUNTIME_DIR:-}" ] && [ -x "${root:-}/bin/vandrel" ]; then
-    pid=$("$root/bin/vandrel" status --json 2>/dev/null | sed -n 's/.*"process_id": \([0-9]*\).*/\1/p')
-    [ -n "$pid" ] && kill "$pid" 2>/dev/null || true
+    pid=$("$root/bin/vandrel" status --json 2>/dev/null |
+      sed -n 's/.*"process_id": \([0-9]*\).*/\1/p') || true
+    if [ -n "$pid" ]; then kill "$pid" 2>/dev/null || true; fi
   fi
   rm -rf "$work"
 }
@@ -47,7 +48,12 @@ for f in share/man/man1/vandrel.1 share/man/man1/vandrel-service.1 \
          share/bash-completion/completions/vandrel share/vandrel/dic/EnRu.dic; do
   [ -f "$root/$f" ] || fail "$f not installed"
 done
-man -l "$root/share/man/man1/vandrel.1" >/dev/null 2>&1 || fail "vandrel.1 does not format"
+if command -v groff >/dev/null; then
+  for page in vandrel vandrel-service; do
+    warnings=$(groff -man -Tutf8 -ww -z "$root/share/man/man1/$page.1" 2>&1)
+    [ -z "$warnings" ] || fail "$page.1: $warnings"
+  done
+fi
 bash -n "$root/share/bash-completion/completions/vandrel" || fail "completion script"
 
 echo "== every public header compiles alone"
