@@ -71,7 +71,7 @@ int DicDump(const Args& args) {
   }
   if (files.size() != 1) throw UsageError{"expected one FILE.dic"};
   const std::string& file = files[0];
-  TDicTable table(nullptr);
+  TDicTable table;
   OpenTable(table, file);
 
   std::FILE* out = stdout;
@@ -129,7 +129,7 @@ int DicInfo(const Args& args) {
   }
   if (files.size() != 1) throw UsageError{"expected FILE.dic"};
   const std::string& file = files[0];
-  TDicTable table(nullptr);
+  TDicTable table;
   OpenTable(table, file);
   if (json) {
     PrintJson(Json{{"file", file},
@@ -203,7 +203,7 @@ int DicLookup(const Args& args) {
   if (words.size() < 2) throw UsageError{"expected FILE.dic and a WORD"};
   const std::string file = words.front();
   words.erase(words.begin());
-  TDicTable table(nullptr);
+  TDicTable table;
   OpenTable(table, file);
   tools::RenderOptions ro;
   ro.ansi = color == "always" || (color == "auto" && win::IsConsoleStream(win::STD_OUTPUT_HANDLE));
