@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -36,6 +38,29 @@ inline std::string Joined(const std::vector<std::string>& lines) {
   return out;
 }
 
+// Points TMPDIR at /dev/shm while it lives, when /dev/shm exists.
+class ScopedTmpDir {
+ public:
+  ScopedTmpDir() {
+    const char* old = std::getenv("TMPDIR");
+    if (old != nullptr) previous_ = old, had_ = true;
+    if (std::ifstream("/dev/shm/.").good() || std::filesystem::is_directory("/dev/shm")) {
+      setenv("TMPDIR", "/dev/shm", 1);
+    }
+  }
+  ~ScopedTmpDir() {
+    if (had_) {
+      setenv("TMPDIR", previous_.c_str(), 1);
+    } else {
+      unsetenv("TMPDIR");
+    }
+  }
+
+ private:
+  std::string previous_;
+  bool had_ = false;
+};
+
 class ContainerTest : public ::testing::Test {
  protected:
   void TearDown() override { TBaseList::Global().CloseAll(); }
@@ -49,6 +74,9 @@ class ContainerTest : public ::testing::Test {
     EXPECT_TRUE(r.Clean()) << Joined(r.Lines());
   }
 
+  // On tmpfs when there is one: persistent containers flush to the disk at
+  // every close.
+  ScopedTmpDir tmp_;
   vandrel::test::ScratchDir dir_{"vandrel-engine"};
 };
 
