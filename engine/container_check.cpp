@@ -299,16 +299,47 @@ TContainerReport CheckContainerBytes(const std::uint8_t* bytes, std::uint64_t si
   return Checker(bytes, size).Run();
 }
 
-TContainerReport CheckContainerFile(const std::string& path) {
+bool ReadWholeFile(const std::string& path, std::vector<std::uint8_t>* bytes) {
   std::ifstream in(path, std::ios::binary);
-  if (!in) {
+  if (!in) return false;
+  bytes->assign((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  return !in.bad();
+}
+
+TContainerReport CheckContainerFile(const std::string& path) {
+  std::vector<std::uint8_t> bytes;
+  if (!ReadWholeFile(path, &bytes)) {
     TContainerReport r;
     r.findings.push_back({true, "size", "cannot read " + path});
     return r;
   }
-  std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)),
-                                  std::istreambuf_iterator<char>());
   return CheckContainerBytes(bytes.data(), bytes.size());
+}
+
+bool ReadInnerFromBytes(const std::uint8_t* bytes, std::uint64_t size, const std::string& name,
+                        std::vector<std::uint8_t>* out) {
+  out->clear();
+  TContainerReport report = CheckContainerBytes(bytes, size);
+  if (report.Fatal()) return false;
+  std::string key = InnerNameKey(name);
+  std::int32_t page_count = GetI32(bytes + kPageCountOffset);
+  std::int32_t table_end = GetI32(bytes + kTableEndOffset);
+  for (const TInnerFileInfo& f : report.files) {
+    if (InnerNameKey(f.name) != key) continue;
+    std::int64_t left = f.size;
+    std::int32_t p = f.first_page;
+    std::int64_t steps = 0;
+    while (left > 0) {
+      if (p < table_end || p >= page_count || ++steps > page_count) return false;
+      std::int64_t n = std::min<std::int64_t>(left, kPageSize);
+      const std::uint8_t* page = bytes + p * kPageSize;
+      out->insert(out->end(), page, page + n);
+      left -= n;
+      p = GetI32(bytes + kPageSize + p * 4LL);
+    }
+    return true;
+  }
+  return false;
 }
 
 TContainerReport CheckContainer(const TEntireDataBase& db) {

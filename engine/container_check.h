@@ -42,4 +42,12 @@ TContainerReport CheckContainerBytes(const std::uint8_t* bytes, std::uint64_t si
 TContainerReport CheckContainerFile(const std::string& path);
 TContainerReport CheckContainer(const TEntireDataBase& db);
 
+// Reads a whole file into bytes; false when it cannot be read.
+bool ReadWholeFile(const std::string& path, std::vector<std::uint8_t>* bytes);
+// The bytes of one inner file, read from the raw container bytes along its
+// chain (names compare as inner names do). false when the name is absent or
+// its chain is damaged (the walk is bounded by the page count).
+bool ReadInnerFromBytes(const std::uint8_t* bytes, std::uint64_t size, const std::string& name,
+                        std::vector<std::uint8_t>* out);
+
 }  // namespace vandrel::engine
