@@ -43,7 +43,7 @@ class Checker {
       return false;
     }
     if (size_ % kPageSize != 0) {
-      Error("size", "file size " + std::to_string(size_) + " is not a multiple of 4096");
+      Note("size", "file size " + std::to_string(size_) + " is not a multiple of 4096");
     }
     if (GetI32(b_ + kSignatureOffset) != static_cast<std::int32_t>(kSignature)) {
       Error("header", "signature is not VBAS");
