@@ -18,8 +18,12 @@ namespace {
 
 using namespace container;
 
-// Pages mapped beyond the page count, so that most appends need no remap.
+// Pages mapped (and reserved on disk) beyond the page count, so that most
+// appends need no remap: at least 64, and an eighth of the container, so
+// that growing to n pages remaps O(log n) times (each remap costs in
+// proportion to the pages mapped). A clean close cuts them.
 constexpr std::int64_t kSparePages = 64;
+std::int64_t SpareFor(std::int64_t pages) { return std::max(kSparePages, pages / 8); }
 
 bool EndsWithTmp(const std::string& path) {
   if (path.size() < 4) return false;
@@ -132,6 +136,16 @@ void TEntireDataBase::OpenFile(bool create) {
                                                       static_cast<std::uint64_t>(want) * kPageSize);
       TContainerReport report = CheckContainerBytes(map_, checked);
       if (report.Fatal()) throw EContainerError("Invalid base file");
+      // Growth hands out pages beyond the page count as they are: they
+      // must be zero.
+      std::uint8_t* spare = map_ + static_cast<std::int64_t>(count) * kPageSize;
+      std::size_t spare_bytes = static_cast<std::size_t>((want - count) * kPageSize);
+      for (std::size_t i = 0; i < spare_bytes; ++i) {
+        if (spare[i] != 0) {
+          std::memset(spare + i, 0, spare_bytes - i);
+          break;
+        }
+      }
     }
     free_hint_ = TableEnd();
   } catch (...) {
@@ -334,11 +348,20 @@ bool TEntireDataBase::GrowTable() {
   }
   // (1) page n must exist before anything changes.
   if (mapped_pages_ < static_cast<std::int64_t>(n) + 1) {
-    Map(static_cast<std::int64_t>(n) + 1 + kSparePages);
+    Map(static_cast<std::int64_t>(n) + 1 + SpareFor(n));
     if (mapped_pages_ < static_cast<std::int64_t>(n) + 1) return false;
   }
   // (2) move page a to page n.
   const std::int32_t e = Entry(a);
+  bool first_of_chain = FirstDirPage() == a;
+  if (e != kFreePage && !first_of_chain) {
+    for (std::int32_t p : DirChain()) {
+      for (std::int32_t k = 0; k < kDirEntriesPerPage && !first_of_chain; ++k) {
+        const std::uint8_t* d = DirEntry(p, k);
+        first_of_chain = d[0] != 0 && GetI32(d + kFirstPageOffset) == a;
+      }
+    }
+  }
   std::memcpy(Page(n), Page(a), kPageSize);
   std::memset(Page(a), 0, kPageSize);
   Touch(a);
@@ -350,12 +373,29 @@ bool TEntireDataBase::GrowTable() {
   SetEntry(n, e);
   SetEntry(a, kEndOfChain);
   if (e != kFreePage) {
-    for (std::int32_t p = a + 1; p < n; ++p) {
-      if (Entry(p) == a) {
-        SetEntry(p, n);
-        break;  // at most one predecessor
+    // Page a has at most one predecessor. Open files name it in their page
+    // lists (where it stands early, as a low page); take it from there, else
+    // scan the table.
+    std::int32_t predecessor = -1;
+    for (Slot& s : slots_) {
+      auto it = std::find(s.pages.begin(), s.pages.end(), a);
+      if (it == s.pages.end()) continue;
+      if (it == s.pages.begin()) {
+        first_of_chain = true;
+      } else {
+        predecessor = *(it - 1);
+      }
+      *it = n;  // the list keeps its order: page n stands where page a stood
+    }
+    if (predecessor < 0 && !first_of_chain) {
+      for (std::int32_t p = a + 1; p < n; ++p) {
+        if (Entry(p) == a) {
+          predecessor = p;
+          break;
+        }
       }
     }
+    if (predecessor >= 0) SetEntry(predecessor, n);
     if (FirstDirPage() == a) SetFirstDirPage(n);
   }
   // (5) the page count takes page n in.
@@ -373,18 +413,10 @@ bool TEntireDataBase::GrowTable() {
     for (Slot& s : slots_) {
       if (!s.key.empty() && s.dir_page == a) s.dir_page = n;
     }
-    RebuildSlotPages();
   }
   if (free_hint_ <= a) free_hint_ = a + 1;
   grown_ = true;
   return true;
-}
-
-void TEntireDataBase::RebuildSlotPages() {
-  for (Slot& s : slots_) {
-    if (s.key.empty()) continue;
-    s.pages = Chain(GetI32(DirEntry(s.dir_page, s.dir_entry) + kFirstPageOffset), -1);
-  }
 }
 
 bool TEntireDataBase::AppendPage() {
@@ -395,10 +427,11 @@ bool TEntireDataBase::AppendPage() {
     return false;
   }
   if (mapped_pages_ < static_cast<std::int64_t>(n) + 1) {
-    Map(static_cast<std::int64_t>(n) + 1 + kSparePages);
+    Map(static_cast<std::int64_t>(n) + 1 + SpareFor(n));
     if (mapped_pages_ < static_cast<std::int64_t>(n) + 1) return false;
   }
-  std::memset(Page(n), 0, kPageSize);
+  // Pages beyond the page count are zero (reserved fresh, cut at close,
+  // zeroed at open when damage left bytes there): no need to clear page n.
   Entry(n) = kFreePage;
   SetPageCount(n + 1);
   Touch(n);

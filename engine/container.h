@@ -154,7 +154,6 @@ class TEntireDataBase {
   bool AppendPage();
   bool GrowTable();
   void FreeChainAfter(std::vector<std::int32_t>& pages, std::size_t keep);
-  void RebuildSlotPages();
   void Touch(std::int32_t page);
   void DeleteEntry(std::int32_t page, std::int32_t entry);
 

@@ -171,6 +171,29 @@ TEST_F(ContainerTest, TableGrowthMovesPageTwoAndKeepsEveryFileReadable) {
   EXPECT_EQ(FileBytes(path).size(), static_cast<std::size_t>(pages) * 4096);
 }
 
+TEST_F(ContainerTest, TableGrowthMovesPagesOfClosedFiles) {
+  // Growths at 1024, 2048 and 3072 pages move pages 2 (directory), 3 (the
+  // first page of a closed file) and 4 (its second page).
+  auto head = Pattern(8192, 4);
+  auto db = TEntireDataBase::Create(Path("closed.vbas"));
+  int h = db->CreateInner("head", 0x80, 0x80);
+  ASSERT_EQ(db->WriteAt(h, 0, head.data(), 8192), 8192);
+  db->CloseInner(h);
+  int big = db->CreateInner("big", 0x80, 0x80);
+  auto block = Pattern(4096 * 128, 5);
+  for (std::int64_t at = 0; db->PageCount() <= 3100; at += 4096 * 128) {
+    ASSERT_EQ(db->WriteAt(big, at, block.data(), 4096 * 128), 4096 * 128);
+  }
+  db->CloseInner(big);
+  EXPECT_EQ(db->TableEnd(), 5);
+  ExpectClean(*db);
+  h = db->OpenInner("head", 0);
+  std::vector<std::uint8_t> back(8192);
+  EXPECT_EQ(db->ReadAt(h, 0, back.data(), 8192), 8192);
+  EXPECT_EQ(back, head);
+  db->CloseInner(h);
+}
+
 TEST_F(ContainerTest, WritesPastTheInnerFileLimitAreRefusedWithoutChange) {
   auto db = TEntireDataBase::Create(Path("c.vbas"));
   int s = db->CreateInner("f", 0x80, 0x80);
