@@ -194,6 +194,27 @@ TEST_F(ContainerTest, TableGrowthMovesPagesOfClosedFiles) {
   db->CloseInner(h);
 }
 
+TEST_F(ContainerTest, FlushWritesPersistentContainersOnlyWhenDirty) {
+  auto db = TEntireDataBase::Create(Path("p.vbas"));
+  int s = db->CreateInner("f", 0x80, 0x80);
+  auto bytes = Pattern(5000, 6);
+  db->WriteAt(s, 0, bytes.data(), 5000);
+  EXPECT_TRUE(db->Dirty());
+  EXPECT_TRUE(db->Flush());
+  EXPECT_FALSE(db->Dirty());
+  // What the flush wrote is in the file while the container stays open.
+  auto on_disk = FileBytes(Path("p.vbas"));
+  ASSERT_GE(on_disk.size(), 4u * 4096);
+  EXPECT_TRUE(std::equal(bytes.begin(), bytes.begin() + 4096, on_disk.begin() + 3 * 4096));
+  db->CloseInner(s);
+  auto tmp = TEntireDataBase::Create(Path("t.tmp"));
+  s = tmp->CreateInner("f", 0x80, 0x80);
+  tmp->WriteAt(s, 0, bytes.data(), 5000);
+  EXPECT_TRUE(tmp->Flush());  // temporary containers are never flushed
+  EXPECT_FALSE(tmp->Dirty());
+  tmp->CloseInner(s);
+}
+
 TEST_F(ContainerTest, WritesPastTheInnerFileLimitAreRefusedWithoutChange) {
   auto db = TEntireDataBase::Create(Path("c.vbas"));
   int s = db->CreateInner("f", 0x80, 0x80);

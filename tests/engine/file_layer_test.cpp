@@ -4,10 +4,12 @@
 #include <cstring>
 
 #include "engine/allocator.h"
+#include "engine/collation_orders.h"
 #include "engine/engine_error.h"
 #include "engine/file_handler.h"
 #include "engine/virtual_file.h"
 #include "platform/error.h"
+#include "platform/nls.h"
 #include "platform/window.h"
 #include "tests/engine/container_fixture.h"
 
@@ -236,6 +238,38 @@ TEST(EngineErrorTest, PlatformErrorsMapToEngineCodes) {
   EXPECT_EQ(EngineCodeFromOsError(15), kDeviceAccessDenied);
   EXPECT_EQ(EngineCodeFromOsError(win::ERROR_NOT_SAME_DEVICE), kTableMoved);
   EXPECT_EQ(EngineCodeFromOsError(win::ERROR_DISK_FULL), kUnknownOsError);
+}
+
+}  // namespace
+}  // namespace vandrel::engine::test
+
+namespace vandrel::engine::test {
+namespace {
+
+TEST(CollationOrderTest, SingleBytesInTheLocalesOrderBuiltOnce) {
+  TLanguageCharMapsList& list = TLanguageCharMapsList::Global();
+  const TCollationOrder& identity = list.Order(0, 0);
+  for (int i = 0; i < 256; ++i) EXPECT_EQ(identity[i], i);
+  const TCollationOrder& english = list.Order(0x0409, 0);
+  // A permutation of every byte, agreeing with the platform's comparison.
+  std::vector<bool> seen(256, false);
+  for (std::uint8_t b : english) seen[b] = true;
+  EXPECT_EQ(std::count(seen.begin(), seen.end(), true), 256);
+  auto pos = [&](char c) {
+    return std::find(english.begin(), english.end(), static_cast<std::uint8_t>(c)) -
+           english.begin();
+  };
+  EXPECT_LT(pos('a'), pos('b'));
+  EXPECT_LT(pos('b'), pos('C'));
+  EXPECT_LT(pos('9'), pos('a'));
+  for (int i = 0; i + 1 < 256; ++i) {
+    const char a = static_cast<char>(english[i]);
+    const char b = static_cast<char>(english[i + 1]);
+    EXPECT_NE(win::CompareStringA(0x0409, 0, &a, 1, &b, 1), win::CSTR_GREATER_THAN) << i;
+  }
+  std::size_t count = list.Count();
+  EXPECT_EQ(&list.Order(0x0409, 0), &english);  // kept, not rebuilt
+  EXPECT_EQ(list.Count(), count);
 }
 
 }  // namespace
