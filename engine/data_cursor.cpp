@@ -384,6 +384,17 @@ void TDataCursor::Delete() {
   if (!Last()) eof_ = bof_ = true;
 }
 
+void TDataCursor::EmptyTable() {
+  CheckOpen();
+  if (state_ != kBrowse) Cancel();
+  table_->Empty();
+  rec_no_ = 0;
+  buffer_.clear();
+  key_.clear();
+  blobs_.clear();
+  eof_ = bof_ = true;
+}
+
 std::size_t TDataCursor::FieldCount() const { return Table().Fields().size(); }
 
 const TFieldDesc& TDataCursor::Field(std::size_t i) const {

@@ -73,6 +73,8 @@ class TDataCursor {
   void Post();
   void Cancel();
   void Delete();
+  // Empties the table (open exclusively); the cursor stands on nothing.
+  void EmptyTable();
 
   std::size_t FieldCount() const;
   const TFieldDesc& Field(std::size_t i) const;

@@ -284,6 +284,15 @@ void TDataTable::Delete(std::uint32_t n, const std::vector<std::uint8_t>& old) {
   AfterChange();
 }
 
+void TDataTable::Empty() {
+  CheckWritable();
+  if (!exclusive_) Fail(kMustBeExclusive);
+  data_.Empty();
+  index_.Empty();
+  if (blob_) blob_->Empty();
+  AfterChange();
+}
+
 std::vector<std::uint8_t> TDataTable::LoadBlob(std::uint32_t n, const std::uint8_t* rec,
                                                std::size_t field) {
   if (field >= data_.fields().size() || data_.fields()[field].type != kTypeBlob || !blob_) {

@@ -80,6 +80,9 @@ class TDataTable {
   // The stored BLOB value of a field of record n.
   std::vector<std::uint8_t> LoadBlob(std::uint32_t n, const std::uint8_t* rec, std::size_t field);
 
+  // Empties all three files: 10253 unless the table is open exclusively.
+  void Empty();
+
   // Writes every changed buffer (header change counts raised).
   void Flush();
 

@@ -249,6 +249,32 @@ TEST_F(EngineTableTest, SessionsSeeEachOthersPosts) {
   EXPECT_EQ(CheckLines(), "");
 }
 
+TEST_F(EngineTableTest, EmptyTableNeedsAnExclusiveOpen) {
+  Exec(kUpdateStatement);
+  {
+    TEngineTable shared;
+    OpenData(shared, false);
+    Put(shared, "a", "1");
+    try {
+      shared.Cursor()->EmptyTable();
+      FAIL();
+    } catch (const EEngineError& e) {
+      EXPECT_EQ(e.Code(), engine::kMustBeExclusive);
+    }
+  }
+  TEngineTable t;
+  OpenData(t);
+  Put(t, "b", std::string(500, 'b'));
+  t.Cursor()->EmptyTable();
+  EXPECT_EQ(t.RecordCount(), 0u);
+  t.First();
+  EXPECT_TRUE(t.Eof());
+  EXPECT_TRUE(Put(t, "a", "again"));
+  EXPECT_EQ(t.RecordCount(), 1u);
+  t.Close();
+  EXPECT_EQ(CheckLines(), "");
+}
+
 TEST_F(EngineTableTest, LostIndexFileOpensReadOnly) {
   Exec(kUpdateStatement);
   {
