@@ -475,18 +475,40 @@ int TIndexFile::CompareEntry(std::size_t slot, const TPage& leaf, std::size_t i,
   return r < record ? -1 : r > record ? 1 : 0;
 }
 
-void TIndexFile::Descend(std::size_t slot, const std::uint8_t* key, std::size_t len, Path& path) {
+// The record number of the first entry below the page at offset.
+std::uint32_t TIndexFile::FirstRecord(std::size_t slot, std::uint32_t offset, std::size_t depth) {
+  const TPage* page = &Page(slot, offset);
+  while (true) {
+    if (depth > kMaxTreeDepth || page->count() == 0 || page->root()) Fail(kIndexBuffersCorrupt);
+    if (page->leaf()) return page->Value(0);
+    page = &Page(slot, page->Value(0));
+    ++depth;
+  }
+}
+
+void TIndexFile::Descend(std::size_t slot, const std::uint8_t* key, std::size_t len, Path& path,
+                         const std::uint32_t* record) {
   path.clear();
   const TKeyLayout& k = layouts_[slot];
   std::uint32_t offset = header_.slots[slot].root;
   const TPage* page = &Page(slot, offset);
   if (!page->root() || page->count() == 0) Fail(kIndexBuffersCorrupt);
   while (true) {
-    // First entry not below the key (bisection).
+    // Whether entry i lies below the target; equal keys are ordered by
+    // record number when a record is given (an interior entry stands for
+    // its child's first record).
+    auto below = [&](std::size_t i) {
+      const int c = k.Compare(page->Key(i), key, len);
+      if (c != 0 || record == nullptr) return c < 0;
+      const std::uint32_t r =
+          page->leaf() ? page->Value(i) : FirstRecord(slot, page->Value(i), path.size() + 1);
+      return r < *record;
+    };
+    // First entry not below the target (bisection).
     std::size_t lo = 0, hi = page->count();
     while (lo < hi) {
       const std::size_t mid = (lo + hi) / 2;
-      if (k.Compare(page->Key(mid), key, len) < 0) {
+      if (below(mid)) {
         lo = mid + 1;
       } else {
         hi = mid;
@@ -567,7 +589,7 @@ TIndexPos TIndexFile::Find(std::size_t slot, const std::uint8_t* key, std::size_
 TIndexPos TIndexFile::Locate(std::size_t slot, const std::uint8_t* key, std::uint32_t record) {
   if (header_.slots[slot].root == 0) return {};
   Path path;
-  Descend(slot, key, formats_[slot].key_length, path);
+  Descend(slot, key, formats_[slot].key_length, path, &record);
   SeekRecord(slot, key, record, path);
   const TPage& leaf = Page(slot, path.back().page);
   const std::size_t i = path.back().index;
@@ -674,7 +696,7 @@ std::uint64_t TIndexFile::KeyPosition(std::size_t slot, const std::uint8_t* key,
                                       std::uint32_t record) {
   if (header_.slots[slot].root == 0) return 0;
   Path path;
-  Descend(slot, key, formats_[slot].key_length, path);
+  Descend(slot, key, formats_[slot].key_length, path, &record);
   SeekRecord(slot, key, record, path);
   std::uint64_t n = path.back().index;
   for (std::size_t l = 0; l + 1 < path.size(); ++l) {
@@ -734,8 +756,9 @@ bool TIndexFile::Insert(std::size_t slot, const std::uint8_t* key, std::uint32_t
     return true;
   }
   Path path;
-  Descend(slot, key, f.key_length, path);
-  if (f.unique && slot != kSystemSlot) {
+  const bool unique = f.unique && slot != kSystemSlot;
+  Descend(slot, key, f.key_length, path, unique ? nullptr : &record);
+  if (unique) {
     // A unique index refuses an equal key wherever the lower bound lands.
     const TPage& leaf = Page(slot, path.back().page);
     const std::size_t i = path.back().index;
@@ -832,7 +855,7 @@ void TIndexFile::SplitUp(std::size_t slot, Path& path, std::size_t level) {
 bool TIndexFile::Delete(std::size_t slot, const std::uint8_t* key, std::uint32_t record) {
   if (header_.slots[slot].root == 0) return false;
   Path path;
-  Descend(slot, key, formats_[slot].key_length, path);
+  Descend(slot, key, formats_[slot].key_length, path, &record);
   SeekRecord(slot, key, record, path);
   {
     TPage& leaf = Page(slot, path.back().page);

@@ -191,7 +191,9 @@ class TIndexFile : public TFileHandler {
   void Trim();
   // Descends to the leaf where (key, record) is or would go; path holds
   // every page and the index chosen in it (the leaf's: the position).
-  void Descend(std::size_t slot, const std::uint8_t* key, std::size_t len, Path& path);
+  void Descend(std::size_t slot, const std::uint8_t* key, std::size_t len, Path& path,
+               const std::uint32_t* record = nullptr);
+  std::uint32_t FirstRecord(std::size_t slot, std::uint32_t offset, std::size_t depth);
   // Moves the position of a full-key search past entries below (key,
   // record), across leaves when needed.
   void SeekRecord(std::size_t slot, const std::uint8_t* key, std::uint32_t record, Path& path);

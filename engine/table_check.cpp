@@ -10,6 +10,7 @@
 #include <unordered_set>
 
 #include "engine/blob_file.h"
+#include "engine/container_check.h"
 #include "engine/data_file.h"
 #include "engine/engine_error.h"
 #include "engine/file_handler.h"
@@ -756,6 +757,29 @@ TTableReport CheckTableBytes(const std::vector<std::uint8_t>& dat,
                              const std::vector<std::uint8_t>* idx,
                              const std::vector<std::uint8_t>* blb) {
   return Checker(dat, idx, blb).Run();
+}
+
+std::vector<std::string> CheckContainerTables(const std::uint8_t* bytes, std::uint64_t size,
+                                              bool* clean) {
+  std::vector<std::string> out;
+  *clean = true;
+  const TContainerReport container = CheckContainerBytes(bytes, size);
+  if (container.Fatal()) return out;
+  for (const TInnerFileInfo& f : container.files) {
+    if (f.name.size() < 5 || f.name.compare(f.name.size() - 4, 4, ".DAT") != 0) continue;
+    const std::string table = f.name.substr(0, f.name.size() - 4);
+    std::vector<std::uint8_t> dat, idx, blb;
+    if (!ReadInnerFromBytes(bytes, size, f.name, &dat)) continue;
+    const bool has_idx = ReadInnerFromBytes(bytes, size, table + ".IDX", &idx);
+    const bool has_blb = ReadInnerFromBytes(bytes, size, table + ".BLB", &blb);
+    const TTableReport r = CheckTableBytes(dat, has_idx ? &idx : nullptr, has_blb ? &blb : nullptr);
+    for (const std::string& line : r.Lines()) out.push_back(table + ": " + line);
+    out.push_back(table + ": " + std::to_string(r.records) + " records, " +
+                  std::to_string(r.active_records) + " active, " +
+                  (r.Clean() ? "clean" : "damaged"));
+    if (!r.Clean()) *clean = false;
+  }
+  return out;
 }
 
 TTableReport CheckTableFiles(const std::string& base, bool in_memory) {

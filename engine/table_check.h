@@ -40,6 +40,11 @@ struct TTableReport {
 TTableReport CheckTableBytes(const std::vector<std::uint8_t>& dat,
                              const std::vector<std::uint8_t>* idx,
                              const std::vector<std::uint8_t>* blb);
+// Checks every table of a container held in bytes (each inner "*.DAT" with
+// its ".IDX" and ".BLB"): lines "TABLE: [kind] text"; *clean is false when
+// any table has an error.
+std::vector<std::string> CheckContainerTables(const std::uint8_t* bytes, std::uint64_t size,
+                                              bool* clean);
 // Reads base + ".DAT", ".IDX", ".BLB" through the file layer (absent index
 // or BLOB files are reported, an absent data file is one error).
 TTableReport CheckTableFiles(const std::string& base, bool in_memory);

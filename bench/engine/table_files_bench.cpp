@@ -52,8 +52,8 @@ struct Table {
 };
 
 void Run(const std::string& folder, std::size_t n, std::uint8_t compression, bool deletes) {
-  const std::string base = folder + "/bench-" + std::to_string(n) + "-" +
-                           std::to_string(compression) + ".tmp\\DATA";
+  const std::string base =
+      folder + "/bench-" + std::to_string(n) + "-" + std::to_string(compression) + ".tmp\\DATA";
   const auto rows = Rows(n, 7);
   Table t;
   TDataCreateParams p;
@@ -85,15 +85,16 @@ void Run(const std::string& folder, std::size_t n, std::uint8_t compression, boo
     field::SetString(rec.data(), fw, row.word);
     const auto key = t.index.BuildKey(0, rec.data());
     const TIndexPos pos = t.index.Find(0, key.data(), key.size());
-    if (pos.valid() && t.index.layout(0).Compare(t.index.KeyAt(0, pos), key.data(), key.size()) == 0) {
+    if (pos.valid() &&
+        t.index.layout(0).Compare(t.index.KeyAt(0, pos), key.data(), key.size()) == 0) {
       continue;  // the word is there: a put would edit it
     }
     TPinnedRecord r = t.data.AllocateRecord(false, false);
     std::memcpy(r->data() + 9, rec.data() + 9, rec.size() - 9);
-    field::SetBlobRef(r->data(), ft,
-                      t.blob.Save(r->number(), 0,
-                                  reinterpret_cast<const std::uint8_t*>(row.trans.data()),
-                                  row.trans.size()));
+    field::SetBlobRef(
+        r->data(), ft,
+        t.blob.Save(r->number(), 0, reinterpret_cast<const std::uint8_t*>(row.trans.data()),
+                    row.trans.size()));
     r->MarkDirty();
     t.index.Insert(0, key.data(), r->number());
     const auto sys = t.index.BuildKey(kSystemSlot, r->data());
@@ -122,11 +123,11 @@ void Run(const std::string& folder, std::size_t n, std::uint8_t compression, boo
   std::sort(per_find.begin(), per_find.end());
   const double find_us = per_find.empty() ? 0 : per_find[per_find.size() / 2] * 1e6;
   const std::int64_t dat = t.data.Size(), idx = t.index.Size(), blb = t.blob.Size();
-  std::printf("%-8zu comp %u  insert %8.3f s  (%5.2f us/row)  find %6.3f us (median)  "
-              "DAT %9lld  IDX %9lld  BLB %10lld\n",
-              numbers.size(), compression, Seconds(t0, t1), Seconds(t0, t1) / n * 1e6, find_us,
-              static_cast<long long>(dat), static_cast<long long>(idx),
-              static_cast<long long>(blb));
+  std::printf(
+      "%-8zu comp %u  insert %8.3f s  (%5.2f us/row)  find %6.3f us (median)  "
+      "DAT %9lld  IDX %9lld  BLB %10lld\n",
+      numbers.size(), compression, Seconds(t0, t1), Seconds(t0, t1) / n * 1e6, find_us,
+      static_cast<long long>(dat), static_cast<long long>(idx), static_cast<long long>(blb));
   if (deletes) {
     std::mt19937 rng(3);
     std::shuffle(numbers.begin(), numbers.end(), rng);
@@ -150,8 +151,8 @@ void Run(const std::string& folder, std::size_t n, std::uint8_t compression, boo
     t.index.Flush();
     t.blob.WriteDirty();
     const auto d1 = Clock::now();
-    std::printf("%-8zu comp %u  delete %8.3f s  (%5.2f us/row)  keys left %llu\n",
-                numbers.size(), compression, Seconds(d0, d1), Seconds(d0, d1) / n * 1e6,
+    std::printf("%-8zu comp %u  delete %8.3f s  (%5.2f us/row)  keys left %llu\n", numbers.size(),
+                compression, Seconds(d0, d1), Seconds(d0, d1) / n * 1e6,
                 static_cast<unsigned long long>(t.index.KeyCount(0)));
   }
   t.data.CloseTable();
@@ -163,10 +164,12 @@ void Run(const std::string& folder, std::size_t n, std::uint8_t compression, boo
 }  // namespace
 
 int main(int argc, char** argv) {
+  std::setvbuf(stdout, nullptr, _IOLBF, 0);
   const std::string folder = argc > 1 ? argv[1] : "/dev/shm";
+  const std::size_t rows = argc > 2 ? std::stoul(argv[2]) : 100000;
   std::filesystem::create_directories(folder);
   std::printf("word-update rows, file level (words 1-50 bytes, translations 50-2000 as BLOBs)\n");
   Run(folder, 1000, 0, false);
-  for (std::uint8_t c = 0; c <= 3; ++c) Run(folder, 100000, c, true);
+  for (std::uint8_t c = 0; c <= 3; ++c) Run(folder, rows, c, true);
   return 0;
 }

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/container_check.h"
 #include "engine/engine_error.h"
 #include "engine/record_codec.h"
 #include "tests/engine/table_files_fixture.h"
@@ -207,6 +208,66 @@ TEST_F(TableFilesTest, UpdateTableFilesArePinnedAfterThreeInserts) {
 
   const TTableReport r = CheckTableBytes(dat, &idx, &blb);
   EXPECT_TRUE(r.Clean()) << Lines(r);
+}
+
+}  // namespace
+}  // namespace vandrel::engine::test
+
+namespace vandrel::engine::test {
+namespace {
+
+bool Finds(const TTableReport& r, const std::string& text) {
+  for (const auto& l : r.Lines()) {
+    if (l.find(text) != std::string::npos) return true;
+  }
+  return false;
+}
+
+TEST_F(TableFilesTest, CheckNamesOneDamagedByteOfEachFile) {
+  {
+    TableFiles t(Base());
+    TIndexDesc primary;
+    primary.fields = {1};
+    t.Create(UpdateTableParams(), primary);
+    ASSERT_TRUE(t.InsertWord("house", std::string(111, 'h')));
+    ASSERT_TRUE(t.InsertWord("Apple", "abc"));
+    ASSERT_TRUE(t.InsertWord("zebra", ""));
+  }
+  const auto dat = ReadAll(Base() + ".DAT");
+  const auto idx = ReadAll(Base() + ".IDX");
+  const auto blb = ReadAll(Base() + ".BLB");
+  ASSERT_TRUE(CheckTableBytes(dat, &idx, &blb).Clean());
+  auto damaged = [&](std::vector<std::uint8_t> d, std::vector<std::uint8_t> x,
+                     std::vector<std::uint8_t> b) { return CheckTableBytes(d, &x, &b); };
+  const std::size_t rec1 = 127 + 2 * 768;
+  auto d = dat;
+  d[rec1 + 10] = 'm';  // "house" -> "mouse": the key no longer matches
+  EXPECT_TRUE(Finds(damaged(d, idx, blb), "index slot 0: key of record 1 differs"))
+      << Lines(damaged(d, idx, blb));
+  d = dat;
+  d[rec1 + 70] = 1;  // record 2 deleted but on no free chain
+  EXPECT_TRUE(Finds(damaged(d, idx, blb), "deleted record 2 is not on the free chain"));
+  auto x = idx;
+  x[4096 + 13 + 56 + 52] = 3;  // the second primary entry names record 3 twice
+  EXPECT_TRUE(Finds(damaged(dat, x, blb), "record 3 listed twice"));
+  x = idx;
+  x[4096 + 11] = 0;  // bytes used 0 with three entries
+  EXPECT_TRUE(Finds(damaged(dat, x, blb), "do not decode"));
+  auto b = blb;
+  b[512 + 4] = 0;  // the 111-byte value's chain cut after one block
+  EXPECT_TRUE(Finds(damaged(dat, idx, b), "block 640 belongs to no value"));
+  b = blb;
+  b[768 + 10] = 1;  // "abc" now owned by record 1
+  EXPECT_TRUE(Finds(damaged(dat, idx, b), "record 2 field 2: first block has a wrong owner"));
+  // The container check lists the table.
+  TBaseList::Global().CloseAll();
+  std::vector<std::uint8_t> bytes;
+  ASSERT_TRUE(ReadWholeFile(dir_.path() + "/c.vbas", &bytes));
+  bool clean = false;
+  const auto lines = CheckContainerTables(bytes.data(), bytes.size(), &clean);
+  EXPECT_TRUE(clean);
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(lines.back(), "DATA: 3 records, 3 active, clean");
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "engine/container_check.h"
+#include "engine/table_check.h"
 #include "engine/container_format.h"
 #include "tools/vandrel/command.h"
 
@@ -83,9 +84,14 @@ int Check(const std::vector<std::string>& args) {
   if (!Load(args[0], &bytes)) return 1;
   engine::TContainerReport report = engine::CheckContainerBytes(bytes.data(), bytes.size());
   for (const auto& line : report.Lines()) std::printf("%s\n", line.c_str());
+  bool tables_clean = true;  // the tables inside: data, index and BLOB files
+  for (const auto& line : engine::CheckContainerTables(bytes.data(), bytes.size(), &tables_clean)) {
+    std::printf("%s\n", line.c_str());
+  }
+  const bool clean = report.Clean() && tables_clean;
   std::printf("%s: %zu files, %s\n", args[0].c_str(), report.files.size(),
-              report.Clean() ? "clean" : "damaged");
-  return report.Clean() ? 0 : 1;
+              clean ? "clean" : "damaged");
+  return clean ? 0 : 1;
 }
 
 int Engine(const std::vector<std::string>& args) {
