@@ -61,7 +61,8 @@ class TBaseList {
   // Closes the container of that path now if it is idle; true when it is
   // not open any more.
   bool CloseIfIdle(const std::string& path);
-  // Closes everything (engine end).
+  // Closes everything (engine end): no file object may use a container
+  // afterwards.
   void CloseAll();
   // Flushes every persistent container written since its last flush.
   void FlushAll();

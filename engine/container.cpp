@@ -415,6 +415,7 @@ bool TEntireDataBase::GrowTable() {
     }
   }
   if (free_hint_ <= a) free_hint_ = a + 1;
+  if (e == kFreePage) free_hint_ = std::min(free_hint_, n);  // page n is free
   grown_ = true;
   return true;
 }
@@ -451,8 +452,10 @@ std::int32_t TEntireDataBase::TakeFreePage() {
   }
   free_hint_ = count;
   if (!AppendPage()) return -1;
-  free_hint_ = PageCount();
-  return PageCount() - 1;
+  // A table growth may have left a free page below the new one.
+  const std::int32_t fresh = PageCount() - 1;
+  free_hint_ = std::min(free_hint_, fresh + 1);
+  return fresh;
 }
 
 void TEntireDataBase::FreeChainAfter(std::vector<std::int32_t>& pages, std::size_t keep) {
