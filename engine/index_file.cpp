@@ -310,6 +310,19 @@ std::size_t TIndexFile::AddSecondaryIndex(TIndexDesc d) {
   return slot;
 }
 
+void TIndexFile::DeleteSecondaryIndex(std::size_t k) {
+  const std::size_t count = header_.secondary_count;
+  if (k < 1 || k > count) Fail(kIndexLimits);
+  Flush();
+  cache_.clear();  // cached pages know their slot
+  TIndexDesc removed = std::move(header_.slots[k]);
+  for (std::size_t s = k; s < count; ++s) header_.slots[s] = std::move(header_.slots[s + 1]);
+  header_.slots[count] = std::move(removed);
+  --header_.secondary_count;
+  header_dirty_ = true;
+  SetUpSlots();
+}
+
 std::vector<std::uint8_t> TIndexFile::BuildKey(std::size_t slot, const std::uint8_t* record) const {
   std::vector<std::uint8_t> key(formats_[slot].key_length);
   layouts_[slot].BuildKey(record, key.data());

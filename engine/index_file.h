@@ -128,6 +128,11 @@ class TIndexFile : public TFileHandler {
   // 9487, 10010, 10022, 10027, 12292; returns the slot.
   std::size_t AddSecondaryIndex(TIndexDesc desc);
 
+  // Removes secondary index k (1 ... secondary count): the later ones move
+  // down a slot and the removed descriptor, pages and all, lands in the slot
+  // that fell free (its pages stay there until a repair reclaims them).
+  void DeleteSecondaryIndex(std::size_t k);
+
   const TIndexHeader& header() const { return header_; }
   const TIndexDesc& desc(std::size_t slot) const { return header_.slots[slot]; }
   const TKeyLayout& layout(std::size_t slot) const { return layouts_[slot]; }
@@ -221,7 +226,7 @@ class TIndexFile : public TFileHandler {
   };
   std::unordered_map<std::uint32_t, Cached> cache_;
   std::uint64_t clock_ = 0;
-  std::size_t capacity_ = 1024;
+  std::size_t capacity_ = 4096;  // pages (16 MiB stored); an update table of 100k words fits
   std::vector<std::uint8_t> scratch_;
 };
 
