@@ -106,8 +106,35 @@ int DicDump(const Args& args) {
   return 0;
 }
 
+int DicInfoOf(const std::string& path, bool check_all);
+
 int DicInfo(const Args& args) {
-  if (args.size() != 1 || args[0].empty() || args[0][0] == '-') throw UsageError{"expected FILE.dic"};
+  std::string file;
+  bool verbose = false;
+  for (const std::string& a : args) {
+    if (a == "-v" || a == "--verbose") {
+      verbose = true;
+    } else if (a.empty() || a[0] == '-' || !file.empty()) {
+      throw UsageError{"expected FILE.dic"};
+    } else {
+      file = a;
+    }
+  }
+  if (file.empty()) throw UsageError{"expected FILE.dic"};
+  if (!verbose) return DicInfoOf(file, false);
+  // --verbose: every page and body is read as well, and damage says where.
+  try {
+    return DicInfoOf(file, true);
+  } catch (const std::exception& e) {
+    const TDamage* damage = DamageOf(e);
+    if (damage == nullptr) throw;
+    std::fflush(stdout);
+    throw Exception(std::string(e.what()) + "\ndamaged: " + damage->Detail());
+  }
+}
+
+int DicInfoOf(const std::string& path, bool check_all) {
+  const Args args{path};
   TDicTable table;
   OpenTable(table, args[0]);
   auto line = [](const char* key, const std::string& value) { std::printf("%-16s %s\n", key, value.c_str()); };
@@ -128,6 +155,13 @@ int DicInfo(const Args& args) {
   line("name:", tools::RenderRaw(table.GetName()));
   line("short name:", tools::RenderRaw(table.GetShortName()));
   line("description:", tools::RenderRaw(table.GetDescription()));
+  if (check_all) {
+    for (table.First(); !table.Eof(); table.Next()) {
+      table.GetWord();
+      table.GetTrans();
+    }
+    line("checked:", "every page and body reads");
+  }
   return 0;
 }
 
