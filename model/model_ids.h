@@ -86,6 +86,12 @@ constexpr std::uint16_t kItemScrambled = 124;     // integer, low byte counts
 constexpr std::uint16_t kItemCompressed = 125;    // integer, low byte counts
 constexpr std::uint16_t kItemProgressPos = 126;   // integer
 constexpr std::uint16_t kItemProgressTotal = 127; // integer
+// After item 101 of a cursor move (CR_FIRST ... CR_FIND), once for each
+// base whose file failed during the move and was passed over: 128 = the
+// base's window, 129 = "<file>: damaged (<place>)". Clients that read only
+// item 101 never see them.
+constexpr std::uint16_t kItemSkippedBase = 128;   // integer
+constexpr std::uint16_t kItemSkippedWhy = 129;    // wide string
 
 // Error codes of the object model (item 3 of an error answer).
 constexpr int kErrUnknownBaseSet = 141;    // "Unknown BaseSet"
