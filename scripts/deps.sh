@@ -3,7 +3,9 @@
 # any is missing (as root, or through sudo).
 set -euo pipefail
 packages=(cmake ninja-build g++ clang libclang-rt-14-dev pkg-config libzstd-dev
-          libgtest-dev libgmock-dev libbenchmark-dev gzip dict-freedict-deu-eng)
+          libgtest-dev libgmock-dev libbenchmark-dev gzip dict-freedict-deu-eng
+          libre2-dev libhunspell-dev hunspell-en-us hunspell-ru hunspell-de-de
+          dict dictd dict-wn)
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
