@@ -45,7 +45,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   TServerInfo info;
   TDictConnection connection(Backend(), info, 1);
-  std::string sent;
+  std::string sent = connection.Output();  // the banner
+  connection.Output().clear();
   for (std::size_t at = 0; at < input.size() && !connection.Closing(); at += piece) {
     connection.Receive(input.substr(at, piece));
     sent += connection.Output();

@@ -11,6 +11,7 @@
 #include "tools/common/utf8.h"
 #include "tools/vandrel/command.h"
 #include "tools/vandrel/dict_session.h"
+#include "tools/vandrel/word_help.h"
 
 namespace vandrel::cli {
 namespace {
@@ -83,6 +84,17 @@ int RunLookup(const std::vector<std::string>& args) {
   // case as well).
   const bool exact = CompareWeighted(cursor.State().Word, l.word, kWeightPrimary) == 0;
   if (!exact) {
+    // An inflected form of a word the dictionaries hold; else, when no
+    // word begins with the text, the nearest words by spelling.
+    const WideString nearest = cursor.State().Word;
+    if (ShowWordForms(session, cursor, l.word,
+                      [&] { PrintTranslations(session, cursor, l.options); }))
+      return 0;
+    if (CompareWeighted(WideView(nearest).substr(0, l.word.size()), l.word, kWeightPrimary) != 0) {
+      PrintSuggestions(cursor, l.word);
+      return 1;
+    }
+    cursor.Locate(l.word);
     std::printf("%s: not found; nearest:\n", tools::RenderPlain(l.word).c_str());
   }
   PrintTranslations(session, cursor, l.options);
@@ -95,7 +107,10 @@ int RunFind(const std::vector<std::string>& args) {
   RequireDictionaries(session.Open(l.options.dictionaries));
   TCursorClient& cursor = session.Set().NewCursor();
   if (!cursor.Find(l.word)) {
-    std::printf("%s: not found\n", tools::RenderPlain(l.word).c_str());
+    if (ShowWordForms(session, cursor, l.word,
+                      [&] { PrintTranslations(session, cursor, l.options); }))
+      return 0;
+    PrintSuggestions(cursor, l.word);
     return 1;
   }
   PrintTranslations(session, cursor, l.options);
