@@ -164,6 +164,19 @@ FoldedString FoldWord(WideView word) {
   return folded;
 }
 
+namespace {
+
+// The folded word in a buffer of the calling thread, reused from word to
+// word (a walk folds every word it reads).
+const FoldedString& FoldInto(WideView word) {
+  thread_local FoldedString folded;
+  folded.resize(word.size());
+  for (std::size_t i = 0; i < word.size(); ++i) folded[i] = FoldChar(word[i]);
+  return folded;
+}
+
+}  // namespace
+
 char16_t BaseChar(char16_t ch) {
   const auto primary = static_cast<std::uint32_t>(CharWeight(ch, kWeightPrimary)) >> 16;
   if (primary == 0) return ch;
@@ -439,19 +452,18 @@ bool TWordMatcher::Matches(WideView word) const {
       return BeginsWith(word, pattern_);
     case TMatchStrategy::Substring: {
       if (pattern_.empty()) return true;
-      const FoldedString folded = FoldWord(word);
-      return folded.find(folded_) != FoldedString::npos;
+      return FoldInto(word).find(folded_) != FoldedString::npos;
     }
     case TMatchStrategy::Suffix:
       return word.size() >= pattern_.size() &&
              ComparePrimary(word.substr(word.size() - pattern_.size()), pattern_) == 0;
     case TMatchStrategy::Glob:
-      return GlobMatches(FoldWord(word));
+      return GlobMatches(FoldInto(word));
     case TMatchStrategy::Re:
       return regex_->Matches(word);
     case TMatchStrategy::Lev:
     case TMatchStrategy::Lev2:
-      return EditDistance(FoldWord(word), folded_, max_distance_) <= max_distance_;
+      return EditDistance(FoldInto(word), folded_, max_distance_) <= max_distance_;
     case TMatchStrategy::Soundex:
       return !soundex_.empty() && Soundex(word) == soundex_;
     case TMatchStrategy::Word: {
@@ -531,7 +543,7 @@ std::size_t TWordMatcher::CollectLev(TWordSource& source, std::size_t limit,
   while (!source.AtEnd() && found < limit) {
     const WideView word = source.Word();
     ++s.WordsRead;
-    const FoldedString folded = FoldWord(word);
+    const FoldedString& folded = FoldInto(word);
     std::size_t common = 0;
     while (common < previous.size() && common < folded.size() && previous[common] == folded[common])
       ++common;
