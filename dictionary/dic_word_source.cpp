@@ -8,26 +8,26 @@ void TDicWordSource::Load() {
   if (at_end_)
     word_.clear();
   else
-    word_ = table_.GetWord();
+    word_ = reader_.GetWord();
 }
 
 void TDicWordSource::First() {
-  at_end_ = table_.RecordCount() == 0;
-  if (!at_end_) table_.First();
+  at_end_ = reader_.RecordCount() == 0;
+  if (!at_end_) reader_.First();
   Load();
 }
 
 void TDicWordSource::Seek(WideView key) {
-  at_end_ = table_.RecordCount() == 0;
+  at_end_ = reader_.RecordCount() == 0;
   if (at_end_) return Load();
   // The table stops on the last word not greater than key by the full
   // order; words equal to key at primary strength (other letter case) may
   // lie before it, and the word itself may be smaller than key.
-  table_.Seek(key);
-  while (table_.RecNo() > 0) {
-    table_.Prior();
-    if (CompareWeighted(table_.GetWord(), key, kWeightPrimary) < 0) {
-      table_.Next();
+  reader_.Seek(key);
+  while (reader_.RecNo() > 0) {
+    reader_.Prior();
+    if (CompareWeighted(reader_.GetWord(), key, kWeightPrimary) < 0) {
+      reader_.Next();
       break;
     }
   }
@@ -52,19 +52,19 @@ void TDicWordSource::Next() {
   if (OnLast()) {
     at_end_ = true;
   } else {
-    table_.Next();
+    reader_.Next();
   }
   Load();
 }
 
 bool TDicWordSource::StepBack() {
-  if (table_.RecordCount() == 0) return false;
+  if (reader_.RecordCount() == 0) return false;
   if (at_end_) {
-    table_.Last();
+    reader_.Last();
     at_end_ = false;
   } else {
-    if (table_.RecNo() == 0) return false;
-    table_.Prior();
+    if (reader_.RecNo() == 0) return false;
+    reader_.Prior();
   }
   Load();
   return true;

@@ -1,17 +1,17 @@
-// TDicWordSource: the words of an open dictionary table as a word source for
-// the match strategies (word_match.h). It moves the table's one navigation
-// state; a caller that shares the table puts it back afterwards.
+// TDicWordSource: the words of a dictionary file as a word source for the
+// match strategies (word_match.h), read through a reader position of its
+// own (dic_reader.h), so that it never moves anybody else's.
 #pragma once
 
-#include "dictionary/dic_table.h"
+#include "dictionary/dic_reader.h"
 #include "dictionary/word_match.h"
 
 namespace vandrel {
 
 class TDicWordSource : public TWordSource {
  public:
-  // table: used, not owned; must stay open while the source is used.
-  explicit TDicWordSource(TDicTable& table) : table_(table) {}
+  // A position of its own on file (which it keeps mapped).
+  explicit TDicWordSource(std::shared_ptr<const TDicFile> file) : reader_(std::move(file)) {}
   void First() override;
   void Seek(WideView key) override;
   void SeekPast(WideView prefix) override;
@@ -22,9 +22,9 @@ class TDicWordSource : public TWordSource {
 
  private:
   void Load();
-  bool OnLast() const { return table_.RecNo() >= table_.RecordCount() - 1; }
+  bool OnLast() const { return reader_.RecNo() >= reader_.RecordCount() - 1; }
 
-  TDicTable& table_;
+  TDicReader reader_;
   bool at_end_ = true;
   WideString word_;
 };

@@ -187,8 +187,7 @@ int TCustomBaseSet::OpenBase(const std::string& name, win::HWND* handle) {
   // The cursors get their entries before the client hears of the base:
   // requests may reach the cursors while the set's state is out.
   for (TCustomCursor* cursor : CursorSnapshot()) {
-    auto& positions = cursor->Positions();
-    positions.insert(positions.begin() + index, 0);
+    cursor->InsertBase(index);
   }
   BeginUpdate();
   TFirstError errors;
@@ -203,9 +202,7 @@ void TCustomBaseSet::CloseBase(int index) {
   base_list_.Delete(index);
   for (TCustomCursor* cursor : CursorSnapshot()) {
     cursor->CurrentBases().Remove(base);
-    auto& positions = cursor->Positions();
-    if (static_cast<std::size_t>(index) < positions.size())
-      positions.erase(positions.begin() + index);
+    cursor->DeleteBase(index);
   }
   base->SetTable(nullptr);
   base->Free();

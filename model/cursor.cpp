@@ -25,7 +25,7 @@ std::size_t CommonPrefixLength(WideView a, WideView b) {
   return i;
 }
 
-ELocal BodyFormatError(TCustomBase& base, const char* what) {
+ELocal BodyFormatError(TCustomBase& base, TDicReader* reader, const char* what) {
   std::string name;
   std::string word;
   if (TVocabTable* table = base.Table()) {
@@ -35,13 +35,13 @@ ELocal BodyFormatError(TCustomBase& base, const char* what) {
     } catch (const std::exception&) {
     }
     try {
-      word = WideToSystem(table->GetWord());
+      if (reader != nullptr) word = WideToSystem(reader->GetWord());
     } catch (const std::exception&) {
     }
   }
-  return ELocal("Base \"" + name + "\", title \"" + word +
-                    "\". Error in stored body format.\r\n" + what,
-                kErrBodyFormat);
+  return ELocal(
+      "Base \"" + name + "\", title \"" + word + "\". Error in stored body format.\r\n" + what,
+      kErrBodyFormat);
 }
 
 }  // namespace
@@ -104,11 +104,12 @@ void TCustomCursor::Restore(const TSnapshot& snapshot) {
 
 template <class Operation>
 bool TCustomCursor::Navigate(Operation operation) {
-  // No notification leaves the cursor before a table failure (Changed
-  // clears touching_), so the bases of the snapshot are all alive when it
-  // is put back.
+  // No notification leaves the cursor before a failure (Changed clears
+  // touching_), so the bases of the snapshot are all alive when it is put
+  // back.
   const TSnapshot before = Take();
   touching_ = nullptr;
+  skipped_.clear();
   try {
     return operation();
   } catch (const EAbort&) {
@@ -122,8 +123,25 @@ bool TCustomCursor::Navigate(Operation operation) {
     touching_ = nullptr;
     if (base == nullptr) throw;
     Restore(before);
-    throw BodyFormatError(*base, e.what());
+    const int index = base_set_->BaseList().IndexOf(base);
+    TDicReader* reader = index >= 0 && static_cast<std::size_t>(index) < positions_.size()
+                             ? &positions_[static_cast<std::size_t>(index)]
+                             : nullptr;
+    throw BodyFormatError(*base, reader, e.what());
   }
+}
+
+void TCustomCursor::InsertBase(int index) {
+  positions_.insert(positions_.begin() + index, TDicReader());
+}
+
+void TCustomCursor::DeleteBase(int index) {
+  if (index >= 0 && static_cast<std::size_t>(index) < positions_.size())
+    positions_.erase(positions_.begin() + index);
+}
+
+void TCustomCursor::ResetBases(int count) {
+  positions_.assign(static_cast<std::size_t>(count), TDicReader());
 }
 
 int TCustomCursor::BaseCount() const {
@@ -143,14 +161,38 @@ TVocabTable& TCustomCursor::TableAt(int index) {
   return *table;
 }
 
-void TCustomCursor::Record(int index) {
-  positions_[static_cast<std::size_t>(index)] = TableAt(index).RecNo();
+TDicReader& TCustomCursor::ReaderAt(int index) {
+  const TVocabTable& table = TableAt(index);
+  TDicReader& reader = positions_[static_cast<std::size_t>(index)];
+  if (reader.File() != table.File()) {
+    // The table was reopened (its file rewritten) since this position last
+    // read it: the same record of the new file.
+    const bool placed = reader.RecordCount() > 0;
+    const std::int32_t rec = reader.RecNo();
+    reader = TDicReader(table.File());
+    if (placed) reader.SetRecNo(rec);
+  }
+  return reader;
 }
 
-bool TCustomCursor::PassedOver(TVocabTable& table) const { return table.Bof() && table.Eof(); }
-
-void TCustomCursor::Settle(TVocabTable& table) {
-  if (table.RecordCount() > 0 && (table.Bof() || table.Eof())) table.SetRecNo(table.RecNo());
+template <class Step>
+bool TCustomCursor::OnBase(int index, Step step) {
+  TVocabTable& table = TableAt(index);
+  TDicReader& reader = ReaderAt(index);
+  const TDicReader before = reader;
+  try {
+    step(reader);
+    return true;
+  } catch (const EAbort&) {
+    throw;
+  } catch (const ELocal&) {
+    throw;
+  } catch (const std::exception& e) {
+    positions_[static_cast<std::size_t>(index)] = before;
+    table.ReportDamage(e);
+    skipped_.push_back({BaseAt(index)->Handle(), DamageSummary(table.FileName, e)});
+    return false;
+  }
 }
 
 bool TCustomCursor::HasBases() {
@@ -171,59 +213,60 @@ void TCustomCursor::NoWord() {
   if (StateDiffersFromSent()) Changed();
 }
 
-void TCustomCursor::SetWord(int index) {
+void TCustomCursor::SetWord(int index, TDicReader& reader) {
+  word_ = reader.GetWord();
   current_bases_.Clear();
   current_bases_.Add(BaseAt(index));
-  word_ = TableAt(index).GetWord();
 }
 
-bool TCustomCursor::TakeMin(int index) {
-  TVocabTable& table = TableAt(index);
-  if (PassedOver(table)) return false;
+bool TCustomCursor::TakeMin(int index, TDicReader& reader) {
+  // Only an empty dictionary is passed over: positions are this cursor's
+  // own, so no other reader leaves Bof and Eof set on a file with words.
+  if (reader.RecordCount() == 0) return false;
+  const WideString& word = reader.GetWord();
   if (current_bases_.Count() == 0) {
-    SetWord(index);
+    SetWord(index, reader);
     return true;
   }
   // word_ is the word of the first current base.
-  const int c = CompareWords(word_, table.GetWord());
+  const int c = CompareWords(word_, word);
   if (c == 0) {
     current_bases_.Add(BaseAt(index));
     return true;
   }
   if (c > 0) {
-    SetWord(index);
+    SetWord(index, reader);
     return true;
   }
   return false;
 }
 
-bool TCustomCursor::TakeMax(int index) {
-  TVocabTable& table = TableAt(index);
-  if (PassedOver(table)) return false;
+bool TCustomCursor::TakeMax(int index, TDicReader& reader) {
+  if (reader.RecordCount() == 0) return false;
+  const WideString& word = reader.GetWord();
   if (current_bases_.Count() == 0) {
-    SetWord(index);
+    SetWord(index, reader);
     return true;
   }
-  const int c = CompareWords(word_, table.GetWord());
+  const int c = CompareWords(word_, word);
   if (c == 0) {
     current_bases_.Add(BaseAt(index));
     return true;
   }
   if (c < 0) {
-    SetWord(index);
+    SetWord(index, reader);
     return true;
   }
   return false;
 }
 
-bool TCustomCursor::TakePrefix(WideView text, int index) {
-  TVocabTable& table = TableAt(index);
-  if (PassedOver(table)) return false;
-  const WideString word = table.GetWord();
+bool TCustomCursor::TakePrefix(WideView text, int index, TDicReader& reader) {
+  if (reader.RecordCount() == 0) return false;
+  const WideString& word = reader.GetWord();
   const WideView head = WideView(word).substr(0, text.size());
   const int c = CompareWeighted(head, text, kWeightPrimary);
   if (current_bases_.Count() == 0) {
-    SetWord(index);
+    SetWord(index, reader);
     mode_ = c;
     return true;
   }
@@ -232,7 +275,7 @@ bool TCustomCursor::TakePrefix(WideView text, int index) {
       current_bases_.Clear();
       mode_ = 0;
     }
-    return TakeMin(index);
+    return TakeMin(index, reader);
   }
   if (c < 0) {
     if (mode_ == 0) return false;
@@ -240,22 +283,41 @@ bool TCustomCursor::TakePrefix(WideView text, int index) {
       current_bases_.Clear();
       mode_ = -1;
     }
-    return TakeMax(index);
+    return TakeMax(index, reader);
   }
-  if (mode_ == 1) return TakeMin(index);
+  if (mode_ == 1) return TakeMin(index, reader);
   return false;
+}
+
+void TCustomCursor::AlignOnWord() {
+  current_bases_.Clear();
+  const int count = BaseCount();
+  for (int i = 0; i < count; ++i) {
+    bool holds = false;
+    OnBase(i, [&](TDicReader& reader) {
+      if (reader.RecordCount() == 0) return;
+      // Words are unique in a file: a base on Word stands right already.
+      if (CompareWords(reader.GetWord(), word_) != 0) reader.Seek(word_);
+      holds = CompareWords(reader.GetWord(), word_) == 0;
+    });
+    if (holds) current_bases_.Add(BaseAt(i));
+  }
 }
 
 void TCustomCursor::UpdatePosition() {
   bool is_last = true;
   std::int32_t sum = 0;
   for (int i = BaseCount() - 1; i >= 0; --i) {
-    TVocabTable& table = TableAt(i);
-    // An empty dictionary has no entries to count and no last record.
-    if (table.RecordCount() == 0) continue;
-    sum += table.RecNo() + 1;
-    if (CompareWords(table.GetWord(), word_) > 0) --sum;
-    if (table.RecNo() != table.RecordCount() - 1) is_last = false;
+    OnBase(i, [&](TDicReader& reader) {
+      // An empty dictionary has no entries to count and no last record.
+      if (reader.RecordCount() == 0) return;
+      const bool after = CompareWords(reader.GetWord(), word_) > 0;
+      sum += reader.RecNo() + 1;
+      if (after) --sum;
+      // A base still has a word to come when it stands before its last
+      // record, or on a last word greater than Word.
+      if (reader.RecNo() != reader.RecordCount() - 1 || after) is_last = false;
+    });
   }
   touching_ = nullptr;
   is_last_ = is_last;
@@ -269,12 +331,15 @@ bool TCustomCursor::First() {
   current_bases_.Clear();
   bool took = false;
   for (int i = BaseCount() - 1; i >= 0; --i) {
-    TableAt(i).First();
-    Record(i);
-    if (TakeMin(i)) took = true;
+    OnBase(i, [&](TDicReader& reader) {
+      reader.First();
+      if (TakeMin(i, reader)) took = true;
+    });
   }
-  if (took) UpdatePosition();
-  else NoWord();
+  if (took)
+    UpdatePosition();
+  else
+    NoWord();
   return took;
 }
 
@@ -284,46 +349,41 @@ bool TCustomCursor::Last() {
   bool took = false;
   const int count = BaseCount();
   for (int i = 0; i < count; ++i) {
-    TableAt(i).Last();
-    Record(i);
-    if (TakeMax(i)) took = true;
+    OnBase(i, [&](TDicReader& reader) {
+      reader.Last();
+      if (TakeMax(i, reader)) took = true;
+    });
   }
-  if (took) UpdatePosition();
-  else NoWord();
+  if (took)
+    UpdatePosition();
+  else
+    NoWord();
   return took;
-}
-
-void TCustomCursor::Sync() {
-  for (int i = BaseCount() - 1; i >= 0; --i) {
-    TVocabTable& table = TableAt(i);
-    const std::int32_t position = positions_[static_cast<std::size_t>(i)];
-    if (position != table.RecNo() || table.Bof() || table.Eof()) table.SetRecNo(position);
-  }
-  touching_ = nullptr;
 }
 
 bool TCustomCursor::Prior() {
   if (!HasBases()) return false;
   if (position_ == -1) return false;
-  Sync();
   const std::vector<TNotifyObject*> old = current_bases_.List();
+  const WideString old_word = word_;
   current_bases_.Clear();
   const WideString key = word_;
   bool took = false;
   for (int i = BaseCount() - 1; i >= 0; --i) {
-    TVocabTable& table = TableAt(i);
-    if (CompareWords(table.GetWord(), key) < 0) {
-      if (TakeMax(i)) took = true;
-    } else {
-      table.Prior();
-      if (!table.Bof()) {
-        Record(i);
-        if (TakeMax(i)) took = true;
+    OnBase(i, [&](TDicReader& reader) {
+      if (reader.RecordCount() == 0) return;
+      if (CompareWords(reader.GetWord(), key) < 0) {
+        if (TakeMax(i, reader)) took = true;
+      } else {
+        reader.Prior();
+        if (!reader.Bof() && TakeMax(i, reader)) took = true;
       }
-    }
+    });
   }
-  if (current_bases_.Count() == 0)
+  if (current_bases_.Count() == 0) {
     for (TNotifyObject* base : old) current_bases_.Add(base);
+    word_ = old_word;
+  }
   if (took) UpdatePosition();
   return took;
 }
@@ -331,25 +391,26 @@ bool TCustomCursor::Prior() {
 bool TCustomCursor::Next() {
   if (!HasBases()) return false;
   if (position_ == -1) return false;
-  Sync();
   const std::vector<TNotifyObject*> old = current_bases_.List();
+  const WideString old_word = word_;
   current_bases_.Clear();
   const WideString key = word_;
   bool took = false;
   for (int i = BaseCount() - 1; i >= 0; --i) {
-    TVocabTable& table = TableAt(i);
-    if (CompareWords(table.GetWord(), key) > 0) {
-      if (TakeMin(i)) took = true;
-    } else {
-      table.Next();
-      if (!table.Eof()) {
-        Record(i);
-        if (TakeMin(i)) took = true;
+    OnBase(i, [&](TDicReader& reader) {
+      if (reader.RecordCount() == 0) return;
+      if (CompareWords(reader.GetWord(), key) > 0) {
+        if (TakeMin(i, reader)) took = true;
+      } else {
+        reader.Next();
+        if (!reader.Eof() && TakeMin(i, reader)) took = true;
       }
-    }
+    });
   }
-  if (current_bases_.Count() == 0)
+  if (current_bases_.Count() == 0) {
     for (TNotifyObject* base : old) current_bases_.Add(base);
+    word_ = old_word;
+  }
   if (took) UpdatePosition();
   return took;
 }
@@ -360,15 +421,18 @@ bool TCustomCursor::LocateWide(WideView text) {
   bool took = false;
   const int count = BaseCount();
   for (int i = 0; i < count; ++i) {
-    TVocabTable& table = TableAt(i);
-    Settle(table);
-    table.FindNearest(text);
-    Record(i);
-    if (TakePrefix(text, i)) took = true;
+    OnBase(i, [&](TDicReader& reader) {
+      reader.FindNearest(text);
+      if (TakePrefix(text, i, reader)) took = true;
+    });
   }
-  if (took) UpdatePosition();
-  else NoWord();
-  return took;
+  if (!took) {
+    NoWord();
+    return false;
+  }
+  AlignOnWord();
+  UpdatePosition();
+  return true;
 }
 
 bool TCustomCursor::Locate(std::string_view text) {
@@ -378,26 +442,31 @@ bool TCustomCursor::Locate(std::string_view text) {
   std::size_t max = 0;
   const int count = BaseCount();
   for (int i = 0; i < count; ++i) {
-    TVocabTable& table = TableAt(i);
-    const WideString key = AnsiToWide(table.Language(), text);
-    Settle(table);
-    table.FindNearest(key);
-    const std::size_t shared = CommonPrefixLength(table.GetWord(), key);
-    if (shared > max) {
-      max = shared;
-      best = key;
-    }
+    const WideString key = AnsiToWide(TableAt(i).Language(), text);
+    OnBase(i, [&](TDicReader& reader) {
+      reader.FindNearest(key);
+      const std::size_t shared = CommonPrefixLength(reader.GetWord(), key);
+      if (shared > max) {
+        max = shared;
+        best = key;
+      }
+    });
   }
   // Nothing in common anywhere: the first word (false only when every
   // dictionary of the set is empty).
   if (max == 0) return First();
+  bool took = false;
   for (int i = 0; i < count; ++i) {
-    TVocabTable& table = TableAt(i);
-    Settle(table);
-    table.FindNearest(best);
-    Record(i);
-    TakePrefix(best, i);
+    OnBase(i, [&](TDicReader& reader) {
+      reader.FindNearest(best);
+      if (TakePrefix(best, i, reader)) took = true;
+    });
   }
+  if (!took) {
+    NoWord();
+    return false;
+  }
+  AlignOnWord();
   UpdatePosition();
   return true;
 }
@@ -412,11 +481,14 @@ bool TCustomCursor::FindWide(WideView text) {
   bool found = false;
   const int count = BaseCount();
   for (int i = 0; i < count; ++i) {
-    TVocabTable& table = TableAt(i);
-    Settle(table);
-    if (table.FindExact(text)) {
+    bool here = false;
+    OnBase(i, [&](TDicReader& reader) {
+      here = reader.FindExact(text);
+      // A base without the word stands where a locate of it would leave it.
+      if (!here && reader.RecordCount() > 0) reader.Seek(text);
+    });
+    if (here) {
       current_bases_.Add(BaseAt(i));
-      Record(i);
       found = true;
     }
   }
@@ -433,13 +505,15 @@ bool TCustomCursor::Find(std::string_view text) {
   current_bases_.Clear();
   bool found = false;
   for (int i = BaseCount() - 1; i >= 0; --i) {
-    TVocabTable& table = TableAt(i);
-    const WideString key = AnsiToWide(table.Language(), text);
+    const WideString key = AnsiToWide(TableAt(i).Language(), text);
     if (!word_.empty() && CompareWords(key, word_) != 0) continue;
-    Settle(table);
-    if (table.FindExact(key)) {
+    bool here = false;
+    OnBase(i, [&](TDicReader& reader) {
+      here = reader.FindExact(key);
+      if (!here && reader.RecordCount() > 0) reader.Seek(key);
+    });
+    if (here) {
       word_ = key;
-      Record(i);
       current_bases_.Add(BaseAt(i));
       found = true;
     }
@@ -460,6 +534,27 @@ void TCustomCursor::Assign(const TCustomCursor& source) {
   word_ = source.word_;
   is_last_ = source.is_last_;
   Changed();
+}
+
+WideString TCustomCursor::Translation(TCustomBase* base) {
+  if (current_bases_.IndexOf(base) < 0) return {};
+  const int index = base_set_->BaseList().IndexOf(base);
+  if (index < 0) return {};
+  TVocabTable& table = TableAt(index);
+  TDicReader& reader = ReaderAt(index);
+  try {
+    WideString trans = reader.GetTrans();
+    touching_ = nullptr;
+    return trans;
+  } catch (const EAbort&) {
+    throw;
+  } catch (const ELocal&) {
+    throw;
+  } catch (const std::exception& e) {
+    touching_ = nullptr;
+    table.ReportDamage(e);
+    throw BodyFormatError(*base, &reader, e.what());
+  }
 }
 
 bool TCustomCursor::MoveFirst() {
@@ -509,8 +604,13 @@ void TCursor::SendState() {
 }
 
 void TCursor::AnswerResult(bool result) {
-  Transfer().ResetWrite();
-  Transfer().WriteInteger(kItemResult, result ? 1 : 0);
+  TTransferMan& out = Transfer();
+  out.ResetWrite();
+  out.WriteInteger(kItemResult, result ? 1 : 0);
+  for (const TSkipped& skipped : Skipped()) {
+    out.WriteInteger(kItemSkippedBase, static_cast<std::int32_t>(skipped.base));
+    out.WriteWideString(kItemSkippedWhy, SystemToWide(skipped.summary));
+  }
 }
 
 void TCursor::CrFirst(TMessage&) {
@@ -582,12 +682,7 @@ void TCursor::CrGetTrans(TMessage&) {
   WideString trans;
   if (found != nullptr) {
     Navigate([&] {
-      Sync();
-      touching_ = found;
-      TVocabTable* table = found->Table();
-      if (table == nullptr) throw Exception("Base has no table");
-      trans = table->GetTrans();
-      touching_ = nullptr;
+      trans = Translation(found);
       return true;
     });
   }

@@ -7,19 +7,26 @@
 // handlers, the state sent to the client) -> TCustomVocabCursor ->
 // TVocabCursor (vocab_cursor.h).
 //
-// The tables are shared by every cursor of every base set and a table has
-// one navigation state, so each cursor keeps its own record number per
-// base (Positions, at the base's index in the set) and puts the tables back
-// on them (Sync) before it steps from its word.
+// The dictionary files are shared by every cursor of every base set; each
+// cursor reads them through reader positions of its own (Positions, one
+// per base at the base's index in the set), so no cursor moves another.
+//
+// The positions stay consistent with the current word: after every
+// operation each base stands on its last word not greater than Word, or on
+// its smallest word greater than Word (before its first word, or after a
+// Next that passed Word), so that Next gives the smallest word greater
+// than Word across all bases and Prior the largest smaller one.
 //
 // States: no word (Position -1, Word empty, no current bases) -> on a word
 // (First, Last, Prior, Next, a locate; Position >= 1) -> found (Find,
 // FindWide: Word set, Position -1). Prior and Next do nothing without a
 // position.
 //
-// A navigation that fails on a table (a damaged file) leaves the cursor as
-// it was before the request and raises ELocal code 223 naming the base and
-// the word it was reading.
+// A damaged dictionary does not stop the others: a base whose file fails
+// during a step is passed over for that step, its failure written to the
+// error log once and listed in Skipped() (the request's answer carries the
+// list, model_ids.h). A translation that cannot be read raises ELocal code
+// 223 naming the base and the word.
 #pragma once
 
 #include <cstdint>
@@ -27,6 +34,7 @@
 #include <vector>
 
 #include "dictionary/charmap.h"
+#include "dictionary/dic_reader.h"
 #include "platform/win_types.h"
 #include "service/change_object.h"
 #include "service/notify.h"
@@ -63,8 +71,6 @@ class TCustomCursor : public TChangeObject {
   bool Find(std::string_view text);
   // Copies the state of source, a cursor of the same base set.
   void Assign(const TCustomCursor& source);
-  // Puts every base's table on this cursor's record number.
-  void Sync();
   // First, for callers outside a cursor request: a table failure leaves
   // the cursor as it was and raises ELocal 223.
   bool MoveFirst();
@@ -75,9 +81,25 @@ class TCustomCursor : public TChangeObject {
   TCustomBaseSet* BaseSet() const { return base_set_; }
   TNotifyList& CurrentBases() { return current_bases_; }
   const TNotifyList& CurrentBases() const { return current_bases_; }
-  // One record number per base of the set; maintained by the set.
-  std::vector<std::int32_t>& Positions() { return positions_; }
-  const std::vector<std::int32_t>& Positions() const { return positions_; }
+  // One reader position per base of the set, at the base's index.
+  const std::vector<TDicReader>& Positions() const { return positions_; }
+  // The set keeps the positions in step with its bases: a new base at
+  // index gets a position on its first record, a closed base's position
+  // goes; ResetBases gives every base a fresh position.
+  void InsertBase(int index);
+  void DeleteBase(int index);
+  void ResetBases(int count);
+  // The translation of the current word in base (one of CurrentBases);
+  // empty when base is not among them.
+  WideString Translation(TCustomBase* base);
+
+  // A base passed over during the last operation because its file failed:
+  // the base and "<file>: damaged (<place>)".
+  struct TSkipped {
+    win::HWND base;
+    std::string summary;
+  };
+  const std::vector<TSkipped>& Skipped() const { return skipped_; }
   std::int32_t Position() const { return position_; }
   const WideString& Word() const { return word_; }
   bool IsLast() const { return is_last_; }
@@ -104,7 +126,7 @@ class TCustomCursor : public TChangeObject {
  private:
   struct TSnapshot {
     std::vector<TNotifyObject*> bases;
-    std::vector<std::int32_t> positions;
+    std::vector<TDicReader> positions;
     std::int32_t position;
     WideString word;
     bool is_last;
@@ -116,25 +138,31 @@ class TCustomCursor : public TChangeObject {
   TCustomBase* BaseAt(int index) const;
   // The table of base i; marks it as the one being touched.
   TVocabTable& TableAt(int index);
-  void Record(int index);
-  bool PassedOver(TVocabTable& table) const;
-  WideString FirstWord();
+  // This cursor's position in base i's file, moved onto the table's file
+  // first when the table was reopened since (same record number).
+  TDicReader& ReaderAt(int index);
+  // Runs step on base i's position. When the file fails, the position is
+  // put back, the failure reported and the base passed over: false.
+  template <class Step>
+  bool OnBase(int index, Step step);
   bool HasBases();
   // Leaves the cursor without a word (telling the client when that is news).
   void NoWord();
-  // Puts a table whose Bof or Eof flag another cursor left set back on its
-  // record, so that only an empty table reads as passed over.
-  static void Settle(TVocabTable& table);
-  bool TakeMin(int index);
-  bool TakeMax(int index);
-  bool TakePrefix(WideView text, int index);
-  void SetWord(int index);
+  bool TakeMin(int index, TDicReader& reader);
+  bool TakeMax(int index, TDicReader& reader);
+  bool TakePrefix(WideView text, int index, TDicReader& reader);
+  void SetWord(int index, TDicReader& reader);
+  // After a locate chose Word: puts every base on its last word not
+  // greater than Word (or its first word) and makes the bases that hold
+  // Word the current ones, in the set's order.
+  void AlignOnWord();
   void UpdatePosition();
   bool StateDiffersFromSent() const;
 
   TCustomBaseSet* base_set_;
   TNotifyList current_bases_;
-  std::vector<std::int32_t> positions_;
+  std::vector<TDicReader> positions_;
+  std::vector<TSkipped> skipped_;
   std::int32_t position_ = -1;
   WideString word_;
   bool is_last_ = false;
@@ -172,6 +200,8 @@ class TCursor : public TCustomCursor {
   void CrGetPosition(TMessage& message);
   void CrAssign(TMessage& message);
   void CrGetTrans(TMessage& message);
+  // Item 101 = result, then the bases passed over (item 128 = a base's
+  // window, 129 = its summary, for each).
   void AnswerResult(bool result);
 };
 

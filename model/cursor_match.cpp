@@ -97,23 +97,20 @@ void TVocabCursor::CrMatch(TMessage&) {
     holders[static_cast<std::size_t>(i)] = base;
     TVocabTable* table = base->Table();
     if (table == nullptr || !table->IsOpen()) continue;
+    // A walk of its own over the file: no cursor's position moves.
     try {
-      TDicWordSource source(*table);
+      TDicWordSource source(table->File());
       matcher->Collect(source, static_cast<std::size_t>(limit), lists[static_cast<std::size_t>(i)]);
-    } catch (const std::exception& e) {
-      Sync();
-      std::string short_name;
-      try {
-        short_name = WideToSystem(table->GetShortName());
-      } catch (const std::exception&) {
-      }
-      throw ELocal("Base \"" + short_name + "\", title \"" + WideToSystem(text) +
-                       "\". Error in stored body format.\r\n" + e.what(),
-                   kErrBodyFormat);
+    } catch (const EDicDamaged& e) {
+      // A damaged dictionary is passed over, as the cursor's moves do, and
+      // logged once.
+      table->ReportDamage(e);
+      lists[static_cast<std::size_t>(i)].clear();
+    } catch (const EDicBodyDamaged& e) {
+      table->ReportDamage(e);
+      lists[static_cast<std::size_t>(i)].clear();
     }
   }
-  // The tables are shared: each goes back where this cursor left it.
-  Sync();
   const std::vector<TMergedMatch> merged =
       MergeMatches(lists, static_cast<std::size_t>(limit),
                    strategy == TMatchStrategy::NPrefix ? &text : nullptr);

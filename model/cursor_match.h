@@ -7,10 +7,10 @@
 //
 // | item | kind        | value                                              |
 // |------|-------------|----------------------------------------------------|
-// | 128  | wide string | strategy name: exact, prefix, nprefix, substring,  |
+// | 130  | wide string | strategy name: exact, prefix, nprefix, substring,  |
 // |      |             | suffix, glob, re, lev, lev2, soundex, word         |
 // | 116  | wide string | the text (pattern)                                 |
-// | 129  | integer     | limit: at most this many words (0..100000)         |
+// | 131  | integer     | limit: at most this many words (0..100000)         |
 //
 // Answer:
 //
@@ -25,8 +25,8 @@
 //
 // Errors: an unknown strategy is code 224 "Unknown match strategy \"%s\"",
 // a pattern the strategy cannot read code 225 "Bad match pattern: %s", a
-// limit out of range code 226 "Bad match limit %d", a damaged table code
-// 223 as for the other cursor requests.
+// limit out of range code 226 "Bad match limit %d". A damaged dictionary
+// is passed over (and logged once), as the cursor's moves pass it over.
 #pragma once
 
 #include <cstdint>
@@ -39,8 +39,8 @@ namespace vandrel {
 
 constexpr std::uint16_t CR_MATCH = 0x2C8A;
 
-constexpr std::uint16_t kItemStrategy = 128;  // wide string
-constexpr std::uint16_t kItemLimit = 129;     // integer
+constexpr std::uint16_t kItemStrategy = 130;  // wide string
+constexpr std::uint16_t kItemLimit = 131;     // integer
 
 constexpr int kErrUnknownStrategy = 224;
 constexpr int kErrBadPattern = 225;

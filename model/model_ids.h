@@ -32,6 +32,7 @@ constexpr std::uint16_t CR_GET_POSITION = 0x2C7F;  // -> 101 position
 constexpr std::uint16_t CR_ASSIGN = 0x2C80;        // item 1: another cursor's handle
 constexpr std::uint16_t CR_UNUSED = 0x2C81;        // never handled (answer code 3)
 constexpr std::uint16_t CR_GET_TRANS = 0x2C82;     // item 1: base handle -> 117 translation
+// CR_MATCH = 0x2C8A: words matching a strategy (model/cursor_match.h).
 // A plain window message inside the service (outside the request range):
 // a cursor answers it with a reference to itself.
 constexpr std::uint16_t CR_GET_OBJECT = 0x04C9;
@@ -86,6 +87,12 @@ constexpr std::uint16_t kItemScrambled = 124;     // integer, low byte counts
 constexpr std::uint16_t kItemCompressed = 125;    // integer, low byte counts
 constexpr std::uint16_t kItemProgressPos = 126;   // integer
 constexpr std::uint16_t kItemProgressTotal = 127; // integer
+// After item 101 of a cursor move (CR_FIRST ... CR_FIND), once for each
+// base whose file failed during the move and was passed over: 128 = the
+// base's window, 129 = "<file>: damaged (<place>)". Clients that read only
+// item 101 never see them.
+constexpr std::uint16_t kItemSkippedBase = 128;   // integer
+constexpr std::uint16_t kItemSkippedWhy = 129;    // wide string
 
 // Error codes of the object model (item 3 of an error answer).
 constexpr int kErrUnknownBaseSet = 141;    // "Unknown BaseSet"

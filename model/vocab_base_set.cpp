@@ -21,7 +21,7 @@ TCustomCursor* TCustomVocabBaseSet::CreateCursor() {
   auto* cursor = new TVocabCursor(this);
   try {
     if (cursor->Handle() == 0) throw Exception("Cannot create the cursor's window");
-    cursor->Positions().assign(static_cast<std::size_t>(BaseList().Count()), 0);
+    cursor->ResetBases(BaseList().Count());
     // Not linked yet: the first move tells nobody.
     cursor->MoveFirst();
   } catch (...) {

@@ -114,7 +114,7 @@ void Measure(const std::string& path, std::size_t lookups) {
   std::vector<WideString> words;
   bool scrambled = false;
   {
-    TDicTable table(nullptr);
+    TDicTable table;
     table.FileName = path;
     table.Open();
     scrambled = table.Scrambled();
@@ -130,7 +130,7 @@ void Measure(const std::string& path, std::size_t lookups) {
   for (std::size_t i = 0; i < 100000; ++i) keys.push_back(words[random() % words.size()]);
 
   const TMemory base = Resident();
-  TDicTable table(nullptr);
+  TDicTable table;
   table.FileName = path;
   table.Open();
   const TMemory opened = Resident();

@@ -76,7 +76,7 @@ void PrintMemory(const char* when, const TMemory& m) {
 std::vector<WideString> SampleWords(const TOptions& o) {
   std::vector<std::unique_ptr<TDicTable>> tables;
   for (const std::string& f : o.files) {
-    tables.push_back(std::make_unique<TDicTable>(nullptr));
+    tables.push_back(std::make_unique<TDicTable>());
     tables.back()->FileName = o.dir + "/" + f;
     tables.back()->Open();
   }
@@ -175,7 +175,7 @@ int Run(const TOptions& o) {
 
   std::vector<std::unique_ptr<TDicTable>> tables;
   for (const std::string& f : o.files) {
-    tables.push_back(std::make_unique<TDicTable>(nullptr));
+    tables.push_back(std::make_unique<TDicTable>());
     tables.back()->FileName = o.dir + "/" + f;
     tables.back()->Open();
   }

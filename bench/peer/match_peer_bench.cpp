@@ -26,7 +26,7 @@
 #include "client/base_set_client.h"
 #include "client/cursor_match_client.h"
 #include "client/service_connection.h"
-#include "dictionary/dic_table.h"
+#include "dictionary/dic_file.h"
 #include "dictionary/dic_word_source.h"
 #include "dictionary/word_match.h"
 #include "tools/common/utf8.h"
@@ -90,11 +90,9 @@ const TMatchStrategy kMeasured[] = {TMatchStrategy::Exact,   TMatchStrategy::Pre
                                     TMatchStrategy::Soundex, TMatchStrategy::Substring};
 
 int Strategies(const char* file, const std::vector<WideString>& words) {
-  TDicTable table(nullptr);
-  table.FileName = file;
-  table.Open();
-  TDicWordSource source(table);
-  std::printf("in-process walks of %s (%d words), %zu queries each\n", file, table.RecordCount(),
+  const std::shared_ptr<const TDicFile> dic = TDicFile::Open(file);
+  TDicWordSource source(dic);
+  std::printf("in-process walks of %s (%d words), %zu queries each\n", file, dic->RecordCount(),
               words.size());
   std::printf("  %-10s %10s %10s %12s %8s %9s\n", "strategy", "median us", "p99 us", "words read",
               "seeks", "answers");

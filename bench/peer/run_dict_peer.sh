@@ -49,7 +49,7 @@ database freedict-deu-eng { data "$dictd_dir/freedict-deu-eng.dict.dz" index "$d
 database wn { data "$dictd_dir/wn.dict.dz" index "$dictd_dir/wn.index" }
 CONF
 dictd -c "$tmp/dictd.conf" -p "$peer_port" --pid-file "$tmp/dictd/dictd.pid" -L "$tmp/dictd/dictd.log" \
-  -d nodetach --locale C.UTF-8 &
+  -d nodetach --locale C.UTF-8 > "$tmp/dictd/out.log" 2>&1 &
 pids+=($!)
 
 for _ in $(seq 100); do

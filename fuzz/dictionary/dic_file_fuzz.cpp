@@ -80,7 +80,7 @@ void Drive(TDicTable& table) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static TFuzzDir dir;
-  static TDicTable table(nullptr);
+  static TDicTable table;
   const std::string path = (dir.path / "input.dic").string();
   {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);

@@ -110,6 +110,18 @@ inline std::vector<TEntry> RandomEntries(std::uint32_t seed, std::size_t count, 
   return entries;
 }
 
+// 100 words of about 1000 bytes: 13 leaf pages under two index layers,
+// three granules.
+inline std::vector<TEntry> LongEntries() {
+  std::vector<TEntry> entries;
+  for (int i = 0; i < 100; ++i) {
+    const std::string prefix = "w" + std::to_string(10000 + i).substr(1);
+    entries.push_back({WideString(prefix.begin(), prefix.end()) + WideString(995, u'x'),
+                       u"translation " + WideString(prefix.begin(), prefix.end())});
+  }
+  return entries;
+}
+
 inline std::vector<std::uint8_t> ReadBytes(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};

@@ -80,7 +80,6 @@ std::vector<WideString> ProbeKeys(const std::vector<TEntry>& e, std::uint32_t se
 
 class DicRoundTrip : public ::testing::TestWithParam<TParam> {
  protected:
-  ScopedRuntimeDir runtime_;
   ScratchDir dir_;
 };
 
@@ -97,7 +96,7 @@ TEST_P(DicRoundTrip, ReadsBackWhatWasCompiled) {
     if (HasFatalFailure()) return;
   }
 
-  TDicTable table(nullptr);
+  TDicTable table;
   table.FileName = path;
   table.Open();
   ASSERT_EQ(table.RecordCount(), n);
@@ -199,7 +198,7 @@ TEST_P(DicRecompile, RecompilingWhatWasReadGivesTheSameFile) {
 
   std::vector<TEntry> read;
   {
-    TDicTable table(nullptr);
+    TDicTable table;
     table.FileName = first;
     table.Open();
     for (table.First(); !table.Eof(); table.Next())

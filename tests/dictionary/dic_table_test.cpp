@@ -41,27 +41,13 @@ class DicTableTest : public ::testing::Test {
 
   std::string NotBase(const std::string& path) const { return "File " + path + " is not base"; }
 
-  ScopedRuntimeDir runtime_;
   ScratchDir dir_;
-  TDicTable table_{nullptr};
+  TDicTable table_;
 };
-
-// 100 words of about 1000 bytes: 13 leaf pages under two index layers,
-// three granules.
-std::vector<TEntry> LongWords() {
-  std::vector<TEntry> entries;
-  for (int i = 0; i < 100; ++i) {
-    char prefix[8];
-    std::snprintf(prefix, sizeof prefix, "w%04d", i);
-    entries.push_back({WideString(prefix, prefix + 5) + WideString(995, u'x'),
-                       u"translation " + WideString(prefix, prefix + 5)});
-  }
-  return entries;
-}
 
 TEST_F(DicTableTest, EachDamagedHeaderFieldGivesItsMessage) {
   const std::string good = Path("good.dic");
-  Compile(good, LongWords());
+  Compile(good, LongEntries());
   const auto original = ReadBytes(good);
   ASSERT_EQ(Get32(original, dic::kLayerCountAt), 2u);
   const std::uint32_t size = static_cast<std::uint32_t>(original.size());
@@ -133,7 +119,7 @@ TEST_F(DicTableTest, EachDamagedHeaderFieldGivesItsMessage) {
 
 TEST_F(DicTableTest, TruncatedFilesAreNotBaseAndEmptyOnesFailAtMapping) {
   const std::string good = Path("good.dic");
-  Compile(good, LongWords(), {kEnglish, kRussian, true, false});
+  Compile(good, LongEntries(), {kEnglish, kRussian, true, false});
   const auto original = ReadBytes(good);
   std::vector<std::size_t> sizes = {1, 3, 4, 7, 8, 100, 2269, 2270, P - 1};
   for (std::size_t s = P; s < original.size(); s += P / 2) sizes.push_back(s);
@@ -160,7 +146,7 @@ TEST_F(DicTableTest, TruncatedFilesAreNotBaseAndEmptyOnesFailAtMapping) {
 // page is read: an exception naming the file, never a crash.
 TEST_F(DicTableTest, DamageInsidePagesRaisesWhenThePageIsRead) {
   const std::string good = Path("good.dic");
-  Compile(good, LongWords(), {kEnglish, kRussian, false, true});
+  Compile(good, LongEntries(), {kEnglish, kRussian, false, true});
   const auto original = ReadBytes(good);
   const std::uint32_t root = Get32(original, dic::kLayerOffsetsAt + 4);
   const std::uint32_t leaf = Get32(original, dic::kLeafOffsetAt);
@@ -258,7 +244,7 @@ TEST_F(DicTableTest, DamageInsidePagesRaisesWhenThePageIsRead) {
 // operation either works or raises the library's Exception.
 TEST_F(DicTableTest, RandomDamageNeverEscapesAsAnythingButAnError) {
   const std::string good = Path("good.dic");
-  Compile(good, LongWords(), {kEnglish, kRussian, false, true});
+  Compile(good, LongEntries(), {kEnglish, kRussian, false, true});
   const auto original = ReadBytes(good);
   std::mt19937 random(1);
   const std::string path = Path("flipped.dic");
@@ -279,7 +265,7 @@ TEST_F(DicTableTest, RandomDamageNeverEscapesAsAnythingButAnError) {
       }
       ASSERT_LT(steps, 200) << "a walk must end";
       for (int k = 0; k < 20; ++k) {
-        table_.FindNearest(LongWords()[random() % 100].word);
+        table_.FindNearest(LongEntries()[random() % 100].word);
         table_.FindExact(u"w00" + WideString(1, static_cast<char16_t>(u'0' + k % 10)));
         table_.SetRecNo(static_cast<std::int32_t>(random() % 120) - 10);
         table_.GetDescription();
@@ -462,14 +448,14 @@ TEST_F(DicTableTest, OneWordPageIsSearchedWithoutComparing) {
 
 TEST_F(DicTableTest, ScrambledGranulesReadTheSameInAnyOrder) {
   const std::string path = Path("s.dic");
-  Compile(path, LongWords(), {kEnglish, kRussian, true, true});
+  Compile(path, LongEntries(), {kEnglish, kRussian, true, true});
   WriteBaseParams(path, u"Long words", u"LW", u"Words of a thousand letters");
   const auto plain = ReadBytes(path);
   // Scrambled pages do not show their words.
   const std::string needle = "w0050xxxxxxxx";
   EXPECT_EQ(std::search(plain.begin(), plain.end(), needle.begin(), needle.end()), plain.end());
 
-  TDicTable params_first(nullptr);
+  TDicTable params_first;
   params_first.FileName = path;
   params_first.Open();
   const WideString description = params_first.GetDescription();
@@ -477,15 +463,15 @@ TEST_F(DicTableTest, ScrambledGranulesReadTheSameInAnyOrder) {
   const WideString word = params_first.GetWord();
   const WideString trans = params_first.GetTrans();
 
-  TDicTable word_first(nullptr);
+  TDicTable word_first;
   word_first.FileName = path;
   word_first.Open();
   EXPECT_EQ(word_first.GetWord(), word);
   EXPECT_EQ(word_first.GetTrans(), trans);
   EXPECT_EQ(word_first.GetDescription(), description);
   EXPECT_EQ(description, u"Words of a thousand letters");
-  EXPECT_EQ(word, LongWords()[0].word);
-  EXPECT_TRUE(word_first.FindExact(LongWords()[77].word));
+  EXPECT_EQ(word, LongEntries()[0].word);
+  EXPECT_TRUE(word_first.FindExact(LongEntries()[77].word));
   EXPECT_EQ(word_first.GetTrans(), u"translation w0077");
 }
 

@@ -55,7 +55,7 @@ TEST_F(VocabCompilerTest, EmptyCompileIsHeaderAndParametersPage) {
   // The page key has 32 nonzero words.
   for (std::uint32_t k = 0; k < 32; ++k) EXPECT_NE(Get32(b, dic::kPageKeyAt + 4 * k), 0u);
 
-  TDicTable table(nullptr);
+  TDicTable table;
   table.FileName = Path("empty.dic");
   table.Open();
   EXPECT_TRUE(table.Bof());
@@ -162,7 +162,7 @@ TEST_F(VocabCompilerTest, BodiesOver106BytesAreCompressedOnlyWhenThatIsShorter) 
   EXPECT_EQ(StoredBody(ReadBytes(Path("noise.dic"))), encoded);
 
   for (const char* name : {"107.dic", "noise.dic"}) {
-    TDicTable table(nullptr);
+    TDicTable table;
     table.FileName = Path(name);
     table.Open();
     EXPECT_EQ(table.GetTrans(), std::string(name) == "107.dic" ? WideString(107, u'a') : noise);
@@ -187,7 +187,7 @@ TEST_F(VocabCompilerTest, RefusesEmptyTooLongAndOutOfOrderWordsAndKeepsGoing) {
   EXPECT_EQ(compiler.RecordCount(), 4);
   compiler.EndCompile();
 
-  TDicTable table(nullptr);
+  TDicTable table;
   table.FileName = Path("refusals.dic");
   table.Open();
   std::vector<WideString> words;
@@ -204,7 +204,7 @@ TEST_F(VocabCompilerTest, DestructionFinishesAnOpenCompile) {
     compiler.AddWord(u"alpha", u"a");
     compiler.AddWord(u"beta", u"b");
   }
-  TDicTable table(nullptr);
+  TDicTable table;
   table.FileName = Path("dtor.dic");
   table.Open();
   EXPECT_EQ(table.RecordCount(), 2);
@@ -219,7 +219,7 @@ TEST_F(VocabCompilerTest, SettingsReachTheHeader) {
   EXPECT_EQ(Get32(b, dic::kTransLanguageAt), kEnglish);
   EXPECT_EQ(b[dic::kScrambledAt], 1);
   EXPECT_EQ(b[dic::kCompressedAt], 1);
-  TDicTable table(nullptr);
+  TDicTable table;
   table.FileName = Path("ru.dic");
   table.Open();
   EXPECT_EQ(table.GetWord(), u"\u0434\u043e\u043c");
@@ -249,7 +249,7 @@ TEST_F(VocabCompilerTest, ParametersAreWrittenScrambledOrNotAndTheDescriptionIsC
     const WideString name(100, u'N');
     const WideString description = WideString(5000, u'd');
     WriteBaseParams(path, name, u"short\u0416", description);
-    TDicTable table(nullptr);
+    TDicTable table;
     table.FileName = path;
     table.Open();
     EXPECT_EQ(table.GetName(), name);

@@ -11,7 +11,6 @@
 #include <random>
 #include <regex>
 
-#include "dictionary/dic_table.h"
 #include "dictionary/dic_word_source.h"
 #include "tests/dictionary/dic_fixture.h"
 #include "tests/support/test_support.h"
@@ -276,12 +275,10 @@ TEST_F(WordMatchTest, EveryStrategyAnswersAsTheBruteForceReference) {
     TSettings settings;
     settings.language = d.language;
     Compile(path, entries, settings);
-    TDicTable table(nullptr);
-    table.FileName = path;
-    table.Open();
-    ASSERT_EQ(table.RecordCount(), static_cast<std::int32_t>(words.size()));
+    const std::shared_ptr<const TDicFile> dic = TDicFile::Open(path);
+    ASSERT_EQ(dic->RecordCount(), static_cast<std::int32_t>(words.size()));
     TVectorWordSource memory(words);
-    TDicWordSource file(table);
+    TDicWordSource file(dic);
 
     for (const TStrategyInfo& info : MatchStrategies()) {
       std::size_t answered = 0;  // patterns with at least one answer

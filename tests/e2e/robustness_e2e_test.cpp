@@ -69,7 +69,7 @@ void CompileDamaged(const std::string& path) {
       .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 
   // The damage is where it should be: seen only when the body is read.
-  TDicTable table(nullptr);
+  TDicTable table;
   table.FileName = path;
   table.Open();
   ASSERT_TRUE(table.FindExact(u"broken"));

@@ -18,6 +18,7 @@
 
 #include "client/remote_object.h"
 #include "client/service_error.h"
+#include "dictionary/dic_table.h"
 #include "dictionary/vocab_compiler.h"
 #include "model/base_man.h"
 #include "model/error_log.h"

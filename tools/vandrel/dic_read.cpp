@@ -66,7 +66,7 @@ int DicDump(const Args& args) {
     }
   }
   if (file.empty()) throw UsageError{"expected FILE.dic"};
-  TDicTable table(nullptr);
+  TDicTable table;
   OpenTable(table, file);
 
   std::FILE* out = stdout;
@@ -108,7 +108,7 @@ int DicDump(const Args& args) {
 
 int DicInfo(const Args& args) {
   if (args.size() != 1 || args[0].empty() || args[0][0] == '-') throw UsageError{"expected FILE.dic"};
-  TDicTable table(nullptr);
+  TDicTable table;
   OpenTable(table, args[0]);
   auto line = [](const char* key, const std::string& value) { std::printf("%-16s %s\n", key, value.c_str()); };
   line("file:", args[0]);
@@ -153,7 +153,7 @@ int DicLookup(const Args& args) {
     }
   }
   if (file.empty() || words.empty()) throw UsageError{"expected FILE.dic and a WORD"};
-  TDicTable table(nullptr);
+  TDicTable table;
   OpenTable(table, file);
   tools::RenderOptions ro;
   ro.ansi = color == "always" || (color == "auto" && win::IsConsoleStream(win::STD_OUTPUT_HANDLE));

@@ -1,0 +1,65 @@
+// `vandrel dic info|lookup|dump` read a dictionary file alone: they work
+// with a runtime folder that cannot be created and leave nothing in one
+// that can.
+#include <filesystem>
+
+#include "tests/e2e/e2e_fixture.h"
+
+namespace vandrel::test {
+namespace {
+
+// A shell word: single quotes, with embedded ones closed and reopened.
+std::string ShellWord(const std::string& s) {
+  std::string quoted = "'";
+  for (char c : s) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return quoted + "'";
+}
+
+class DicToolsE2eTest : public E2eTest {
+ protected:
+  // Runs `vandrel args...` with VANDREL_RUNTIME_DIR set to runtime.
+  TRun RunWithRuntime(const std::string& runtime, const std::vector<std::string>& args) {
+    const std::string out = state_.path() + "/tool-out.txt";
+    const std::string err = state_.path() + "/tool-err.txt";
+    std::string command =
+        "VANDREL_RUNTIME_DIR=" + ShellWord(runtime) + " " + ShellWord(BinDir() + "/vandrel");
+    for (const std::string& a : args) command += " " + ShellWord(a);
+    command += " >" + ShellWord(out) + " 2>" + ShellWord(err);
+    TRun run;
+    const win::DWORD pid = StartChild({"/bin/sh", "-c", command});
+    EXPECT_TRUE(WaitChild(pid, kBoundMs, &run.code)) << command;
+    run.out = ReadFile(out);
+    run.err = ReadFile(err);
+    return run;
+  }
+};
+
+TEST_F(DicToolsE2eTest, ReadingCommandsNeedNoRuntimeFolder) {
+  Compile("EnRu.dic", Tagged(u"EnRu", {u"apple", u"house", u"tree"}), /*compressed=*/true);
+  const std::string file = DicPath("EnRu.dic");
+  // Under a regular file: no folder can ever be made there.
+  const std::string blocker = state_.path() + "/not-a-folder";
+  { std::ofstream(blocker) << "x"; }
+  const std::string uncreatable = blocker + "/runtime";
+  const std::string empty = state_.path() + "/empty-runtime";
+  std::filesystem::create_directory(empty);
+  std::filesystem::permissions(empty, std::filesystem::perms::owner_all);
+
+  for (const std::string& runtime : {uncreatable, empty}) {
+    SCOPED_TRACE(runtime);
+    const TRun info = RunWithRuntime(runtime, {"dic", "info", file});
+    EXPECT_EQ(info.code, 0) << info.err;
+    EXPECT_NE(info.out.find("words:           3"), std::string::npos) << info.out;
+    const TRun lookup = RunWithRuntime(runtime, {"dic", "lookup", file, "house"});
+    EXPECT_EQ(lookup.code, 0) << lookup.err;
+    EXPECT_NE(lookup.out.find("house in EnRu"), std::string::npos) << lookup.out;
+    const TRun dump = RunWithRuntime(runtime, {"dic", "dump", file});
+    EXPECT_EQ(dump.code, 0) << dump.err;
+    EXPECT_NE(dump.out.find("tree in EnRu"), std::string::npos) << dump.out;
+  }
+  EXPECT_FALSE(std::filesystem::exists(uncreatable));
+  EXPECT_TRUE(std::filesystem::is_empty(empty)) << "the commands left files in the runtime folder";
+}
+
+}  // namespace
+}  // namespace vandrel::test
