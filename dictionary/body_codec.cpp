@@ -13,6 +13,15 @@
 // | raw span, m = 12     | 12, bytes from 20 hex up, 12                 | the byte's own code   |
 // | text                 | bytes 0D and from 20 hex up                  | TB                    |
 // | code-page group      | 0E, text, 0E                                 | TA                    |
+// | escape               | 0F, UTF-16 unit low byte, high byte          | the unit itself       |
+//
+// An escape carries one text unit (0D, or 20 hex and up) that neither code
+// page restores where it stands; a character above U+FFFF is two escapes,
+// one per surrogate. It may stand wherever text may: top level, spans 5..9,
+// blocks, character lexemes (one escape, or two for a surrogate pair) and
+// inside code-page groups; never in an argument lexeme or a raw span, whose
+// bytes stay single low bytes. A file holding any escape carries format
+// version 4 (dic_format.h).
 //
 // A 0E inside a group only closes it, so a group cannot nest for the reader.
 // The writer nevertheless nests a new group at every change of charset and
@@ -33,6 +42,7 @@
 // so hostile text cannot exhaust the stack.
 #include "dictionary/body_codec.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <memory>
@@ -43,6 +53,7 @@ namespace vandrel {
 namespace {
 
 constexpr char16_t kGroupMark = 14;
+constexpr char16_t kEscapeMark = 15;
 constexpr char16_t kCharMark = 4;
 constexpr char16_t kWordSpanMark = 9;
 constexpr char16_t kBlockMark = 11;
@@ -91,10 +102,39 @@ const ByteTable& TableFor(std::uint16_t language) {
   return *cache.back().second;
 }
 
+// The byte that reads back as ch in a code page (from 80 hex up), or 0.
+// Sorted by character for a binary search; built from a ByteTable.
+using ByteIndex = std::vector<std::pair<char16_t, std::uint8_t>>;
+
+const ByteIndex& IndexFor(std::uint16_t language, const ByteTable& table) {
+  thread_local std::vector<std::pair<std::uint16_t, std::unique_ptr<ByteIndex>>> cache;
+  for (const auto& [id, index] : cache)
+    if (id == language) return *index;
+  auto index = std::make_unique<ByteIndex>();
+  for (int b = 0x80; b < 256; ++b)
+    if (table[b] != kUnknownByte) index->emplace_back(table[b], static_cast<std::uint8_t>(b));
+  std::sort(index->begin(), index->end());
+  cache.emplace_back(language, std::move(index));
+  return *cache.back().second;
+}
+
+std::uint8_t FindByte(const ByteIndex& index, char16_t ch) {
+  auto it = std::lower_bound(index.begin(), index.end(), std::pair<char16_t, std::uint8_t>(ch, 0));
+  return it != index.end() && it->first == ch ? it->second : 0;
+}
+
+bool IsHighSurrogate(char16_t u) { return u >= 0xD800 && u <= 0xDBFF; }
+bool IsLowSurrogate(char16_t u) { return u >= 0xDC00 && u <= 0xDFFF; }
+
 class Encoder {
  public:
-  Encoder(std::uint16_t first, std::uint16_t second, WideView in)
-      : first_(first), second_(second), cA_(LocaleToCharset(first)), cB_(LocaleToCharset(second)), in_(in) {}
+  Encoder(std::uint16_t first, std::uint16_t second, WideView in, BodyReport* report)
+      : first_(first),
+        second_(second),
+        cA_(LocaleToCharset(first)),
+        cB_(LocaleToCharset(second)),
+        in_(in),
+        report_(report) {}
 
   std::string Run() {
     out_.reserve(in_.size() + in_.size() / 8);
@@ -132,6 +172,22 @@ class Encoder {
     if (!tb_) tb_ = &TableFor(second_);
     return *tb_;
   }
+  // The byte of ch in one side's code page (80 hex and up), or 0.
+  std::uint8_t ByteOf(bool word_side, char16_t ch) {
+    if (word_side) {
+      if (!ia_) ia_ = &IndexFor(first_, TA());
+      return FindByte(*ia_, ch);
+    }
+    if (!ib_) ib_ = &IndexFor(second_, TB());
+    return FindByte(*ib_, ch);
+  }
+
+  void Escape(char16_t u) {
+    Put(kEscapeMark);
+    Put(u & 0xFF);
+    Put(u >> 8);
+    if (report_) ++report_->escapes;
+  }
 
   // Whether byte x reads back as ch in the code page of the given side.
   bool ReadsBack(bool word_side, std::uint8_t x, char16_t ch) {
@@ -158,7 +214,10 @@ class Encoder {
     Put(kCharMark);
     if (++pos_ >= in_.size()) RaiseNotFinished(kCharMark, start);
     if (!IsTextUnit(in_[pos_])) RaiseUnexpected(in_[pos_], pos_);
-    Text(false, 1);
+    // One character: a surrogate pair takes two units.
+    const bool pair =
+        IsHighSurrogate(in_[pos_]) && pos_ + 1 < in_.size() && IsLowSurrogate(in_[pos_ + 1]);
+    Text(false, pair ? 2 : 1);
     if (pos_ >= in_.size()) RaiseNotFinished(kCharMark, start);
     if (IsTextUnit(in_[pos_])) RaiseUnexpected(in_[pos_], pos_);
     ++pos_;
@@ -224,29 +283,43 @@ class Encoder {
   // A run of text units (at most `limit`). In translation text the writer
   // starts in the translation charset and opens a group (nested, as the
   // format has it) at every switch between the two languages' charsets;
-  // all groups close when the run ends. Word-language text opens none.
+  // all groups close when the run ends. Word-language text opens none. The
+  // choice follows the per-block character maps first, so text that both
+  // code pages carry is stored as it always was; what they would have lost
+  // is looked up in the two code pages themselves, and escaped when
+  // neither holds it.
   void Text(bool word_side, std::size_t limit) {
     std::size_t depth = 0;  // open groups; odd depth = the reader is in a group (word side)
-    for (std::size_t done = 0; done < limit && pos_ < in_.size() && IsTextUnit(in_[pos_]); ++done, ++pos_) {
+    for (std::size_t done = 0; done < limit && pos_ < in_.size() && IsTextUnit(in_[pos_]);
+         ++done, ++pos_) {
       const char16_t u = in_[pos_];
       std::uint8_t cs = kAnyCharset;
       std::uint8_t x = kUnknownByte;
       CharToAnsi(u, cs, x);
       const bool in_word_side = word_side || (depth % 2 == 1);
       const std::uint8_t current = in_word_side ? cA_ : cB_;
-      if (cs == kAnyCharset || cs == current) {
-        Put(ReadsBack(in_word_side, x, u) ? x : kUnknownByte);
-        continue;
-      }
-      // The other side of a translation run: a group switches the reader's
-      // code page. Anything else cannot be restored.
       const std::uint8_t other = in_word_side ? cB_ : cA_;
-      if (!word_side && cA_ != cB_ && cs == other && ReadsBack(!in_word_side, x, u)) {
+      if (cs == kAnyCharset || cs == current) {
+        if (ReadsBack(in_word_side, x, u)) {
+          Put(x);
+          continue;
+        }
+      } else if (!word_side && cA_ != cB_ && cs == other && ReadsBack(!in_word_side, x, u)) {
+        // The other side of a translation run: a group switches the
+        // reader's code page.
         Put(kGroupMark);
         ++depth;
         Put(x);
+        continue;
+      }
+      if (const std::uint8_t y = ByteOf(in_word_side, u)) {
+        Put(y);
+      } else if (const std::uint8_t z = word_side ? 0 : ByteOf(!in_word_side, u)) {
+        Put(kGroupMark);
+        ++depth;
+        Put(z);
       } else {
-        Put(kUnknownByte);
+        Escape(u);
       }
     }
     out_.append(depth, static_cast<char>(kGroupMark));
@@ -259,6 +332,9 @@ class Encoder {
   const WideView in_;
   const ByteTable* ta_ = nullptr;
   const ByteTable* tb_ = nullptr;
+  const ByteIndex* ia_ = nullptr;
+  const ByteIndex* ib_ = nullptr;
+  BodyReport* const report_;
   std::size_t pos_ = 0;
   std::string out_;
 };
@@ -284,7 +360,7 @@ class Decoder {
         Block();
       } else if (b == kRawMark) {
         Raw();
-      } else if (IsTextUnit(b)) {
+      } else if (IsTextUnit(b) || b == kEscapeMark) {
         Text(tb_);
       } else if (b == kGroupMark) {
         Group();
@@ -315,6 +391,11 @@ class Decoder {
     if (++pos_ >= in_.size()) RaiseNotFinished(kCharMark, start);
     if (At(pos_) == kGroupMark) {
       Group();
+    } else if (At(pos_) == kEscapeMark) {
+      // One character: a high surrogate takes its low one along.
+      if (IsHighSurrogate(Escaped()) && in_.size() - pos_ >= 3 && At(pos_) == kEscapeMark &&
+          IsLowSurrogate(static_cast<char16_t>(At(pos_ + 1) | At(pos_ + 2) << 8)))
+        Escaped();
     } else {
       Put(tb_[At(pos_)]);
       ++pos_;
@@ -351,7 +432,7 @@ class Decoder {
         Put(kBlockMark);
         ++pos_;
         return;
-      } else if (IsTextUnit(b)) {
+      } else if (IsTextUnit(b) || b == kEscapeMark) {
         Text(tb_);
       } else if (b == kGroupMark) {
         Group();
@@ -383,6 +464,8 @@ class Decoder {
       if (IsTextUnit(b)) {
         Put(table[b]);
         ++pos_;
+      } else if (b == kEscapeMark) {
+        Escaped();
       } else if (b == kGroupMark) {
         Group();
       } else {
@@ -391,14 +474,32 @@ class Decoder {
     }
   }
 
+  // 0F, low byte, high byte: writes the unit and returns it. Only text
+  // units may be escaped, so decoded text never gains a mark.
+  char16_t Escaped() {
+    const std::size_t start = pos_;
+    if (in_.size() - pos_ < 3) RaiseNotFinished(kEscapeMark, start);
+    const auto u = static_cast<char16_t>(At(pos_ + 1) | At(pos_ + 2) << 8);
+    if (!IsTextUnit(u)) RaiseUnexpected(u, start);
+    Put(u);
+    pos_ += 3;
+    return u;
+  }
+
   // 0E, text read with the word language's code page, 0E. Writes nothing
   // for the two marks.
   void Group() {
     const std::size_t start = pos_;
     ++pos_;
-    while (pos_ < in_.size() && IsTextUnit(At(pos_))) {
-      Put(ta_[At(pos_)]);
-      ++pos_;
+    while (pos_ < in_.size()) {
+      if (IsTextUnit(At(pos_))) {
+        Put(ta_[At(pos_)]);
+        ++pos_;
+      } else if (At(pos_) == kEscapeMark) {
+        Escaped();
+      } else {
+        break;
+      }
     }
     if (pos_ >= in_.size()) RaiseNotFinished(kGroupMark, start);
     if (At(pos_) != kGroupMark) RaiseUnexpected(At(pos_), pos_);
@@ -414,8 +515,9 @@ class Decoder {
 
 }  // namespace
 
-std::string EncodeBody(std::uint16_t first, std::uint16_t second, WideView text) {
-  return Encoder(first, second, text).Run();
+std::string EncodeBody(std::uint16_t first, std::uint16_t second, WideView text,
+                       BodyReport* report) {
+  return Encoder(first, second, text, report).Run();
 }
 
 WideString DecodeBody(std::uint16_t first, std::uint16_t second, std::string_view body) {

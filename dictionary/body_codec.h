@@ -3,13 +3,15 @@
 // code pages with code-page groups) and back. Malformed input raises
 // EBodyFormat with "Unexpected lexeme: #%d. Position %d." or
 // "Lexeme #%d not finished. Position: %d.". The encoder writes only what the
-// decoder reads back as written: a character that cannot be restored where
-// it stands (see body_codec.cpp) is stored as "?", and an argument or raw
-// character above U+00FF, or a character lexeme that does not hold exactly
-// one character, is refused. Positions count from 1: UTF-16 units for the
-// encoder, body bytes for the decoder.
+// decoder reads back as written: a character that neither code page
+// restores where it stands is stored as an escape (0F hex and its UTF-16
+// unit; see body_codec.cpp), and an argument or raw character above U+00FF,
+// or a character lexeme that does not hold exactly one character, is
+// refused. So every accepted text round-trips unit for unit. Positions count
+// from 1: UTF-16 units for the encoder, body bytes for the decoder.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -24,8 +26,16 @@ class EBodyFormat : public Exception {
   using Exception::Exception;
 };
 
+// What the encoder did beyond plain bytes, summed over the calls that share
+// a report.
+struct BodyReport {
+  std::size_t escapes = 0;  // UTF-16 units stored as escapes
+};
+
 // first = the dictionary's Language (words), second = its TransLanguage.
-std::string EncodeBody(std::uint16_t first, std::uint16_t second, WideView text);
+// A body holding escapes needs a reader of format version 4.
+std::string EncodeBody(std::uint16_t first, std::uint16_t second, WideView text,
+                       BodyReport* report = nullptr);
 WideString DecodeBody(std::uint16_t first, std::uint16_t second, std::string_view body);
 
 }  // namespace vandrel

@@ -24,7 +24,7 @@
 //   | offset | width | field                                                |
 //   |--------|-------|------------------------------------------------------|
 //   | 0      | 4     | signature "VDIC" ("VBAS" marks the retired format)   |
-//   | 4      | 4     | format version, unsigned; 0..3 read, 3 written       |
+//   | 4      | 4     | format version, unsigned; 0..4 read, 3 or 4 written  |
 //   | 8      | 4     | page size P                                          |
 //   | 12     | 4     | record count N                                       |
 //   | 16     | 4     | offset of the first leaf page                        |
@@ -43,6 +43,12 @@
 //   | 2269   | 1     | Compressed flag (long bodies may be compressed)      |
 //
 // Words are stored as bytes in the ANSI code page of Language.
+//
+// Format version: a file any of whose bodies holds an escape (byte 0F and a
+// UTF-16 unit, body_codec.h) is written as version 4, so that readers that
+// do not know the escape refuse it instead of showing other text; every
+// other file is written as version 3, byte for byte as before escapes
+// existed. Readers accept 0..4 and decode escapes in any version.
 //
 // Item pages (index, leaf, parameters) use the TPageMan layout of
 // page_man.h: a 16-bit count, 16-bit item offsets, item 0 at the page end.
@@ -107,7 +113,10 @@ constexpr std::uint32_t kHeaderSize = 2270;
 
 constexpr char kSignature[4] = {'V', 'D', 'I', 'C'};
 constexpr char kOldSignature[4] = {'V', 'B', 'A', 'S'};
-constexpr std::uint32_t kFormatVersion = 3;
+// The newest version (readers accept 0 up to it), and the version of a file
+// whose bodies hold no escape.
+constexpr std::uint32_t kFormatVersion = 4;
+constexpr std::uint32_t kVersionWithoutEscapes = 3;
 
 constexpr std::uint32_t kGranuleSize = 65536;
 constexpr std::uint32_t kCompilerPageSize = 8192;

@@ -71,7 +71,7 @@ struct FileCloser {
 
 TVocabCompiler::TVocabCompiler() {
   std::memcpy(header_ + dic::kSignatureAt, dic::kSignature, 4);
-  StoreU32(header_ + dic::kVersionAt, dic::kFormatVersion);
+  StoreU32(header_ + dic::kVersionAt, dic::kVersionWithoutEscapes);
   StoreU32(header_ + dic::kPageSizeAt, dic::kCompilerPageSize);
   StoreU32(header_ + dic::kLeafOffsetAt, dic::kCompilerPageSize);
   StoreU32(header_ + dic::kBodyStartAt, dic::kCompilerPageSize);
@@ -109,7 +109,7 @@ std::int32_t TVocabCompiler::RecordCount() const {
 }
 std::uint32_t TVocabCompiler::PageSize() const { return LoadU32(header_ + dic::kPageSizeAt); }
 
-void TVocabCompiler::BeginCompile(const std::string& file_name) {
+void TVocabCompiler::BeginCompile(const std::string& file_name, Creation creation) {
   if (file_) throw Exception("Compilation of " + file_name_ + " is already running");
   const std::uint32_t page = PageSize();
   file_name_ = file_name;
@@ -117,8 +117,9 @@ void TVocabCompiler::BeginCompile(const std::string& file_name) {
   alloc_->SetBlockSize(page);
   page_man_ = std::make_unique<TPageMan>();
   page_man_->PageSize = page;
-  win::HANDLE file = win::CreateFileA(file_name.c_str(), win::GENERIC_READ | win::GENERIC_WRITE, 0,
-                                      nullptr, win::CREATE_ALWAYS, 0, nullptr);
+  win::HANDLE file = win::CreateFileA(
+      file_name.c_str(), win::GENERIC_READ | win::GENERIC_WRITE, 0, nullptr,
+      creation == Creation::kNew ? win::CREATE_NEW : win::CREATE_ALWAYS, 0, nullptr);
   if (file == win::INVALID_HANDLE_VALUE) {
     const win::DWORD error = win::GetLastError();
     Release();
@@ -134,32 +135,50 @@ void TVocabCompiler::BeginCompile(const std::string& file_name) {
   body_fill_ = page;
   next_page_ = 1;
   previous_word_.clear();
+  report_ = {};
+  StoreU32(header_ + dic::kVersionAt, dic::kVersionWithoutEscapes);
 }
 
 void TVocabCompiler::AddWord(WideView word, WideView translation) {
+  std::string bytes;
+  WideToAnsi(Language(), word, bytes);
+  WideString stored = AnsiToWide(Language(), bytes);
+  std::size_t replaced = 0;
+  for (std::size_t i = 0; i < word.size(); ++i)
+    replaced += i >= stored.size() || stored[i] != word[i];
+  AddStoredWord(std::move(bytes), std::move(stored), translation);
+  if (replaced > 0) {
+    ++report_.words_changed;
+    report_.word_chars_replaced += replaced;
+  }
+}
+
+void TVocabCompiler::AddStoredWord(std::string bytes, WideString stored, WideView translation) {
   if (!file_) throw Exception("No compilation is running");
   const std::uint32_t page = PageSize();
   const std::int32_t record = RecordCount();
 
   // Everything that can fail runs before the first change, so a refused
   // word leaves the dictionary being built as it was.
-  std::string bytes;
-  WideToAnsi(Language(), word, bytes);
   if (bytes.size() < static_cast<std::size_t>(dic::kMinWordBytes) ||
       bytes.size() > static_cast<std::size_t>(dic::kMaxWordBytes))
     throw Exception("Word #" + std::to_string(record) + " has " + std::to_string(bytes.size()) +
                     " bytes; a word has 1 to 1024 bytes");
   // The order a reader will see is that of the stored bytes.
-  WideString stored = AnsiToWide(Language(), bytes);
   if (record > 0 && CompareWords(stored, previous_word_) <= 0)
     throw Exception("Word #" + std::to_string(record) +
                     " is not in dictionary order: it does not follow the previous word");
 
-  std::string body = EncodeBody(Language(), TransLanguage(), translation);
+  BodyReport encoded;
+  std::string body = EncodeBody(Language(), TransLanguage(), translation, &encoded);
+  bool compressed = false;
   if (Compressed() && body.size() > dic::kCompressThreshold) {
     std::string candidate(1, '\0');
     candidate += CompressBody(body);
-    if (candidate.size() < body.size()) body.swap(candidate);
+    if (candidate.size() < body.size()) {
+      body.swap(candidate);
+      compressed = true;
+    }
   }
 
   // Offsets are 32-bit signed: refuse what would push the file past them.
@@ -194,6 +213,13 @@ void TVocabCompiler::AddWord(WideView word, WideView translation) {
   AppendBody(body);
   StoreU32(header_ + dic::kBodyLengthAt, static_cast<std::uint32_t>(body_length + body.size()));
   previous_word_ = std::move(stored);
+  report_.compressed_bodies += compressed;
+  if (encoded.escapes > 0) {
+    report_.escapes += encoded.escapes;
+    ++report_.bodies_with_escapes;
+    // Readers that do not know the escape must refuse the file.
+    StoreU32(header_ + dic::kVersionAt, dic::kFormatVersion);
+  }
 }
 
 void TVocabCompiler::StartLeafPage(const std::string& word) {

@@ -33,10 +33,19 @@
 
 namespace vandrel {
 
+// What a compilation stored otherwise than given, and how.
+struct TCompileReport {
+  std::size_t words_changed = 0;        // words the word code page changed
+  std::size_t word_chars_replaced = 0;  // their characters stored as "?" or another letter
+  std::size_t escapes = 0;              // translation units stored as escapes
+  std::size_t bodies_with_escapes = 0;
+  std::size_t compressed_bodies = 0;
+};
+
 class TVocabCompiler {
  public:
-  // Header image: signature, version 3, page size 8192, Language and
-  // TransLanguage 1033, a random page key; everything else 0.
+  // Header image: signature, version 3 (4 once a body holds an escape), page size 8192, Language
+  // and TransLanguage 1033, a random page key; everything else 0.
   TVocabCompiler();
   // Runs EndCompile when a file is still open (errors are swallowed: the
   // caller that failed deletes the output).
@@ -54,14 +63,22 @@ class TVocabCompiler {
   bool Scrambled() const;
   bool Compressed() const;
 
-  // Creates (replaces) the output file; raises the platform error on
-  // failure. Nothing else reaches the file before EndCompile.
-  void BeginCompile(const std::string& file_name);
+  // How BeginCompile creates its output: kReplace truncates an existing
+  // file (following a link to it); kNew fails with the platform error
+  // ERROR_FILE_EXISTS when anything, a link included, has the name.
+  enum class Creation { kReplace, kNew };
+  // Creates the output file; raises the platform error on failure. Nothing
+  // else reaches the file before EndCompile.
+  void BeginCompile(const std::string& file_name, Creation creation = Creation::kReplace);
   // word: 1 to 1024 bytes in the code page of Language, comparing greater
   // (CompareWords) than the previous word; otherwise an Exception and the
   // word is not added. translation: marked-up text; lexeme errors of the
   // body codec propagate unchanged.
   void AddWord(WideView word, WideView translation);
+  // The same for a word already converted: bytes in the code page of
+  // Language and stored = AnsiToWide(Language, bytes), as a caller that
+  // sorted by the stored form holds them. Nothing is converted again.
+  void AddStoredWord(std::string bytes, WideString stored, WideView translation);
   // Writes every page and the header, flushes and closes the file, frees the
   // buffers. Nothing when no file is open. Raises the platform error when a
   // write fails; the output is then incomplete (and closed).
@@ -71,6 +88,8 @@ class TVocabCompiler {
   std::int32_t RecordCount() const;
   // The header image (dic::kHeaderSize bytes), for inspection.
   const std::uint8_t* HeaderImage() const { return header_; }
+  // Counts since BeginCompile.
+  const TCompileReport& Report() const { return report_; }
 
  private:
   void StartLeafPage(const std::string& word);
@@ -97,6 +116,7 @@ class TVocabCompiler {
   // form as a reader sees it (for the order check).
   std::string word_bytes_;
   WideString previous_word_;
+  TCompileReport report_;
 };
 
 // Rewrites the parameters page of an existing dictionary file. The

@@ -1,17 +1,17 @@
 // MultiByteToWideChar and WideCharToMultiByte over the ANSI code pages and
-// UTF-8.
+// UTF-8 (through the one codec of utf8.h).
 #include <climits>
 #include <cstddef>
 #include <cstring>
 
 #include "platform/error.h"
 #include "platform/nls_internal.h"
+#include "platform/utf8.h"
 
 namespace vandrel::win {
 namespace {
 
 using nls::CodePage;
-using nls::kReplacementChar;
 
 // Counts what a conversion produces and stores it while there is room;
 // with capacity 0 it only counts.
@@ -44,102 +44,6 @@ int Finish(const Sink<Unit>& sink) {
   return static_cast<int>(sink.count());
 }
 
-// UTF-8 to UTF-16. An ill-formed sequence becomes one U+FFFD for each
-// maximal ill-formed part, or fails with strict set.
-bool DecodeUtf8(const unsigned char* s, std::size_t n, bool strict, Sink<char16_t>& out) {
-  std::size_t i = 0;
-  while (i < n) {
-    const unsigned char b = s[i];
-    if (b < 0x80) {
-      out.Put(b);
-      ++i;
-      continue;
-    }
-    std::size_t need;
-    std::uint32_t cp;
-    unsigned char lo = 0x80, hi = 0xBF;
-    if (b >= 0xC2 && b <= 0xDF) {
-      need = 1;
-      cp = b & 0x1F;
-    } else if (b >= 0xE0 && b <= 0xEF) {
-      need = 2;
-      cp = b & 0x0F;
-      if (b == 0xE0) lo = 0xA0;
-      if (b == 0xED) hi = 0x9F;
-    } else if (b >= 0xF0 && b <= 0xF4) {
-      need = 3;
-      cp = b & 0x07;
-      if (b == 0xF0) lo = 0x90;
-      if (b == 0xF4) hi = 0x8F;
-    } else {
-      if (strict) return false;
-      out.Put(kReplacementChar);
-      ++i;
-      continue;
-    }
-    std::size_t k = 1;
-    bool ok = true;
-    for (; k <= need; ++k) {
-      if (i + k >= n) {
-        ok = false;
-        break;
-      }
-      const unsigned char c = s[i + k];
-      const unsigned char first_lo = k == 1 ? lo : 0x80;
-      const unsigned char first_hi = k == 1 ? hi : 0xBF;
-      if (c < first_lo || c > first_hi) {
-        ok = false;
-        break;
-      }
-      cp = (cp << 6) | (c & 0x3F);
-    }
-    if (!ok) {
-      if (strict) return false;
-      out.Put(kReplacementChar);
-      i += k;
-      continue;
-    }
-    if (cp >= 0x10000) {
-      cp -= 0x10000;
-      out.Put(static_cast<char16_t>(0xD800 + (cp >> 10)));
-      out.Put(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
-    } else {
-      out.Put(static_cast<char16_t>(cp));
-    }
-    i += need + 1;
-  }
-  return true;
-}
-
-bool EncodeUtf8(const char16_t* s, std::size_t n, bool strict, Sink<char>& out) {
-  for (std::size_t i = 0; i < n; ++i) {
-    std::uint32_t cp = s[i];
-    if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < n && s[i + 1] >= 0xDC00 && s[i + 1] <= 0xDFFF) {
-      cp = 0x10000 + ((cp - 0xD800) << 10) + (s[i + 1] - 0xDC00);
-      ++i;
-    } else if (cp >= 0xD800 && cp <= 0xDFFF) {
-      if (strict) return false;
-      cp = kReplacementChar;
-    }
-    if (cp < 0x80) {
-      out.Put(static_cast<char>(cp));
-    } else if (cp < 0x800) {
-      out.Put(static_cast<char>(0xC0 | (cp >> 6)));
-      out.Put(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else if (cp < 0x10000) {
-      out.Put(static_cast<char>(0xE0 | (cp >> 12)));
-      out.Put(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-      out.Put(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else {
-      out.Put(static_cast<char>(0xF0 | (cp >> 18)));
-      out.Put(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-      out.Put(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-      out.Put(static_cast<char>(0x80 | (cp & 0x3F)));
-    }
-  }
-  return true;
-}
-
 std::size_t WideLength(const char16_t* s) {
   std::size_t n = 0;
   while (s[n] != 0) ++n;
@@ -160,7 +64,8 @@ int MultiByteToWideChar(UINT code_page, DWORD flags, const char* src, int src_le
   Sink<char16_t> out(dst, dst_len);
   if (code_page == CP_UTF8) {
     if ((flags & ~MB_ERR_INVALID_CHARS) != 0) return Fail(ERROR_INVALID_FLAGS);
-    if (!DecodeUtf8(bytes, n, strict, out)) return Fail(ERROR_NO_UNICODE_TRANSLATION);
+    if (!DecodeUtf8(bytes, n, strict, [&](char16_t u) { out.Put(u); }))
+      return Fail(ERROR_NO_UNICODE_TRANSLATION);
     return Finish(out);
   }
   const CodePage* page = nls::FindCodePage(code_page);
@@ -190,7 +95,7 @@ int WideCharToMultiByte(UINT code_page, DWORD flags, const char16_t* src, int sr
   if (code_page == CP_UTF8) {
     if ((flags & ~WC_ERR_INVALID_CHARS) != 0) return Fail(ERROR_INVALID_FLAGS);
     if (default_char != nullptr || used_default != nullptr) return Fail(ERROR_INVALID_PARAMETER);
-    if (!EncodeUtf8(src, n, (flags & WC_ERR_INVALID_CHARS) != 0, out)) {
+    if (!EncodeUtf8(src, n, (flags & WC_ERR_INVALID_CHARS) != 0, [&](char c) { out.Put(c); })) {
       return Fail(ERROR_NO_UNICODE_TRANSLATION);
     }
     return Finish(out);

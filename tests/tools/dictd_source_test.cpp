@@ -1,12 +1,13 @@
 // The dictd reader: base-64 numbers, index lines, definition text, the
 // dictionary's own entries, damaged indexes, and .dict.dz through gzip.
+#include "tools/common/dictd_source.h"
+
 #include <gtest/gtest.h>
 
 #include <fstream>
 
 #include "platform/process.h"
 #include "tests/support/test_support.h"
-#include "tools/common/dictd_source.h"
 
 namespace vandrel::tools {
 namespace {
@@ -45,10 +46,19 @@ TEST(DictdNumber, DigitsAndLimits) {
 
 TEST(DictdDefinition, TextBecomesOneTranslation) {
   EXPECT_EQ(DictdDefinitionToMarkup("house\n  das Haus\n\n"), u"house\x0D  das Haus");
-  EXPECT_EQ(DictdDefinitionToMarkup("a\r\nb\rc"), u"a\x0D" u"b\x0D" u"c");
-  EXPECT_EQ(DictdDefinitionToMarkup("\t tab\tand\x05" "marks\x1B \n"), u"tab and marks");
-  EXPECT_EQ(DictdDefinitionToMarkup("Stra\xC3\x9F" "e"), u"Stra\u00dfe");
-  EXPECT_EQ(DictdDefinitionToMarkup("Stra\xDF" "e"), u"Stra\u00dfe");  // Latin-1
+  EXPECT_EQ(DictdDefinitionToMarkup("a\r\nb\rc"),
+            u"a\x0D"
+            u"b\x0D"
+            u"c");
+  EXPECT_EQ(DictdDefinitionToMarkup("\t tab\tand\x05"
+                                    "marks\x1B \n"),
+            u"tab and marks");
+  EXPECT_EQ(DictdDefinitionToMarkup("Stra\xC3\x9F"
+                                    "e"),
+            u"Stra\u00dfe");
+  EXPECT_EQ(DictdDefinitionToMarkup("Stra\xDF"
+                                    "e"),
+            u"Stra\u00dfe");  // Latin-1
   EXPECT_EQ(DictdDefinitionToMarkup(" \n "), u"");
 }
 
@@ -82,12 +92,12 @@ TEST(DictdParse, IndexLinesLocateDefinitions) {
 TEST(DictdParse, DamagedIndexLinesAreErrorsNotGuesses) {
   std::string data = "0123456789";
   std::string index =
-      "ok\tA\tK\n"          // 0, 10: the whole data
-      "short\tA\n"          // no length
-      "badnum\tA!\tB\n"     // bad digit
-      "past\tK\tB\n"        // offset 10, 1 byte: past the end
+      "ok\tA\tK\n"            // 0, 10: the whole data
+      "short\tA\n"            // no length
+      "badnum\tA!\tB\n"       // bad digit
+      "past\tK\tB\n"          // offset 10, 1 byte: past the end
       "huge\t/////////\tB\n"  // does not fit 48 bits
-      "wrap\tB\t//////\n";  // length past the end
+      "wrap\tB\t//////\n";    // length past the end
   try {
     ParseDictdSource(index, data, "d.index");
     FAIL() << "no error";
@@ -121,7 +131,8 @@ TEST(DictdFiles, PlainAndGzippedDataWithLanguagesFromTheName) {
 
   // Compress the data as dictd packages ship it; the reader must find the .dz.
   int code = -1;
-  win::DWORD pid = win::StartChildProcess({"/bin/sh", "-c", "exec gzip -9 -S .dz \"$1\"", "sh", base + ".dict"}, "");
+  win::DWORD pid = win::StartChildProcess(
+      {"/bin/sh", "-c", "exec gzip -9 -S .dz \"$1\"", "sh", base + ".dict"}, "");
   ASSERT_NE(pid, 0u);
   ASSERT_TRUE(win::WaitChildProcess(pid, 60000, &code));
   ASSERT_EQ(code, 0);

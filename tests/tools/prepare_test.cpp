@@ -1,9 +1,10 @@
 // Preparing entries for the compiler: the word length and code-page rules,
-// translations that the code pages cannot carry, sorting and merging.
+// what the word code page replaces, sorting and merging.
+#include "tools/common/prepare.h"
+
 #include <gtest/gtest.h>
 
 #include "dictionary/charmap.h"
-#include "tools/common/prepare.h"
 
 namespace vandrel::tools {
 namespace {
@@ -19,21 +20,23 @@ std::vector<SourceEntry> Entries(std::initializer_list<std::pair<WideString, Wid
   return v;
 }
 
-std::vector<PreparedEntry> Prepare(std::vector<SourceEntry> e, std::uint16_t a, std::uint16_t b,
+std::vector<PreparedEntry> Prepare(std::vector<SourceEntry> e, std::uint16_t a, std::uint16_t /*b*/,
                                    PrepareStats& stats) {
-  return PrepareEntries(std::move(e), a, b, stats);
+  return PrepareEntries(std::move(e), a, stats);
 }
 
 TEST(Prepare, SortsByWordOrderAndMergesEqualWords) {
   PrepareStats stats;
   auto out = Prepare(Entries({{u"zebra", u"z"},
-                              {u"\u00e9t\u00e9", u"summer"},   // été
+                              {u"\u00e9t\u00e9", u"summer"},  // été
                               {u"abc", u"small"},
                               {u"ete", u"first spelling lost"},
                               {u"ABC", u"capital"},
-                              {u"\u00e9t\u00e9", u"summer"},   // same translation again
+                              {u"\u00e9t\u00e9", u"summer"},  // same translation again
                               {u"\u00e9t\u00e9", u""},
-                              {u"et\u00e9", u"\x05" u"span\x05"}}),
+                              {u"et\u00e9",
+                               u"\x05"
+                               u"span\x05"}}),
                      kEn, kEn, stats);
   ASSERT_EQ(out.size(), 4u);
   // Capitals sort before small letters; "ete", "été" and "eté" are one word
@@ -45,12 +48,14 @@ TEST(Prepare, SortsByWordOrderAndMergesEqualWords) {
   EXPECT_EQ(out[3].word, u"zebra");
   EXPECT_EQ(stats.source_entries, 8u);
   EXPECT_EQ(stats.merged, 4u);
-  for (std::size_t i = 1; i < out.size(); ++i) EXPECT_LT(CompareWords(out[i - 1].word, out[i].word), 0);
+  for (std::size_t i = 1; i < out.size(); ++i)
+    EXPECT_LT(CompareWords(out[i - 1].word, out[i].word), 0);
 }
 
 TEST(Prepare, EmptyTranslationsDoNotAddSeparators) {
   PrepareStats stats;
-  auto out = Prepare(Entries({{u"w", u""}, {u"W", u"x"}, {u"w", u"y"}, {u"w", u""}}), kEn, kEn, stats);
+  auto out =
+      Prepare(Entries({{u"w", u""}, {u"W", u"x"}, {u"w", u"y"}, {u"w", u""}}), kEn, kEn, stats);
   ASSERT_EQ(out.size(), 2u);
   EXPECT_EQ(out[0].word, u"W");
   EXPECT_EQ(out[1].word, u"w");
@@ -89,34 +94,42 @@ TEST(Prepare, WordsGoThroughTheWordCodePageBeforeSorting) {
   EXPECT_EQ(stats.merged, 1u);
   // In a Russian dictionary they are kept as they are.
   PrepareStats ru;
-  auto kept = Prepare(Entries({{u"\u0434\u043e\u043c", u"house"}, {u"\u0441\u044b\u0440", u"cheese"}}), kRu,
-                      kEn, ru);
+  auto kept =
+      Prepare(Entries({{u"\u0434\u043e\u043c", u"house"}, {u"\u0441\u044b\u0440", u"cheese"}}), kRu,
+              kEn, ru);
   ASSERT_EQ(kept.size(), 2u);
   EXPECT_EQ(kept[0].word, u"\u0434\u043e\u043c");
   EXPECT_EQ(ru.words_changed, 0u);
 }
 
-TEST(Prepare, TranslationCharactersTheCodePagesCannotCarryBecomeQuestionMarks) {
-  // English words, Russian translations: Cyrillic and Latin-1 text survive
-  // at the top level; Greek does not.
-  WideString t = u"\x05\u0434\u043e\u043c\x05 \u00e9 \u03b1\u03b2 \x04\u20ac\x04";
-  EXPECT_EQ(RepairTranslation(t, kEn, kRu), 2u);
-  EXPECT_EQ(t, u"\x05\u0434\u043e\u043c\x05 \u00e9 ?? \x04\u20ac\x04");
-  // Text in the words' language (mark 9) is read back in the words' code
-  // page: Cyrillic there does not survive in an English-Russian dictionary.
-  WideString w = u"\x09" u"a \u0434\x09";
-  EXPECT_EQ(RepairTranslation(w, kEn, kRu), 1u);
-  EXPECT_EQ(w, u"\x09" u"a ?\x09");
-  // Argument and raw characters are single bytes whatever the code page.
-  WideString raw = u"\x01\u00ff\x01\x0C\u00e9\u00b0\x0C";
-  EXPECT_EQ(RepairTranslation(raw, kRu, kRu), 0u);
-  // And the rule applies while preparing, with a count.
+TEST(Prepare, TranslationsAreKeptWordsConvertedOnceWithTheirLossCounted) {
   PrepareStats stats;
-  auto out = Prepare(Entries({{u"Haus", u"house \u0434\u043e\u043c"}}), kDe, kEn, stats);
-  ASSERT_EQ(out.size(), 1u);
-  EXPECT_EQ(stats.translations_changed, 1u);
-  EXPECT_EQ(stats.characters_replaced, 3u);
-  EXPECT_EQ(out[0].trans, u"house ???");
+  auto out = Prepare(Entries({{u"Haus", u"house \u0434\u043e\u043c [ha\u028As]"},
+                              {u"\u0434\u043e\u043c", u"x"},
+                              {u"Stra\u00dfe\u0101", u"street"},
+                              {u"\u03b1", u"alpha"},
+                              {u"\u03b2\u03b3", u"beta"}}),
+                     kDe, kEn, stats);
+  // "?", "??" and "???" sort before letters.
+  ASSERT_EQ(out.size(), 5u);
+  EXPECT_EQ(out[0].word, u"?");
+  // The translation is left to the codec, which keeps every character.
+  EXPECT_EQ(out[3].word, u"Haus");
+  EXPECT_EQ(out[3].trans, u"house \u0434\u043e\u043c [ha\u028As]");
+  // The word bytes are what the compiler stores; the word is their reading.
+  EXPECT_EQ(out[3].bytes, "Haus");
+  EXPECT_EQ(out[4].bytes,
+            "Stra\xdf"
+            "e?");
+  EXPECT_EQ(out[4].word, u"Stra\u00dfe?");
+  EXPECT_EQ(stats.words_changed, 4u);
+  EXPECT_EQ(stats.word_chars_replaced, 7u);
+  EXPECT_EQ(stats.lost, u"\u0434\u043e\u043c\u0101\u03b1\u03b2\u03b3");
+  ASSERT_EQ(stats.loss_examples.size(), 3u);
+  EXPECT_EQ(stats.loss_examples[0].line, 2u);
+  EXPECT_EQ(stats.loss_examples[0].text, "word \"\u0434\u043e\u043c\" stored as \"???\"");
+  EXPECT_EQ(stats.word_chars, 4u + 3 + 7 + 1 + 2);
+  EXPECT_EQ(stats.trans_chars, 16u + 1 + 6 + 5 + 4);
 }
 
 TEST(Prepare, MalformedTranslationNamesItsLine) {

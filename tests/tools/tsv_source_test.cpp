@@ -1,11 +1,12 @@
 // The tab-separated source: escapes, directives, line errors, and the
 // strict check of marked-up text.
+#include "tools/common/tsv_source.h"
+
 #include <gtest/gtest.h>
 
 #include "tools/common/languages.h"
 #include "tools/common/markup.h"
-#include "tools/common/tsv_source.h"
-#include "tools/common/utf8.h"
+#include "platform/utf8.h"
 
 namespace vandrel::tools {
 namespace {
@@ -37,8 +38,13 @@ TEST(TsvEscape, EveryMarkAndControlCharacterRoundTrips) {
 }
 
 TEST(TsvEscape, DocumentedEscapes) {
-  EXPECT_EQ(EscapeField(u"\x05" u"a\x05\x0B\x0C\x0D\\", false), "\\5a\\5\\b\\f\\n\\\\");
-  EXPECT_EQ(Unescape("\\1A\\1\\9x\\9\\x0A\\x7f"), u"\x01" u"A\x01\x09x\x09\x0A\x7F");
+  EXPECT_EQ(EscapeField(u"\x05"
+                        u"a\x05\x0B\x0C\x0D\\",
+                        false),
+            "\\5a\\5\\b\\f\\n\\\\");
+  EXPECT_EQ(Unescape("\\1A\\1\\9x\\9\\x0A\\x7f"),
+            u"\x01"
+            u"A\x01\x09x\x09\x0A\x7F");
   // A leading "#" is escaped in words only, where it would start a comment.
   EXPECT_EQ(EscapeField(u"#tag", true), "\\#tag");
   EXPECT_EQ(EscapeField(u"#tag", false), "#tag");
@@ -80,7 +86,9 @@ TEST(TsvParse, EntriesDirectivesCommentsAndLineEnds) {
   EXPECT_EQ(s.entries[1].word, u"#hash");
   EXPECT_EQ(s.entries[1].trans, u"");
   EXPECT_EQ(s.entries[2].trans, u"no newline at the end");
-  EXPECT_EQ(*s.params.name, u"Test \x05" u"dictionary\x05");
+  EXPECT_EQ(*s.params.name,
+            u"Test \x05"
+            u"dictionary\x05");
   EXPECT_EQ(*s.params.short_name, u"T");
   EXPECT_FALSE(s.params.description.has_value());
   EXPECT_EQ(*s.params.language, 0x0419);
@@ -89,7 +97,10 @@ TEST(TsvParse, EntriesDirectivesCommentsAndLineEnds) {
   EXPECT_FALSE(*s.params.compressed);
 
   // What TsvDirectives writes reads back as the same values.
-  std::string again = TsvDirectives(s.params) + TsvLine(u"#x\x09", u"\x0B" u"a\x0D" u"b\x0B");
+  std::string again = TsvDirectives(s.params) + TsvLine(u"#x\x09",
+                                                        u"\x0B"
+                                                        u"a\x0D"
+                                                        u"b\x0B");
   Source t = ParseTsvSource(again, "again.tsv");
   EXPECT_EQ(t.params.name, s.params.name);
   EXPECT_EQ(t.params.language, s.params.language);
@@ -98,7 +109,10 @@ TEST(TsvParse, EntriesDirectivesCommentsAndLineEnds) {
   EXPECT_EQ(t.params.compressed, s.params.compressed);
   ASSERT_EQ(t.entries.size(), 1u);
   EXPECT_EQ(t.entries[0].word, u"#x\x09");
-  EXPECT_EQ(t.entries[0].trans, u"\x0B" u"a\x0D" u"b\x0B");
+  EXPECT_EQ(t.entries[0].trans,
+            u"\x0B"
+            u"a\x0D"
+            u"b\x0B");
 }
 
 TEST(TsvParse, BadLinesAreReportedWithTheirNumbers) {
@@ -117,7 +131,8 @@ TEST(TsvParse, BadLinesAreReportedWithTheirNumbers) {
     std::string m = e.what();
     EXPECT_NE(m.find("s.tsv:2: no TAB"), std::string::npos) << m;
     EXPECT_NE(m.find("s.tsv:3: more than one TAB"), std::string::npos) << m;
-    EXPECT_NE(m.find("s.tsv:4: translation: mark 5 at position 1 is not closed"), std::string::npos) << m;
+    EXPECT_NE(m.find("s.tsv:4: translation: mark 5 at position 1 is not closed"), std::string::npos)
+        << m;
     EXPECT_NE(m.find("s.tsv:5: unknown directive #!colour"), std::string::npos) << m;
     EXPECT_NE(m.find("s.tsv:6: unknown language 'klingon'"), std::string::npos) << m;
     EXPECT_NE(m.find("s.tsv:7: translation: character lexeme"), std::string::npos) << m;
@@ -126,10 +141,17 @@ TEST(TsvParse, BadLinesAreReportedWithTheirNumbers) {
 }
 
 TEST(Markup, WellFormedTextPasses) {
-  for (WideView ok : {WideView(u""), WideView(u"plain\x0Dtext"), WideView(u"\x01" u"A\x01"),
+  for (WideView ok : {WideView(u""), WideView(u"plain\x0Dtext"),
+                      WideView(u"\x01"
+                               u"A\x01"),
                       WideView(u"\x03\x05\x03"), WideView(u"\x04\u00b0\x04"),
-                      WideView(u"\x05\x05\x06" u"a\x06\x07" u"b\x07\x08" u"c\x08\x09" u"d\x09"),
-                      WideView(u"\x0B" u"t\x04x\x04\x05s\x05\x09w\x09\x0D\x0B"),
+                      WideView(u"\x05\x05\x06"
+                               u"a\x06\x07"
+                               u"b\x07\x08"
+                               u"c\x08\x09"
+                               u"d\x09"),
+                      WideView(u"\x0B"
+                               u"t\x04x\x04\x05s\x05\x09w\x09\x0D\x0B"),
                       WideView(u"\x0C\u00ff raw \x0C"), WideView(u"\x0B\x0B")}) {
     EXPECT_FALSE(CheckMarkup(ok).has_value()) << CheckMarkup(ok)->message;
   }
@@ -144,19 +166,35 @@ TEST(Markup, MalformedTextIsRefusedWithItsPosition) {
   const Case cases[] = {
       {u"a\x0A", 2, "unexpected U+000A at position 2"},
       {u"\x0E", 1, "unexpected U+000E"},
-      {u"\x05" u"abc", 1, "mark 5 at position 1 is not closed"},
-      {u"\x05" u"a\x06", 3, "unexpected U+0006"},
+      {u"\x05"
+       u"abc",
+       1, "mark 5 at position 1 is not closed"},
+      {u"\x05"
+       u"a\x06",
+       3, "unexpected U+0006"},
       {u"\x01", 1, "mark 1 at position 1 is not closed"},
       {u"\x01\u0416\x01", 2, "argument U+0416 of mark 1"},
-      {u"\x02" u"ab", 1, "mark 2 at position 1 is not closed"},
+      {u"\x02"
+       u"ab",
+       1, "mark 2 at position 1 is not closed"},
       {u"\x04\x04", 1, "must hold exactly one character"},
-      {u"\x04" u"ab\x04", 1, "must hold exactly one character"},
-      {u"\x0B\x01" u"a\x01\x0B", 2, "unexpected U+0001"},
+      {u"\x04"
+       u"ab\x04",
+       1, "must hold exactly one character"},
+      {u"\x0B\x01"
+       u"a\x01\x0B",
+       2, "unexpected U+0001"},
       {u"\x0B\x0C\x0C\x0B", 2, "unexpected U+000C"},
-      {u"\x0B" u"abc", 1, "mark 11 at position 1 is not closed"},
-      {u"\x0C" u"a\x0D\x0C", 3, "unexpected U+000D"},
+      {u"\x0B"
+       u"abc",
+       1, "mark 11 at position 1 is not closed"},
+      {u"\x0C"
+       u"a\x0D\x0C",
+       3, "unexpected U+000D"},
       {u"\x0C\u0416\x0C", 2, "raw character U+0416 at position 2 is above U+00FF"},
-      {u"\x09" u"a", 1, "mark 9 at position 1 is not closed"},
+      {u"\x09"
+       u"a",
+       1, "mark 9 at position 1 is not closed"},
   };
   for (const Case& c : cases) {
     auto e = CheckMarkup(c.text);

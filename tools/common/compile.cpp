@@ -1,6 +1,10 @@
 // The compile driver.
 #include "tools/common/compile.h"
 
+#include <cstdio>
+#include <filesystem>
+#include <random>
+
 #include "dictionary/dic_format.h"
 #include "dictionary/vocab_compiler.h"
 #include "platform/exceptions.h"
@@ -11,36 +15,74 @@ namespace vandrel::tools {
 std::ptrdiff_t DescriptionRoom(WideView name, WideView short_name) {
   // Page: 2-byte count, three 2-byte offsets, the items' UTF-16 units.
   const std::ptrdiff_t page = dic::kCompilerPageSize;
-  std::ptrdiff_t used = 2 + 3 * 2 + 2 * static_cast<std::ptrdiff_t>(name.size() + short_name.size());
+  std::ptrdiff_t used =
+      2 + 3 * 2 + 2 * static_cast<std::ptrdiff_t>(name.size() + short_name.size());
   return (page - used) / 2;
 }
 
-void CompileEntries(const std::vector<PreparedEntry>& entries, const CompileSettings& settings,
-                    const std::string& path, const ProgressFn& progress) {
+void CheckOutputIsNotSource(const std::vector<std::string>& sources, const std::string& output) {
+  for (const std::string& source : sources) {
+    std::error_code ec;
+    // Only an existing output can be a source; equivalent() follows links.
+    if (std::filesystem::equivalent(source, output, ec) && !ec) {
+      throw Exception(output + " is the source " + source +
+                      ": compiling would replace it; write the dictionary elsewhere");
+    }
+  }
+}
+
+namespace {
+
+// A temporary name beside path that nothing holds yet: path.tmp, or
+// path.NNNNNNNN.tmp when a stale or concurrent one is in the way.
+std::string OpenNewTemporary(TVocabCompiler& compiler, const std::string& path) {
+  std::random_device random;
+  for (int attempt = 0;; ++attempt) {
+    std::string tmp = path + ".tmp";
+    if (attempt > 0) {
+      char suffix[16];
+      std::snprintf(suffix, sizeof suffix, ".%08x", static_cast<unsigned>(random()));
+      tmp = path + suffix + ".tmp";
+    }
+    try {
+      compiler.BeginCompile(tmp, TVocabCompiler::Creation::kNew);
+      return tmp;
+    } catch (const EOSError& e) {
+      if (e.ErrorCode() != win::ERROR_FILE_EXISTS || attempt >= 16) throw;
+    }
+  }
+}
+
+}  // namespace
+
+TCompileReport CompileEntries(std::vector<PreparedEntry> entries, const CompileSettings& settings,
+                              const std::string& path, const ProgressFn& progress) {
   std::ptrdiff_t room = DescriptionRoom(settings.name, settings.short_name);
   if (room < 0) throw Exception("name and short name are too long for the parameters page");
   if (static_cast<std::ptrdiff_t>(settings.description.size()) > room) {
     throw Exception("description of " + std::to_string(settings.description.size()) +
                     " characters is too long: the parameters page holds " + std::to_string(room));
   }
-  const std::string tmp = path + ".tmp";
+  TVocabCompiler compiler;
+  compiler.SetLanguage(settings.language);
+  compiler.SetTransLanguage(settings.trans_language);
+  compiler.SetScrambled(settings.scrambled);
+  compiler.SetCompressed(settings.compressed);
+  const std::string tmp = OpenNewTemporary(compiler, path);
   try {
-    TVocabCompiler compiler;
-    compiler.SetLanguage(settings.language);
-    compiler.SetTransLanguage(settings.trans_language);
-    compiler.SetScrambled(settings.scrambled);
-    compiler.SetCompressed(settings.compressed);
-    compiler.BeginCompile(tmp);
     for (std::size_t i = 0; i < entries.size(); ++i) {
       if (progress && i % 4096 == 0) progress(i, entries.size());
-      compiler.AddWord(entries[i].word, entries[i].trans);
+      PreparedEntry e = std::move(entries[i]);
+      compiler.AddStoredWord(std::move(e.bytes), std::move(e.word), e.trans);
     }
+    const TCompileReport report = compiler.Report();
     compiler.EndCompile();
     WriteBaseParams(tmp, settings.name, settings.short_name, settings.description);
     if (!win::MoveFileExA(tmp.c_str(), path.c_str(), win::MOVEFILE_REPLACE_EXISTING)) {
       RaiseLastOSError();
     }
     if (progress) progress(entries.size(), entries.size());
+    return report;
   } catch (...) {
     win::DeleteFileA(tmp.c_str());
     throw;

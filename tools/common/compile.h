@@ -1,6 +1,7 @@
 // Writing prepared entries (prepare.h) into a dictionary file with the
 // vocabulary compiler, under a temporary name that replaces the target only
-// when the file is complete.
+// when the file is complete. The temporary file is created new (never
+// through an existing name or link) beside the target.
 #pragma once
 
 #include <cstddef>
@@ -8,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "dictionary/vocab_compiler.h"
 #include "tools/common/prepare.h"
 
 namespace vandrel::tools {
@@ -26,11 +28,18 @@ struct CompileSettings {
 // short name (negative: name and short name alone do not fit).
 std::ptrdiff_t DescriptionRoom(WideView name, WideView short_name);
 
+// Raises Exception when output names one of the source files, directly or
+// through links ("OUTPUT is the source SOURCE: ..."); nothing is read or
+// written then.
+void CheckOutputIsNotSource(const std::vector<std::string>& sources, const std::string& output);
+
 // Compiles entries (in CompareWords order, no two equal) into path. Raises
 // Exception when name, short name and description do not fit the
 // parameters page, and passes on the compiler's errors; on any failure the
 // temporary file is removed and an existing file at path is left as it was.
-void CompileEntries(const std::vector<PreparedEntry>& entries, const CompileSettings& settings,
-                    const std::string& path, const ProgressFn& progress = nullptr);
+// Each entry's word bytes and translation are handed to the compiler as
+// they are (no second conversion); returns what the compiler reports.
+TCompileReport CompileEntries(std::vector<PreparedEntry> entries, const CompileSettings& settings,
+                              const std::string& path, const ProgressFn& progress = nullptr);
 
 }  // namespace vandrel::tools

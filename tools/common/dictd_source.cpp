@@ -3,10 +3,10 @@
 
 #include <filesystem>
 
-#include "tools/common/gunzip.h"
+#include "tools/common/gzip_file.h"
 #include "tools/common/languages.h"
 #include "tools/common/markup.h"
-#include "tools/common/utf8.h"
+#include "platform/utf8.h"
 
 namespace vandrel::tools {
 namespace {
@@ -14,7 +14,8 @@ namespace {
 constexpr int kMaxReportedErrors = 10;
 
 bool EndsWith(const std::string& s, std::string_view suffix) {
-  return s.size() >= suffix.size() && s.compare(s.size() - suffix.size(), suffix.size(), suffix) == 0;
+  return s.size() >= suffix.size() &&
+         s.compare(s.size() - suffix.size(), suffix.size(), suffix) == 0;
 }
 
 bool Exists(const std::string& path) {
@@ -31,7 +32,9 @@ WideString DecodeText(std::string_view bytes) {
   return w;
 }
 
-bool IsSpace(char16_t u) { return u == ' ' || u == '\t' || u == '\n' || u == '\r' || u == kLineBreak; }
+bool IsSpace(char16_t u) {
+  return u == ' ' || u == '\t' || u == '\n' || u == '\r' || u == kLineBreak;
+}
 
 WideString Trim(WideString w) {
   std::size_t b = 0, e = w.size();
@@ -47,7 +50,8 @@ WideString MetaText(std::string_view bytes, std::string_view headword) {
   std::size_t nl = body.find('\n');
   std::string_view first = body.substr(0, nl);
   while (!first.empty() && (first.back() == ' ' || first.back() == '\r')) first.remove_suffix(1);
-  if (first == headword) body = nl == std::string_view::npos ? std::string_view() : body.substr(nl + 1);
+  if (first == headword)
+    body = nl == std::string_view::npos ? std::string_view() : body.substr(nl + 1);
   return DictdDefinitionToMarkup(body);
 }
 
@@ -127,7 +131,8 @@ Source ParseDictdSource(std::string_view index, std::string_view data, const std
   int errors = 0;
   std::string report;
   auto error = [&](std::uint32_t line_no, const std::string& what) {
-    if (++errors <= kMaxReportedErrors) report += name + ":" + std::to_string(line_no) + ": " + what + "\n";
+    if (++errors <= kMaxReportedErrors)
+      report += name + ":" + std::to_string(line_no) + ": " + what + "\n";
   };
   std::size_t pos = 0;
   std::uint32_t line_no = 0;
@@ -148,7 +153,8 @@ Source ParseDictdSource(std::string_view index, std::string_view data, const std
     std::size_t t3 = line.find('\t', t2 + 1);
     std::string_view headword = line.substr(0, t1);
     std::string_view off_text = line.substr(t1 + 1, t2 - t1 - 1);
-    std::string_view len_text = line.substr(t2 + 1, t3 == std::string_view::npos ? t3 : t3 - t2 - 1);
+    std::string_view len_text =
+        line.substr(t2 + 1, t3 == std::string_view::npos ? t3 : t3 - t2 - 1);
     std::uint64_t off = 0, len = 0;
     if (!DecodeDictdNumber(off_text, off) || !DecodeDictdNumber(len_text, len)) {
       error(line_no, "bad offset or length");
@@ -156,7 +162,8 @@ Source ParseDictdSource(std::string_view index, std::string_view data, const std
     }
     if (off > data.size() || len > data.size() - off) {
       error(line_no, "definition at " + std::to_string(off) + " (" + std::to_string(len) +
-                         " bytes) lies outside the data file of " + std::to_string(data.size()) + " bytes");
+                         " bytes) lies outside the data file of " + std::to_string(data.size()) +
+                         " bytes");
       continue;
     }
     std::string_view def = data.substr(off, len);

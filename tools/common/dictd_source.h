@@ -1,6 +1,6 @@
 // The dictd source, the format most free dictionaries are published in: an
 // index file "NAME.index" and a data file "NAME.dict", or "NAME.dict.dz"
-// (gzip; decompressed through gunzip.h).
+// (gzip; decompressed in-process, gzip_file.h).
 //
 // Index: UTF-8 text, one line per headword:
 //

@@ -23,15 +23,13 @@ struct LongName {
 
 // Primary languages with their default sublanguage.
 constexpr KnownLanguage kKnown[] = {
-    {"ar", 0x0401}, {"bg", 0x0402}, {"ca", 0x0403}, {"cs", 0x0405}, {"da", 0x0406},
-    {"de", 0x0407}, {"el", 0x0408}, {"en", 0x0409}, {"es", 0x0C0A}, {"fi", 0x040B},
-    {"fr", 0x040C}, {"he", 0x040D}, {"hu", 0x040E}, {"is", 0x040F}, {"it", 0x0410},
-    {"ja", 0x0411}, {"ko", 0x0412}, {"nl", 0x0413}, {"no", 0x0414}, {"pl", 0x0415},
-    {"pt", 0x0816}, {"ro", 0x0418}, {"ru", 0x0419}, {"hr", 0x041A}, {"sk", 0x041B},
-    {"sq", 0x041C}, {"sv", 0x041D}, {"th", 0x041E}, {"tr", 0x041F}, {"id", 0x0421},
-    {"uk", 0x0422}, {"be", 0x0423}, {"sl", 0x0424}, {"et", 0x0425}, {"lv", 0x0426},
-    {"lt", 0x0427}, {"fa", 0x0429}, {"eu", 0x042D}, {"mk", 0x042F}, {"af", 0x0436},
-    {"fo", 0x0438}, {"zh", 0x0804},
+    {"ar", 0x0401}, {"bg", 0x0402}, {"ca", 0x0403}, {"cs", 0x0405}, {"da", 0x0406}, {"de", 0x0407},
+    {"el", 0x0408}, {"en", 0x0409}, {"es", 0x0C0A}, {"fi", 0x040B}, {"fr", 0x040C}, {"he", 0x040D},
+    {"hu", 0x040E}, {"is", 0x040F}, {"it", 0x0410}, {"ja", 0x0411}, {"ko", 0x0412}, {"nl", 0x0413},
+    {"no", 0x0414}, {"pl", 0x0415}, {"pt", 0x0816}, {"ro", 0x0418}, {"ru", 0x0419}, {"hr", 0x041A},
+    {"sk", 0x041B}, {"sq", 0x041C}, {"sv", 0x041D}, {"th", 0x041E}, {"tr", 0x041F}, {"id", 0x0421},
+    {"uk", 0x0422}, {"be", 0x0423}, {"sl", 0x0424}, {"et", 0x0425}, {"lv", 0x0426}, {"lt", 0x0427},
+    {"fa", 0x0429}, {"eu", 0x042D}, {"mk", 0x042F}, {"af", 0x0436}, {"fo", 0x0438}, {"zh", 0x0804},
 };
 
 // Three-letter codes (terminology and bibliographic forms).
@@ -73,7 +71,8 @@ std::uint16_t ParseLanguage(const std::string& text) {
     unsigned long v = std::strtoul(t.c_str(), &end, 0);  // "0x0419" or "1049"
     if (end && *end == 0 && v > 0 && v <= 0xFFFF) return static_cast<std::uint16_t>(v);
   }
-  throw Exception("unknown language '" + text + "' (use a name such as en, ru, de or an "
+  throw Exception("unknown language '" + text +
+                  "' (use a name such as en, ru, de or an "
                   "identifier such as 0x0409)");
 }
 
@@ -120,7 +119,8 @@ void CheckDictionaryLanguage(std::uint16_t language) {
   LocaleToCharset(language);
   if (cp == 932 || cp == 936 || cp == 949 || cp == 950) {
     throw Exception("language " + LanguageLabel(language) + " uses the double-byte code page " +
-                    std::to_string(cp) + "; dictionaries in Chinese, Japanese or Korean are not "
+                    std::to_string(cp) +
+                    "; dictionaries in Chinese, Japanese or Korean are not "
                     "supported by this tool yet");
   }
 }

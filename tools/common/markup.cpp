@@ -74,12 +74,17 @@ class Checker {
   void CharLexeme() {
     std::size_t open = i_++;
     if (i_ >= t_.size()) return NotClosed(open);
-    if (!IsTextUnit(t_[i_]) || i_ + 1 >= t_.size() || t_[i_ + 1] != kMarkChar) {
+    // One character: a surrogate pair is two units.
+    const std::size_t units = t_[i_] >= 0xD800 && t_[i_] <= 0xDBFF && i_ + 1 < t_.size() &&
+                                      t_[i_ + 1] >= 0xDC00 && t_[i_ + 1] <= 0xDFFF
+                                  ? 2
+                                  : 1;
+    if (!IsTextUnit(t_[i_]) || i_ + units >= t_.size() || t_[i_ + units] != kMarkChar) {
       if (!IsTextUnit(t_[i_]) && t_[i_] != kMarkChar) return Unexpected();
       return Fail(open, "character lexeme at position " + std::to_string(open + 1) +
                             " must hold exactly one character");
     }
-    i_ += 2;
+    i_ += units + 1;
   }
   void Span() {
     std::size_t open = i_++;

@@ -7,9 +7,10 @@
 //  2. Every word goes to the word code page and back (WideToAnsi, then
 //     AnsiToWide), so that the stored words are in CompareWords order as a
 //     reader sees them; words this changes are counted.
-//  3. A translation character that the two code pages of the dictionary
-//     cannot carry through a stored body is replaced by "?" and counted,
-//     instead of coming back as some other character.
+//  3. Translations are taken as they are: the body codec keeps every
+//     character (what neither code page holds is stored as an escape), so
+//     only their marks are checked here, and they are encoded once, by the
+//     compiler.
 //  4. Entries are sorted by CompareWords (stable: source order among equal
 //     words), and entries whose words compare equal (case is part of the
 //     order, diacritics are not: "e" and "é" are one word) become one: the
@@ -28,7 +29,8 @@
 namespace vandrel::tools {
 
 struct PreparedEntry {
-  WideString word;
+  std::string bytes;  // the word in the word code page, as stored
+  WideString word;    // the same bytes read back: the form a reader sees
   WideString trans;
 };
 
@@ -40,25 +42,25 @@ struct PrepareNote {
 
 struct PrepareStats {
   std::size_t source_entries = 0;
-  std::size_t skipped_length = 0;         // rule 1
-  std::size_t words_changed = 0;          // rule 2
-  std::size_t translations_changed = 0;   // rule 3
-  std::size_t characters_replaced = 0;    // rule 3
-  std::size_t merged = 0;                 // rule 4: entries folded into an earlier one
-  std::vector<PrepareNote> notes;         // the first few of each kind
+  std::size_t skipped_length = 0;          // rule 1
+  std::size_t words_changed = 0;           // rule 2
+  std::size_t word_chars_replaced = 0;     // rule 2: characters stored otherwise ("?" mostly)
+  std::size_t word_chars = 0;              // characters of the kept words
+  std::size_t trans_chars = 0;             // characters of the kept translations
+  std::vector<PrepareNote> loss_examples;  // the first three words with characters replaced
+  WideString lost;                         // the characters replaced (the first million)
+  std::size_t merged = 0;                  // rule 4: entries folded into an earlier one
+  std::vector<PrepareNote> notes;          // the first few of each kind
 };
 
 // done/total; called now and then.
 using ProgressFn = std::function<void(std::size_t done, std::size_t total)>;
 
-// Consumes entries. Raises Exception naming the source line when a
+// Consumes entries; each word is converted to the code page of language
+// once. Raises Exception naming the source line when a
 // translation is not well-formed marked-up text.
 std::vector<PreparedEntry> PrepareEntries(std::vector<SourceEntry> entries, std::uint16_t language,
-                                          std::uint16_t trans_language, PrepareStats& stats,
+                                          PrepareStats& stats,
                                           const ProgressFn& progress = nullptr);
-
-// The translation as it survives a stored body: characters that the two
-// code pages cannot carry become "?". Returns the number replaced.
-std::size_t RepairTranslation(WideString& trans, std::uint16_t language, std::uint16_t trans_language);
 
 }  // namespace vandrel::tools

@@ -3,7 +3,7 @@
 
 #include "tools/common/markup.h"
 #include "tools/common/tsv_source.h"
-#include "tools/common/utf8.h"
+#include "platform/utf8.h"
 
 namespace vandrel::tools {
 namespace {
@@ -12,14 +12,22 @@ constexpr const char* kReset = "\x1b[0m";
 
 const char* SpanStyle(char16_t mark) {
   switch (mark) {
-    case 4: return "\x1b[1m";
-    case 5: return "\x1b[1m";
-    case 6: return "\x1b[32m";
-    case 7: return "\x1b[36m";
-    case 8: return "\x1b[2m";
-    case 9: return "\x1b[3m";
-    case 12: return "\x1b[4m";
-    default: return "";
+    case 4:
+      return "\x1b[1m";
+    case 5:
+      return "\x1b[1m";
+    case 6:
+      return "\x1b[32m";
+    case 7:
+      return "\x1b[36m";
+    case 8:
+      return "\x1b[2m";
+    case 9:
+      return "\x1b[3m";
+    case 12:
+      return "\x1b[4m";
+    default:
+      return "";
   }
 }
 
@@ -80,7 +88,8 @@ class Renderer {
       out_ += kDigits[u & 0xF];
       return;
     }
-    if (u >= 0xD800 && u <= 0xDBFF && i_ + 1 < t_.size() && t_[i_ + 1] >= 0xDC00 && t_[i_ + 1] <= 0xDFFF) {
+    if (u >= 0xD800 && u <= 0xDBFF && i_ + 1 < t_.size() && t_[i_ + 1] >= 0xDC00 &&
+        t_[i_ + 1] <= 0xDFFF) {
       out_ += WideToUtf8(t_.substr(i_, 2));
       ++i_;
       return;

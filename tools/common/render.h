@@ -26,8 +26,8 @@
 namespace vandrel::tools {
 
 struct RenderOptions {
-  bool ansi = false;          // style spans with ANSI escapes
-  std::string indent;         // put before every line after the first
+  bool ansi = false;   // style spans with ANSI escapes
+  std::string indent;  // put before every line after the first
 };
 
 // UTF-8 text; no trailing line break.

@@ -16,8 +16,8 @@ namespace vandrel::tools {
 
 struct SourceEntry {
   WideString word;
-  WideString trans;     // marked-up text
-  std::uint32_t line;   // where the entry begins in the source (1-based)
+  WideString trans;    // marked-up text
+  std::uint32_t line;  // where the entry begins in the source (1-based)
 };
 
 struct SourceParams {

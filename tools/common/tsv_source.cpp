@@ -5,7 +5,7 @@
 
 #include "tools/common/languages.h"
 #include "tools/common/markup.h"
-#include "tools/common/utf8.h"
+#include "platform/utf8.h"
 
 namespace vandrel::tools {
 namespace {
@@ -60,7 +60,8 @@ class TsvParser {
 
  private:
   void Error(std::uint32_t line_no, const std::string& what) {
-    if (++errors_ <= kMaxReportedErrors) report_ += name_ + ":" + std::to_string(line_no) + ": " + what + "\n";
+    if (++errors_ <= kMaxReportedErrors)
+      report_ += name_ + ":" + std::to_string(line_no) + ": " + what + "\n";
   }
 
   void Entry(std::string_view line, std::uint32_t line_no) {
@@ -73,14 +74,16 @@ class TsvParser {
     e.line = line_no;
     std::string why;
     if (!UnescapeField(line.substr(0, tab), e.word, why)) return Error(line_no, "word: " + why);
-    if (!UnescapeField(line.substr(tab + 1), e.trans, why)) return Error(line_no, "translation: " + why);
+    if (!UnescapeField(line.substr(tab + 1), e.trans, why))
+      return Error(line_no, "translation: " + why);
     if (auto bad = CheckMarkup(e.trans)) return Error(line_no, "translation: " + bad->message);
     source_.entries.push_back(std::move(e));
   }
 
   void Directive(std::string_view body, std::uint32_t line_no) {
     std::size_t tab = body.find('\t');
-    if (tab == std::string_view::npos) return Error(line_no, "directive without TAB before its value");
+    if (tab == std::string_view::npos)
+      return Error(line_no, "directive without TAB before its value");
     std::string key(body.substr(0, tab));
     std::string_view value = body.substr(tab + 1);
     SourceParams& p = source_.params;
@@ -88,7 +91,9 @@ class TsvParser {
       WideString text;
       std::string why;
       if (!UnescapeField(value, text, why)) return Error(line_no, key + ": " + why);
-      (key == "name" ? p.name : key == "short-name" ? p.short_name : p.description) = std::move(text);
+      (key == "name"         ? p.name
+       : key == "short-name" ? p.short_name
+                             : p.description) = std::move(text);
     } else if (key == "language" || key == "trans-language") {
       try {
         (key == "language" ? p.language : p.trans_language) = ParseLanguage(std::string(value));
@@ -177,11 +182,13 @@ bool UnescapeField(std::string_view field, WideString& out, std::string& error) 
       out += kLineBreak;
     } else if (e == '\\' || e == '#') {
       out += e;
-    } else if (e == 'x' && i + 2 < raw.size() && HexDigit(raw[i + 1]) >= 0 && HexDigit(raw[i + 2]) >= 0) {
+    } else if (e == 'x' && i + 2 < raw.size() && HexDigit(raw[i + 1]) >= 0 &&
+               HexDigit(raw[i + 2]) >= 0) {
       out += static_cast<char16_t>(HexDigit(raw[i + 1]) * 16 + HexDigit(raw[i + 2]));
       i += 2;
     } else {
-      error = "unknown escape \\" + WideToUtf8(WideView(&raw[i], 1)) + " at character " + std::to_string(i);
+      error = "unknown escape \\" + WideToUtf8(WideView(&raw[i], 1)) + " at character " +
+              std::to_string(i);
       return false;
     }
   }
