@@ -32,6 +32,7 @@ constexpr std::uint16_t CR_GET_POSITION = 0x2C7F;  // -> 101 position
 constexpr std::uint16_t CR_ASSIGN = 0x2C80;        // item 1: another cursor's handle
 constexpr std::uint16_t CR_UNUSED = 0x2C81;        // never handled (answer code 3)
 constexpr std::uint16_t CR_GET_TRANS = 0x2C82;     // item 1: base handle -> 117 translation
+// CR_MATCH = 0x2C8A: words matching a strategy (model/cursor_match.h).
 // A plain window message inside the service (outside the request range):
 // a cursor answers it with a reference to itself.
 constexpr std::uint16_t CR_GET_OBJECT = 0x04C9;

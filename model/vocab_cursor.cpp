@@ -1,6 +1,8 @@
 // Message tables of the vocabulary cursor classes.
 #include "model/vocab_cursor.h"
 
+#include "model/cursor_match.h"
+
 namespace vandrel {
 
 const TMessageTable& TCustomVocabCursor::MessageTable() {
@@ -9,7 +11,8 @@ const TMessageTable& TCustomVocabCursor::MessageTable() {
 }
 
 const TMessageTable& TVocabCursor::MessageTable() {
-  static const TMessageTable table("TVocabCursor", &TCustomVocabCursor::MessageTable(), {});
+  static const TMessageTable table("TVocabCursor", &TCustomVocabCursor::MessageTable(),
+                                   {{CR_MATCH, &TVocabCursor::CrMatch}});
   return table;
 }
 

@@ -18,6 +18,9 @@ class TVocabCursor : public TCustomVocabCursor {
   using TCustomVocabCursor::TCustomVocabCursor;
   static const TMessageTable& MessageTable();
   const TMessageTable& ClassMessageTable() const override { return MessageTable(); }
+
+ private:
+  void CrMatch(TMessage& message);  // model/cursor_match.h
 };
 
 }  // namespace vandrel

@@ -284,7 +284,8 @@ TEST_F(CommandE2eTest, WordsBeginningWithADashAndTheEndOfOptions) {
   EXPECT_NE(run.err.find("unknown option --able"), std::string::npos) << run.err;
   run = RunVandrel({"find", "--", "--able"});
   EXPECT_EQ(run.code, 1);
-  EXPECT_EQ(run.out, "--able: not found\n");
+  // Not found: the nearest spellings are suggested.
+  EXPECT_EQ(run.out, "--able: not found; did you mean:\n  -able\n  able\n");
 }
 
 }  // namespace

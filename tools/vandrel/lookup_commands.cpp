@@ -13,6 +13,7 @@
 #include "tools/vandrel/command.h"
 #include "tools/vandrel/dict_session.h"
 #include "tools/vandrel/json_output.h"
+#include "tools/vandrel/word_help.h"
 
 namespace vandrel::cli {
 namespace {
@@ -184,7 +185,20 @@ int RunLookup(const std::vector<std::string>& args) {
   } else if (entries.empty()) {
     std::printf("%s: the dictionaries are empty\n", l.options.positional[0].c_str());
   } else {
-    if (!found) std::printf("%s: not found; nearest:\n", tools::RenderPlain(l.word).c_str());
+    if (!found) {
+      // An inflected form of a word the dictionaries hold; else, when no
+      // word begins with the text, the nearest words by spelling.
+      if (ShowWordForms(session, cursor, l.word, [&] {
+            PrintEntries({CurrentEntry(session, cursor, Match::kExact)}, l.options);
+          }))
+        return 0;
+      const WideView nearest = entries[0].word;
+      if (CompareWeighted(nearest.substr(0, l.word.size()), l.word, kWeightPrimary) != 0) {
+        PrintSuggestions(cursor, l.word);
+        return 1;
+      }
+      std::printf("%s: not found; nearest:\n", tools::RenderPlain(l.word).c_str());
+    }
     PrintEntries(entries, l.options);
   }
   return found ? 0 : 1;
@@ -202,7 +216,13 @@ int RunFind(const std::vector<std::string>& args) {
                    {"found", !entries.empty()},
                    {"entries", EntriesJson(entries, l.options)}});
   } else if (entries.empty()) {
-    std::printf("%s: not found\n", tools::RenderPlain(l.word).c_str());
+    // An inflected form of a word the dictionaries hold; else the nearest
+    // words by spelling.
+    if (ShowWordForms(session, cursor, l.word, [&] {
+          PrintEntries({CurrentEntry(session, cursor, Match::kExact)}, l.options);
+        }))
+      return 0;
+    PrintSuggestions(cursor, l.word);
   } else {
     PrintEntries(entries, l.options);
   }
