@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "client/service_location.h"
 #include "platform/error.h"
 #include "platform/exceptions.h"
 #include "platform/process.h"
@@ -21,12 +22,7 @@ std::string EnvOrEmpty(const char* name) {
 
 }  // namespace
 
-std::string ServiceProgramPath() {
-  std::string program = EnvOrEmpty("VANDREL_SERVICE");
-  if (!program.empty()) return program;
-  const std::filesystem::path self = win::ModuleFileName();
-  return (self.parent_path() / "vandrel-service").string();
-}
+std::string ServiceProgramPath() { return LocateServiceProgram(); }
 
 std::string ClientStateFolder() {
   std::filesystem::path folder;

@@ -15,7 +15,8 @@
 namespace vandrel::client {
 
 // The service program: $VANDREL_SERVICE when set, else "vandrel-service"
-// beside the running program.
+// beside the running program, else where it was installed
+// (service_location.h).
 std::string ServiceProgramPath();
 
 // The per-user state folder, the service's working directory (its error

@@ -160,8 +160,15 @@ HANDLE CreateFileBackedMapping(HANDLE file, DWORD protect, std::uint64_t size) {
       SetLastError(ERROR_NOT_ENOUGH_MEMORY);
       return nullptr;
     }
-    if (ftruncate(object->fd(), static_cast<off_t>(size)) != 0) {
-      SetLastErrorFromErrno();
+    // Reserve the blocks: a full disk is an error here, never a SIGBUS on a
+    // later store into the view. Filesystems without reservation grow sparse.
+    int rc = posix_fallocate(object->fd(), static_cast<off_t>(file_size),
+                             static_cast<off_t>(size - file_size));
+    if (rc == EOPNOTSUPP || rc == EINVAL) {
+      rc = ftruncate(object->fd(), static_cast<off_t>(size)) == 0 ? 0 : errno;
+    }
+    if (rc != 0) {
+      SetLastError(ErrorFromErrno(rc));
       return nullptr;
     }
   }

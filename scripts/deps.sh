@@ -2,7 +2,8 @@
 # Installs the Debian packages that building and testing Vandrel needs, when
 # any is missing (as root, or through sudo).
 set -euo pipefail
-packages=(cmake ninja-build g++ clang libclang-rt-14-dev pkg-config libzstd-dev zlib1g-dev
+packages=(cmake ninja-build g++ clang libclang-rt-14-dev pkg-config
+          libzstd-dev zlib1g-dev nlohmann-json3-dev
           libgtest-dev libgmock-dev libbenchmark-dev gzip dict-freedict-deu-eng)
 missing=()
 for p in "${packages[@]}"; do

@@ -10,15 +10,22 @@ const char kDicHelp[] =
     "usage: vandrel dic SUBCOMMAND ...\n"
     "\n"
     "  compile SOURCE OUTPUT.dic [options]  compile a dictionary (vandrel dic compile --help)\n"
+    "  install SOURCE [--as NAME] [--force] [compile options]\n"
+    "                                       compile into the user's dictionary folder\n"
+    "                                       (vandrel dic install --help)\n"
     "  dump FILE.dic [-o OUT.tsv]           write every word and translation as the\n"
     "                                       tab-separated source; compiles back to an\n"
     "                                       equal dictionary\n"
-    "  info FILE.dic                        header values and parameters\n"
-    "  lookup FILE.dic WORD... [--raw] [--color=auto|always|never]\n"
+    "  info FILE.dic [--json]               header values and parameters\n"
+    "  lookup FILE.dic WORD... [--raw] [--json] [--color=auto|always|never]\n"
     "                                       exact match, or the nearest word, with its\n"
     "                                       translation (--raw: marks escaped as in\n"
     "                                       the source); exit code 1 when a word has\n"
-    "                                       no exact match\n";
+    "                                       no exact match\n"
+    "\n"
+    "\"--\" ends the options; a word beginning with \"-\" that is no option is\n"
+    "taken as a word (dic lookup F.dic -able).\n"
+    "--json: one JSON document on standard output (vandrel help json).\n";
 
 const char kDicCompileHelp[] =
     "usage: vandrel dic compile SOURCE OUTPUT.dic [options]\n"
@@ -74,6 +81,19 @@ const char kDicCompileHelp[] =
     "Not supported yet: dictionaries whose words or translations are in Chinese,\n"
     "Japanese or Korean (double-byte code pages).\n";
 
+const char kDicInstallHelp[] =
+    "usage: vandrel dic install SOURCE [--as NAME] [--force] [compile options]\n"
+    "\n"
+    "Compiles SOURCE (as vandrel dic compile does) into NAME.dic in the folder that\n"
+    "the service serves: the user's folder $XDG_DATA_HOME/vandrel/dic (else\n"
+    "~/.local/share/vandrel/dic, created with mode 0700 when missing), or in a\n"
+    "build tree \"Dic\" beside the programs. A service that already runs on the\n"
+    "installed samples sees the new folder from its next start.\n"
+    "\n"
+    "  --as NAME   the dictionary's file name without .dic (default: the source's\n"
+    "              file name without its extensions)\n"
+    "  --force     replace an existing dictionary of that name\n";
+
 namespace {
 
 int RunDic(const Args& args) {
@@ -88,17 +108,20 @@ int RunDic(const Args& args) {
     if (sub == "dump") return DicDump(rest);
     if (sub == "info") return DicInfo(rest);
     if (sub == "lookup") return DicLookup(rest);
+    if (sub == "install") return DicInstall(rest);
     throw UsageError{"unknown subcommand '" + sub + "'"};
   } catch (const UsageError& e) {
     std::fprintf(stderr, "vandrel dic %s: %s\n\n%s", sub.c_str(), e.message.c_str(),
-                 sub == "compile" ? kDicCompileHelp : kDicHelp);
+                 sub == "compile"   ? kDicCompileHelp
+                 : sub == "install" ? kDicInstallHelp
+                                    : kDicHelp);
     return 2;
   }
 }
 
-CommandRegistration registration({"dic", "dic compile|dump|info|lookup ...",
-                                   "compile, dump, inspect dictionary files and look words up",
-                                   RunDic});
+CommandRegistration registration({"dic", "dic compile|install|dump|info|lookup ...",
+                                  "compile, dump, inspect dictionary files and look words up",
+                                  RunDic});
 
 }  // namespace
 }  // namespace vandrel::cli

@@ -14,10 +14,16 @@ int DicCompile(const Args& args);
 int DicDump(const Args& args);
 int DicInfo(const Args& args);
 int DicLookup(const Args& args);
+int DicInstall(const Args& args);
+
+// The folder `dic install` compiles into (created when it is the user's
+// folder and missing).
+std::string InstallFolder();
 
 // The help texts (also printed on a usage error).
 extern const char kDicHelp[];
 extern const char kDicCompileHelp[];
+extern const char kDicInstallHelp[];
 
 // Raised for a bad command line; the family prints the message and the
 // usage and exits with 2.

@@ -69,6 +69,9 @@ CompileArgs ParseArgs(const Args& args) {
         a.quiet = true;
       } else if (o == "-h" || o == "--help") {
         throw UsageError{"help"};
+      } else if (o == "--") {
+        positional.insert(positional.end(), args.begin() + static_cast<long>(i) + 1, args.end());
+        break;
       } else if (o.size() > 1 && o[0] == '-') {
         throw UsageError{"unknown option " + o};
       } else {

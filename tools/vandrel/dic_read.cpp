@@ -9,7 +9,9 @@
 #include "tools/common/render.h"
 #include "tools/common/tsv_source.h"
 #include "tools/common/utf8.h"
+#include "tools/vandrel/arguments.h"
 #include "tools/vandrel/dic_commands.h"
+#include "tools/vandrel/json_output.h"
 
 namespace vandrel::cli {
 namespace {
@@ -35,8 +37,8 @@ std::string FormatDateTime(double days) {
   long long m = mp < 10 ? mp + 3 : mp - 9;
   long long y = yoe + era * 400 + (m <= 2 ? 1 : 0);
   char buf[128];
-  std::snprintf(buf, sizeof buf, "%04lld-%02lld-%02lld %02lld:%02lld:%02lld", y, m, d, seconds / 3600,
-                seconds / 60 % 60, seconds % 60);
+  std::snprintf(buf, sizeof buf, "%04lld-%02lld-%02lld %02lld:%02lld:%02lld", y, m, d,
+                seconds / 3600, seconds / 60 % 60, seconds % 60);
   return buf;
 }
 
@@ -52,20 +54,23 @@ void WriteOut(std::FILE* f, const std::string& s) {
 }  // namespace
 
 int DicDump(const Args& args) {
-  std::string file, out_path;
+  std::string out_path;
+  std::vector<std::string> files;
   for (std::size_t i = 0; i < args.size(); ++i) {
     if (args[i] == "-o" || args[i] == "--output") {
       if (i + 1 >= args.size()) throw UsageError{"-o needs a file name"};
       out_path = args[++i];
-    } else if (!args[i].empty() && args[i][0] == '-') {
+    } else if (args[i] == "--") {
+      files.insert(files.end(), args.begin() + static_cast<long>(i) + 1, args.end());
+      break;
+    } else if (args[i].size() > 1 && args[i][0] == '-') {
       throw UsageError{"unknown option " + args[i]};
-    } else if (file.empty()) {
-      file = args[i];
     } else {
-      throw UsageError{"expected one FILE.dic"};
+      files.push_back(args[i]);
     }
   }
-  if (file.empty()) throw UsageError{"expected FILE.dic"};
+  if (files.size() != 1) throw UsageError{"expected one FILE.dic"};
+  const std::string& file = files[0];
   TDicTable table;
   OpenTable(table, file);
 
@@ -89,7 +94,8 @@ int DicDump(const Args& args) {
   p.trans_language = table.TransLanguage();
   p.scrambled = table.Scrambled();
   p.compressed = table.Compressed();
-  std::string chunk = "# Vandrel dictionary source: " + std::to_string(table.RecordCount()) + " words\n";
+  std::string chunk =
+      "# Vandrel dictionary source: " + std::to_string(table.RecordCount()) + " words\n";
   chunk += tools::TsvDirectives(p);
   const std::int32_t n = table.RecordCount();
   table.First();
@@ -107,11 +113,48 @@ int DicDump(const Args& args) {
 }
 
 int DicInfo(const Args& args) {
-  if (args.size() != 1 || args[0].empty() || args[0][0] == '-') throw UsageError{"expected FILE.dic"};
+  bool json = false;
+  std::vector<std::string> files;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    if (args[i] == "--json") {
+      json = true;
+    } else if (args[i] == "--") {
+      files.insert(files.end(), args.begin() + static_cast<long>(i) + 1, args.end());
+      break;
+    } else if (args[i].size() > 1 && args[i][0] == '-') {
+      throw UsageError{"unknown option " + args[i]};
+    } else {
+      files.push_back(args[i]);
+    }
+  }
+  if (files.size() != 1) throw UsageError{"expected FILE.dic"};
+  const std::string& file = files[0];
   TDicTable table;
-  OpenTable(table, args[0]);
-  auto line = [](const char* key, const std::string& value) { std::printf("%-16s %s\n", key, value.c_str()); };
-  line("file:", args[0]);
+  OpenTable(table, file);
+  if (json) {
+    PrintJson(Json{{"file", file},
+                   {"version", table.Version()},
+                   {"page_size", table.PageSize()},
+                   {"words", table.RecordCount()},
+                   {"index_layers", table.LayerCount()},
+                   {"language", LanguageJson(table.Language())},
+                   {"trans_language", LanguageJson(table.TransLanguage())},
+                   {"created", FormatDateTime(table.CreateTime())},
+                   {"scrambled", table.Scrambled()},
+                   {"compressed", table.Compressed()},
+                   {"body_stream_bytes", table.BodyLength()},
+                   {"file_bytes", table.FileSize()},
+                   {"first_chars", JsonString(table.FirstChars())},
+                   {"chars", JsonString(table.LangChars())},
+                   {"name", JsonString(table.GetName())},
+                   {"short_name", JsonString(table.GetShortName())},
+                   {"description", JsonString(table.GetDescription())}});
+    return 0;
+  }
+  auto line = [](const char* key, const std::string& value) {
+    std::printf("%-16s %s\n", key, value.c_str());
+  };
+  line("file:", file);
   line("version:", std::to_string(table.Version()));
   line("page size:", std::to_string(table.PageSize()));
   line("words:", std::to_string(table.RecordCount()));
@@ -132,37 +175,49 @@ int DicInfo(const Args& args) {
 }
 
 int DicLookup(const Args& args) {
-  std::string file;
-  std::vector<std::string> words;
-  bool raw = false;
+  bool raw = false, json = false;
   std::string color = "auto";
-  for (const std::string& a : args) {
+  PositionalArgs positional;
+  const auto unknown = [](const std::string& a) { throw UsageError{"unknown option " + a}; };
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
     if (a == "--raw") {
       raw = true;
+    } else if (a == "--json") {
+      json = true;
     } else if (a.rfind("--color=", 0) == 0) {
       color = a.substr(8);
       if (color != "auto" && color != "always" && color != "never") {
         throw UsageError{"--color is auto, always or never"};
       }
-    } else if (a.size() > 1 && a[0] == '-' && a[1] == '-') {
-      throw UsageError{"unknown option " + a};
-    } else if (file.empty()) {
-      file = a;
+    } else if (a == "--") {
+      for (std::size_t k = i + 1; k < args.size(); ++k) positional.Add(args[k]);
+      break;
+    } else if (a.size() > 1 && a[0] == '-') {
+      positional.AddUnknown(a, unknown);
     } else {
-      words.push_back(a);
+      positional.Add(a);
     }
   }
-  if (file.empty() || words.empty()) throw UsageError{"expected FILE.dic and a WORD"};
+  std::vector<std::string> words = positional.Take(PositionalArgs::kAny, unknown);
+  if (words.size() < 2) throw UsageError{"expected FILE.dic and a WORD"};
+  const std::string file = words.front();
+  words.erase(words.begin());
   TDicTable table;
   OpenTable(table, file);
   tools::RenderOptions ro;
   ro.ansi = color == "always" || (color == "auto" && win::IsConsoleStream(win::STD_OUTPUT_HANDLE));
   ro.indent = "  ";
   int code = 0;
+  Json results = Json::array();
   for (const std::string& w : words) {
     WideString key = tools::Utf8ToWideOrThrow(w);
     if (table.RecordCount() == 0) {
-      std::printf("%s: the dictionary is empty\n", w.c_str());
+      if (json) {
+        results.push_back(Json{{"query", w}, {"found", "none"}});
+      } else {
+        std::printf("%s: the dictionary is empty\n", w.c_str());
+      }
       code = 1;
       continue;
     }
@@ -171,16 +226,26 @@ int DicLookup(const Args& args) {
       table.FindNearest(key);
       code = 1;
     }
-    std::string word = tools::RenderPlain(table.GetWord());
-    WideString trans = table.GetTrans();
+    const WideString word = table.GetWord();
+    const WideString trans = table.GetTrans();
+    if (json) {
+      Json r{{"query", w},
+             {"found", exact ? "exact" : "nearest"},
+             {"word", JsonString(word)},
+             {"translation", TranslationJson(trans, table.Language(), table.TransLanguage())}};
+      if (raw) r["translation"]["raw"] = JsonString(trans);
+      results.push_back(std::move(r));
+      continue;
+    }
     std::string shown = raw ? tools::RenderRaw(trans) : tools::RenderTranslation(trans, ro);
     if (!exact) std::printf("%s: not found; nearest:\n", w.c_str());
     if (ro.ansi) {
-      std::printf("\x1b[1m%s\x1b[0m\n  %s\n", word.c_str(), shown.c_str());
+      std::printf("\x1b[1m%s\x1b[0m\n  %s\n", tools::RenderPlain(word).c_str(), shown.c_str());
     } else {
-      std::printf("%s\n  %s\n", word.c_str(), shown.c_str());
+      std::printf("%s\n  %s\n", tools::RenderPlain(word).c_str(), shown.c_str());
     }
   }
+  if (json) PrintJson(Json{{"file", file}, {"results", std::move(results)}});
   return code;
 }
 

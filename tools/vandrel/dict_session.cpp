@@ -9,6 +9,7 @@
 #include "platform/console.h"
 #include "platform/exceptions.h"
 #include "tools/common/utf8.h"
+#include "tools/vandrel/arguments.h"
 
 namespace vandrel::cli {
 namespace {
@@ -53,11 +54,11 @@ std::string PrintableError(const std::string& text) {
 
 }  // namespace
 
-DictOptions ParseDictOptions(
-    const std::vector<std::string>& args,
-    const std::function<int(const std::string& arg, const std::function<std::string()>& next)>&
-        extra) {
+DictOptions ParseDictOptions(const std::vector<std::string>& args, const DictRules& rules,
+                             const ExtraOption& extra) {
   DictOptions o;
+  PositionalArgs positional;
+  const auto unknown = [](const std::string& a) { throw DictUsageError{"unknown option " + a}; };
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
     auto next = [&]() -> std::string {
@@ -68,21 +69,28 @@ DictOptions ParseDictOptions(
       o.dictionaries.push_back(next());
     } else if (a == "--raw") {
       o.raw = true;
+    } else if (a == "--json" && rules.json) {
+      o.json = true;
     } else if (a.rfind("--color=", 0) == 0) {
       o.color = a.substr(8);
       if (o.color != "auto" && o.color != "always" && o.color != "never") {
         throw DictUsageError{"--color is auto, always or never"};
       }
     } else if (a == "--") {
-      o.positional.insert(o.positional.end(), args.begin() + static_cast<long>(i) + 1, args.end());
+      for (std::size_t k = i + 1; k < args.size(); ++k) positional.Add(args[k]);
       break;
     } else if (a.size() > 1 && a[0] == '-') {
-      if (!extra || extra(a, next) == 0) throw DictUsageError{"unknown option " + a};
+      if (!extra || extra(a, next) == 0) positional.AddUnknown(a, unknown);
     } else {
-      o.positional.push_back(a);
+      positional.Add(a);
     }
   }
+  o.positional = positional.Take(rules.words, unknown);
   return o;
+}
+
+DictOptions ParseDictOptions(const std::vector<std::string>& args, const ExtraOption& extra) {
+  return ParseDictOptions(args, DictRules{}, extra);
 }
 
 std::string DictionaryFileName(const std::string& name) {
@@ -178,6 +186,10 @@ int RunDictCommand(const char* name, const char* usage,
                    const std::vector<std::string>& args) {
   if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
     std::printf("usage: vandrel %s\n", usage);
+    std::printf("\n\"--\" ends the options.%s\n",
+                std::string(usage).find("--json") != std::string::npos
+                    ? " --json: one JSON document on standard output (vandrel help json)."
+                    : "");
     return 0;
   }
   try {

@@ -5,6 +5,7 @@
 // how they print translations and the service's errors.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -29,18 +30,31 @@ struct DictUsageError {
 struct DictOptions {
   std::vector<std::string> dictionaries;  // -d NAME, repeatable
   bool raw = false;                       // --raw
+  bool json = false;                      // --json (where the command has it)
   std::string color = "auto";             // --color=auto|always|never
   std::vector<std::string> positional;    // everything that is no option
 };
 
-// Parses -d NAME, --raw and --color=...; extra(arg, next) handles the
+// What a command accepts besides -d, --raw and --color.
+struct DictRules {
+  // How many words (or names) the command expects: a lone argument such as
+  // "-able" is one of them rather than an unknown option (arguments.h).
+  std::size_t words = 0;
+  bool json = false;  // --json
+};
+
+using ExtraOption =
+    std::function<int(const std::string& arg, const std::function<std::string()>& next)>;
+
+// Parses -d NAME, --raw, --color=..., --json (when the rules allow it) and
+// "--", after which everything is positional; extra(arg, next) handles the
 // command's own options: it returns the number of arguments it took (1 or
 // 2, calling next() for the second), 0 when the option is not its own.
 // Unknown options raise DictUsageError.
-DictOptions ParseDictOptions(
-    const std::vector<std::string>& args,
-    const std::function<int(const std::string& arg, const std::function<std::string()>& next)>&
-        extra = nullptr);
+DictOptions ParseDictOptions(const std::vector<std::string>& args, const DictRules& rules,
+                             const ExtraOption& extra = nullptr);
+DictOptions ParseDictOptions(const std::vector<std::string>& args,
+                             const ExtraOption& extra = nullptr);
 
 // "EnRu" and "EnRu.dic" both name EnRu.dic; any other extension is kept.
 std::string DictionaryFileName(const std::string& name);
@@ -86,7 +100,7 @@ std::string FormatCreateTime(double days);
 
 // Runs a dictionary command: its usage errors print the usage (exit 2);
 // the service's errors print the service's text and code, other errors
-// their text (exit 1).
+// their text (exit 1). Errors go to standard error only, also with --json.
 int RunDictCommand(const char* name, const char* usage,
                    const std::function<int(const std::vector<std::string>&)>& command,
                    const std::vector<std::string>& args);

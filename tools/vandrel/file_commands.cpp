@@ -11,11 +11,12 @@
 #include "tools/common/utf8.h"
 #include "tools/vandrel/command.h"
 #include "tools/vandrel/dict_session.h"
+#include "tools/vandrel/json_output.h"
 
 namespace vandrel::cli {
 namespace {
 
-const char kListUsage[] = "list [-l]";
+const char kListUsage[] = "list [-l] [--json]";
 const char kCreateUsage[] =
     "create DICT [--lang L] [--trans-lang L] [--scramble] [--compress] [--force]";
 const char kDeleteUsage[] = "delete DICT";
@@ -29,30 +30,52 @@ bool SameNameNoCase(const std::string& a, const std::string& b) {
 
 int RunList(const std::vector<std::string>& args) {
   bool long_form = false;
-  const DictOptions o = ParseDictOptions(args, [&](const std::string& a, const auto&) {
-    if (a != "-l" && a != "--long") return 0;
-    long_form = true;
-    return 1;
-  });
+  const DictOptions o =
+      ParseDictOptions(args, DictRules{0, true}, [&](const std::string& a, const auto&) {
+        if (a != "-l" && a != "--long") return 0;
+        long_form = true;
+        return 1;
+      });
   if (!o.positional.empty() || !o.dictionaries.empty())
     throw DictUsageError{"no arguments expected"};
   DictSession session("vandrel list");
+  Json list = Json::array();
   if (!long_form) {
     std::vector<std::string> files;
-    for (const auto& f : session.Set().ListFiles()) files.push_back(tools::RenderPlain(f));
+    for (const auto& f : session.Set().ListFiles()) {
+      files.push_back(o.json ? JsonString(f) : tools::RenderPlain(f));
+    }
     std::sort(files.begin(), files.end());
-    for (const std::string& f : files) std::printf("%s\n", f.c_str());
+    for (const std::string& f : files) {
+      if (o.json) {
+        list.push_back(Json{{"file", f}});
+      } else {
+        std::printf("%s\n", f.c_str());
+      }
+    }
+    if (o.json) PrintJson(Json{{"dictionaries", std::move(list)}});
     return 0;
   }
   // Every file opened: its words, languages and name.
   for (client::TBaseClient* base : session.Open({})) {
     const client::TBaseParams& p = base->Params();
+    const auto language = static_cast<std::uint16_t>(p.Language);
+    const auto trans_language = static_cast<std::uint16_t>(p.TransLanguage);
+    if (o.json) {
+      list.push_back(Json{{"file", JsonString(base->GetFileName())},
+                          {"words", p.RecordCount},
+                          {"language", LanguageJson(language)},
+                          {"trans_language", LanguageJson(trans_language)},
+                          {"name", JsonString(p.Name)},
+                          {"short_name", JsonString(p.ShortName)}});
+      continue;
+    }
     std::printf("%-20s %8d words  %s -> %s  %s\n", tools::RenderPlain(base->GetFileName()).c_str(),
-                p.RecordCount,
-                tools::LanguageShortName(static_cast<std::uint16_t>(p.Language)).c_str(),
-                tools::LanguageShortName(static_cast<std::uint16_t>(p.TransLanguage)).c_str(),
+                p.RecordCount, tools::LanguageShortName(language).c_str(),
+                tools::LanguageShortName(trans_language).c_str(),
                 tools::RenderPlain(p.Name).c_str());
   }
+  if (o.json) PrintJson(Json{{"dictionaries", std::move(list)}});
   return 0;
 }
 

@@ -10,11 +10,13 @@
 #include "tools/common/utf8.h"
 #include "tools/vandrel/command.h"
 #include "tools/vandrel/dict_session.h"
+#include "tools/vandrel/json_output.h"
 
 namespace vandrel::cli {
 namespace {
 
-const char kParamsUsage[] = "params DICT [--name TEXT] [--short-name TEXT] [--description TEXT]";
+const char kParamsUsage[] =
+    "params DICT [--name TEXT] [--short-name TEXT] [--description TEXT] [--json]";
 
 void PrintParams(client::TBaseClient& base) {
   const client::TBaseParams& p = base.Params();
@@ -36,19 +38,37 @@ void PrintParams(client::TBaseClient& base) {
   line("chars:", tools::RenderPlain(p.LangChars));
 }
 
+Json ParamsJson(client::TBaseClient& base) {
+  const client::TBaseParams& p = base.Params();
+  return Json{{"file", JsonString(base.GetFileName())},
+              {"name", JsonString(p.Name)},
+              {"short_name", JsonString(p.ShortName)},
+              {"description", JsonString(p.Description)},
+              {"words", p.RecordCount},
+              {"language", LanguageJson(static_cast<std::uint16_t>(p.Language))},
+              {"trans_language", LanguageJson(static_cast<std::uint16_t>(p.TransLanguage))},
+              {"version", p.Version},
+              {"created", FormatCreateTime(p.CreateTime)},
+              {"scrambled", static_cast<bool>(p.Scrambled)},
+              {"compressed", static_cast<bool>(p.Compressed)},
+              {"first_chars", JsonString(p.FirstChars)},
+              {"chars", JsonString(p.LangChars)}};
+}
+
 int RunParams(const std::vector<std::string>& args) {
   std::optional<std::string> name, short_name, description;
-  const DictOptions o = ParseDictOptions(args, [&](const std::string& a, const auto& next) {
-    if (a == "--name")
-      name = next();
-    else if (a == "--short-name")
-      short_name = next();
-    else if (a == "--description")
-      description = next();
-    else
-      return 0;
-    return 2;
-  });
+  const DictOptions o =
+      ParseDictOptions(args, DictRules{0, true}, [&](const std::string& a, const auto& next) {
+        if (a == "--name")
+          name = next();
+        else if (a == "--short-name")
+          short_name = next();
+        else if (a == "--description")
+          description = next();
+        else
+          return 0;
+        return 2;
+      });
   if (o.positional.size() != 1 || !o.dictionaries.empty())
     throw DictUsageError{"expected one DICT"};
   // Converted before the service is asked anything.
@@ -76,7 +96,11 @@ int RunParams(const std::vector<std::string>& args) {
     // Writes the file; the new parameters arrive before it returns.
     base.EndParams();
   }
-  PrintParams(base);
+  if (o.json) {
+    PrintJson(ParamsJson(base));
+  } else {
+    PrintParams(base);
+  }
   return 0;
 }
 

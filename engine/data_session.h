@@ -1,0 +1,64 @@
+// TDataSession: one engine session: its settings, the passwords it knows,
+// its private folder and the database directories it has open.
+//
+// The private folder is the service's state folder (the folder relative
+// database names are taken against); an empty database name means it.
+// Directories are shared by name within a session and counted: each
+// OpenDirectory is matched by one CloseDirectory, and the last close frees
+// the directory, which must have no open tables by then.
+//
+// Sessions, directories, tables and cursors are used on the engine thread
+// only; two sessions of one process see each other's posted changes
+// through the files' change counts.
+#pragma once
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace vandrel::engine {
+
+class TDataDirectory;
+
+class TDataSession {
+ public:
+  TDataSession();
+  ~TDataSession();
+  TDataSession(const TDataSession&) = delete;
+  TDataSession& operator=(const TDataSession&) = delete;
+
+  const std::string& PrivateDir() const { return private_dir_; }
+  void SetPrivateDir(std::string dir) { private_dir_ = std::move(dir); }
+
+  // Settings kept for the callers that set them; record locks inside
+  // containers always succeed.
+  bool strict_change_detection = false;
+  bool force_buffer_flush = false;
+  int lock_retry_count = 15;
+  int lock_wait_ms = 100;
+
+  void AddPassword(const std::string& password);
+  void RemovePassword(const std::string& password);
+  void RemoveAllPasswords() { passwords_.clear(); }
+  // Case-sensitive.
+  bool KnowsPassword(const std::string& password) const;
+
+  // "MEMORY" (any case) names the in-memory database; any other name a
+  // folder or a base container ("Updates.tmp\"). The reference stays valid
+  // until the matching CloseDirectory.
+  TDataDirectory& OpenDirectory(const std::string& name);
+  void CloseDirectory(TDataDirectory& dir);
+  std::size_t DirectoryCount() const { return directories_.size(); }
+
+ private:
+  std::string private_dir_;
+  std::vector<std::string> passwords_;
+  struct Entry {
+    std::unique_ptr<TDataDirectory> dir;
+    int references = 0;
+  };
+  std::map<std::string, Entry> directories_;
+};
+
+}  // namespace vandrel::engine

@@ -1,0 +1,1 @@
+CREATE TABLE Data (Word Character (50), Trans BLOB (0 , 1) PRIMARY KEY(Word) BLOB BLOCK SIZE 128 LANGUAGE "English (USA)" SORT "Default order");

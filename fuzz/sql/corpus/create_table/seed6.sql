@@ -1,0 +1,1 @@
+CREATE TABLE T (a CHAR(65586), [b
