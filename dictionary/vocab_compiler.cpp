@@ -6,7 +6,9 @@
 #include <climits>
 #include <cstring>
 #include <ctime>
+#include <exception>
 #include <random>
+#include <thread>
 
 #include "dictionary/body_codec.h"
 #include "dictionary/compression.h"
@@ -69,7 +71,8 @@ struct FileCloser {
 
 }  // namespace
 
-TVocabCompiler::TVocabCompiler() {
+TVocabCompiler::TVocabCompiler()
+    : threads_(std::max(1u, std::min(4u, std::thread::hardware_concurrency()))) {
   std::memcpy(header_ + dic::kSignatureAt, dic::kSignature, 4);
   StoreU32(header_ + dic::kVersionAt, dic::kVersionWithoutEscapes);
   StoreU32(header_ + dic::kPageSizeAt, dic::kCompilerPageSize);
@@ -104,7 +107,8 @@ std::uint16_t TVocabCompiler::TransLanguage() const {
 }
 bool TVocabCompiler::Scrambled() const { return header_[dic::kScrambledAt] != 0; }
 bool TVocabCompiler::Compressed() const { return header_[dic::kCompressedAt] != 0; }
-std::int32_t TVocabCompiler::RecordCount() const {
+std::int32_t TVocabCompiler::RecordCount() const { return static_cast<std::int32_t>(added_); }
+std::int32_t TVocabCompiler::Committed() const {
   return static_cast<std::int32_t>(LoadU32(header_ + dic::kRecordCountAt));
 }
 std::uint32_t TVocabCompiler::PageSize() const { return LoadU32(header_ + dic::kPageSizeAt); }
@@ -135,6 +139,8 @@ void TVocabCompiler::BeginCompile(const std::string& file_name, Creation creatio
   body_fill_ = page;
   next_page_ = 1;
   previous_word_.clear();
+  added_ = 0;
+  pending_.clear();
   report_ = {};
   StoreU32(header_ + dic::kVersionAt, dic::kVersionWithoutEscapes);
 }
@@ -155,8 +161,7 @@ void TVocabCompiler::AddWord(WideView word, WideView translation) {
 
 void TVocabCompiler::AddStoredWord(std::string bytes, WideString stored, WideView translation) {
   if (!file_) throw Exception("No compilation is running");
-  const std::uint32_t page = PageSize();
-  const std::int32_t record = RecordCount();
+  const std::size_t record = added_;
 
   // Everything that can fail runs before the first change, so a refused
   // word leaves the dictionary being built as it was.
@@ -165,22 +170,83 @@ void TVocabCompiler::AddStoredWord(std::string bytes, WideString stored, WideVie
     throw Exception("Word #" + std::to_string(record) + " has " + std::to_string(bytes.size()) +
                     " bytes; a word has 1 to 1024 bytes");
   // The order a reader will see is that of the stored bytes.
+  if (record >= INT32_MAX) throw Exception("Dictionary " + file_name_ + " is too large");
   if (record > 0 && CompareWords(stored, previous_word_) <= 0)
     throw Exception("Word #" + std::to_string(record) +
                     " is not in dictionary order: it does not follow the previous word");
 
   BodyReport encoded;
-  std::string body = EncodeBody(Language(), TransLanguage(), translation, &encoded);
-  bool compressed = false;
-  if (Compressed() && body.size() > dic::kCompressThreshold) {
+  Pending entry{std::move(bytes), EncodeBody(Language(), TransLanguage(), translation, &encoded),
+                encoded.escapes, false};
+  previous_word_ = std::move(stored);
+  ++added_;
+  // Long bodies wait to be compressed by all cores at once; the entries
+  // behind them wait too, so that everything reaches the pages in order.
+  if (pending_.empty() && !NeedsCompression(entry.body)) {
+    Commit(entry);
+    return;
+  }
+  pending_.push_back(std::move(entry));
+  if (pending_.size() >= kBatch) Flush();
+}
+
+bool TVocabCompiler::NeedsCompression(const std::string& body) const {
+  return Compressed() && body.size() > dic::kCompressThreshold;
+}
+
+void TVocabCompiler::CompressRange(std::size_t begin, std::size_t end) {
+  for (std::size_t i = begin; i < end; ++i) {
+    Pending& e = pending_[i];
+    if (!NeedsCompression(e.body)) continue;
     std::string candidate(1, '\0');
-    candidate += CompressBody(body);
-    if (candidate.size() < body.size()) {
-      body.swap(candidate);
-      compressed = true;
+    candidate += CompressBody(e.body);
+    if (candidate.size() < e.body.size()) {
+      e.body.swap(candidate);
+      e.compressed = true;
     }
   }
+}
 
+void TVocabCompiler::Flush() {
+  if (pending_.empty()) return;
+  // The batch is cut into one slice per thread; this thread takes the first.
+  const std::size_t threads = std::max<std::size_t>(1, std::min(threads_, pending_.size()));
+  const std::size_t slice = (pending_.size() + threads - 1) / threads;
+  std::vector<std::thread> helpers;
+  std::vector<std::exception_ptr> errors(threads);
+  for (std::size_t t = 1; t < threads; ++t) {
+    helpers.emplace_back([this, t, slice, &errors] {
+      try {
+        CompressRange(t * slice, std::min(pending_.size(), (t + 1) * slice));
+      } catch (...) {
+        errors[t] = std::current_exception();
+      }
+    });
+  }
+  try {
+    CompressRange(0, std::min(pending_.size(), slice));
+  } catch (...) {
+    errors[0] = std::current_exception();
+  }
+  for (std::thread& h : helpers) h.join();
+  for (const auto& e : errors)
+    if (e) {
+      pending_.clear();
+      std::rethrow_exception(e);
+    }
+  try {
+    for (Pending& e : pending_) Commit(e);
+  } catch (...) {
+    pending_.clear();
+    throw;
+  }
+  pending_.clear();
+}
+
+void TVocabCompiler::Commit(Pending& entry) {
+  const std::uint32_t page = PageSize();
+  const std::int32_t record = Committed();
+  const std::string& body = entry.body;
   // Offsets are 32-bit signed: refuse what would push the file past them.
   const std::uint64_t body_length = LoadU32(header_ + dic::kBodyLengthAt);
   const std::uint64_t pages_after =
@@ -189,7 +255,7 @@ void TVocabCompiler::AddStoredWord(std::string bytes, WideString stored, WideVie
       record == INT32_MAX)
     throw Exception("Dictionary " + file_name_ + " is too large");
 
-  word_bytes_ = std::move(bytes);
+  word_bytes_ = std::move(entry.bytes);
   const auto first = static_cast<std::uint8_t>(word_bytes_[0]);
   std::uint8_t* counter = header_ + dic::kFirstCharCountsAt + 4 * first;
   StoreU32(counter, LoadU32(counter) + 1);
@@ -212,10 +278,9 @@ void TVocabCompiler::AddStoredWord(std::string bytes, WideString stored, WideVie
   StoreU32(header_ + dic::kRecordCountAt, static_cast<std::uint32_t>(record + 1));
   AppendBody(body);
   StoreU32(header_ + dic::kBodyLengthAt, static_cast<std::uint32_t>(body_length + body.size()));
-  previous_word_ = std::move(stored);
-  report_.compressed_bodies += compressed;
-  if (encoded.escapes > 0) {
-    report_.escapes += encoded.escapes;
+  report_.compressed_bodies += entry.compressed;
+  if (entry.escapes > 0) {
+    report_.escapes += entry.escapes;
     ++report_.bodies_with_escapes;
     // Readers that do not know the escape must refuse the file.
     StoreU32(header_ + dic::kVersionAt, dic::kFormatVersion);
@@ -226,7 +291,7 @@ void TVocabCompiler::StartLeafPage(const std::string& word) {
   leaf_pages_.push_back(alloc_->Alloc());
   // The current word opens the page, so the record count is its first
   // record number.
-  RegisterChild(0, static_cast<std::int32_t>(leaf_pages_.size() - 1), RecordCount(), word);
+  RegisterChild(0, static_cast<std::int32_t>(leaf_pages_.size() - 1), Committed(), word);
 }
 
 void TVocabCompiler::RegisterChild(std::size_t layer, std::int32_t child, std::int32_t first_rec,
@@ -264,7 +329,7 @@ void TVocabCompiler::AddLayerPage(std::size_t layer) {
     RegisterChild(layer + 1, 0, 0, first_key);
   }
   if (pages >= 2)
-    RegisterChild(layer + 1, static_cast<std::int32_t>(pages - 1), RecordCount(), word_bytes_);
+    RegisterChild(layer + 1, static_cast<std::int32_t>(pages - 1), Committed(), word_bytes_);
 }
 
 void TVocabCompiler::AppendBody(const std::string& body) {
@@ -292,6 +357,7 @@ void TVocabCompiler::EndCompile() {
   if (!file_) return;
   const std::uint32_t page = PageSize();
   try {
+    Flush();
     for (std::size_t layer = layers_.size(); layer-- > 0;) {
       StoreU32(header_ + dic::kLayerOffsetsAt + 4 * layer, next_page_ * page);
       for (std::uint8_t* p : layers_[layer]) WritePage(p);
@@ -334,6 +400,7 @@ void TVocabCompiler::Release() {
   layers_.clear();
   leaf_pages_.clear();
   body_pages_.clear();
+  pending_.clear();
   page_man_.reset();
   alloc_.reset();
 }

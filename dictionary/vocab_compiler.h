@@ -20,6 +20,8 @@
 //   MoveFileExA("out.tmp", "out.dic", MOVEFILE_REPLACE_EXISTING);
 #pragma once
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -72,8 +74,10 @@ class TVocabCompiler {
   void BeginCompile(const std::string& file_name, Creation creation = Creation::kReplace);
   // word: 1 to 1024 bytes in the code page of Language, comparing greater
   // (CompareWords) than the previous word; otherwise an Exception and the
-  // word is not added. translation: marked-up text; lexeme errors of the
-  // body codec propagate unchanged.
+  // word is not added. With Compressed set, long bodies are compressed in
+  // batches on all cores, so a word may reach the pages (and a size limit
+  // be found) at a later AddWord or at EndCompile. translation: marked-up text; lexeme errors of
+  // the body codec propagate unchanged.
   void AddWord(WideView word, WideView translation);
   // The same for a word already converted: bytes in the code page of
   // Language and stored = AnsiToWide(Language, bytes), as a caller that
@@ -84,7 +88,12 @@ class TVocabCompiler {
   // write fails; the output is then incomplete (and closed).
   void EndCompile();
 
+  // Threads that compress long bodies (default: the cores, at most 4).
+  // The file is the same for any number.
+  void SetCompressionThreads(std::size_t threads) { threads_ = std::max<std::size_t>(1, threads); }
+
   bool IsCompiling() const { return file_ != nullptr; }
+  // Words accepted so far.
   std::int32_t RecordCount() const;
   // The header image (dic::kHeaderSize bytes), for inspection.
   const std::uint8_t* HeaderImage() const { return header_; }
@@ -92,7 +101,23 @@ class TVocabCompiler {
   const TCompileReport& Report() const { return report_; }
 
  private:
+  // A word waiting for its body to be compressed.
+  struct Pending {
+    std::string bytes;
+    std::string body;
+    std::size_t escapes;
+    bool compressed;
+  };
+  static constexpr std::size_t kBatch = 1024;
+  bool NeedsCompression(const std::string& body) const;
+  void CompressRange(std::size_t begin, std::size_t end);
+  // Compresses the pending bodies on all threads, then commits them in order.
+  void Flush();
+  // Puts one word and its final body into the pages.
+  void Commit(Pending& entry);
   void StartLeafPage(const std::string& word);
+  // Words in the pages (the header's record count).
+  std::int32_t Committed() const;
   void RegisterChild(std::size_t layer, std::int32_t child, std::int32_t first_rec,
                      const std::string& key);
   void AddLayerPage(std::size_t layer);
@@ -117,6 +142,9 @@ class TVocabCompiler {
   std::string word_bytes_;
   WideString previous_word_;
   TCompileReport report_;
+  std::size_t added_ = 0;  // words accepted, committed or pending
+  std::vector<Pending> pending_;
+  std::size_t threads_;
 };
 
 // Rewrites the parameters page of an existing dictionary file. The
