@@ -155,7 +155,6 @@ void TVocabCompiler::AddWord(WideView word, WideView translation) {
 
 void TVocabCompiler::AddStoredWord(std::string bytes, WideString stored, WideView translation) {
   if (!file_) throw Exception("No compilation is running");
-  const std::uint32_t page = PageSize();
   const std::int32_t record = RecordCount();
 
   // Everything that can fail runs before the first change, so a refused
@@ -181,6 +180,37 @@ void TVocabCompiler::AddStoredWord(std::string bytes, WideString stored, WideVie
     }
   }
 
+  AddRecord(std::move(bytes), std::move(stored), std::move(body), compressed);
+  if (encoded.escapes > 0) {
+    report_.escapes += encoded.escapes;
+    ++report_.bodies_with_escapes;
+    // Readers that do not know the escape must refuse the file.
+    StoreU32(header_ + dic::kVersionAt, dic::kFormatVersion);
+  }
+}
+
+void TVocabCompiler::AddStoredBody(WideView word, std::string stored_body, bool may_hold_escapes) {
+  if (!file_) throw Exception("No compilation is running");
+  std::string bytes;
+  WideToAnsi(Language(), word, bytes);
+  WideString stored = AnsiToWide(Language(), bytes);
+  const std::int32_t record = RecordCount();
+  if (bytes.size() < static_cast<std::size_t>(dic::kMinWordBytes) ||
+      bytes.size() > static_cast<std::size_t>(dic::kMaxWordBytes))
+    throw Exception("Word #" + std::to_string(record) + " has " + std::to_string(bytes.size()) +
+                    " bytes; a word has 1 to 1024 bytes");
+  if (record > 0 && CompareWords(stored, previous_word_) <= 0)
+    throw Exception("Word #" + std::to_string(record) +
+                    " is not in dictionary order: it does not follow the previous word");
+  const bool compressed = !stored_body.empty() && stored_body[0] == '\0';
+  AddRecord(std::move(bytes), std::move(stored), std::move(stored_body), compressed);
+  if (may_hold_escapes) StoreU32(header_ + dic::kVersionAt, dic::kFormatVersion);
+}
+
+void TVocabCompiler::AddRecord(std::string bytes, WideString stored, std::string body,
+                               bool compressed) {
+  const std::uint32_t page = PageSize();
+  const std::int32_t record = RecordCount();
   // Offsets are 32-bit signed: refuse what would push the file past them.
   const std::uint64_t body_length = LoadU32(header_ + dic::kBodyLengthAt);
   const std::uint64_t pages_after =
@@ -214,12 +244,6 @@ void TVocabCompiler::AddStoredWord(std::string bytes, WideString stored, WideVie
   StoreU32(header_ + dic::kBodyLengthAt, static_cast<std::uint32_t>(body_length + body.size()));
   previous_word_ = std::move(stored);
   report_.compressed_bodies += compressed;
-  if (encoded.escapes > 0) {
-    report_.escapes += encoded.escapes;
-    ++report_.bodies_with_escapes;
-    // Readers that do not know the escape must refuse the file.
-    StoreU32(header_ + dic::kVersionAt, dic::kFormatVersion);
-  }
 }
 
 void TVocabCompiler::StartLeafPage(const std::string& word) {

@@ -79,6 +79,11 @@ class TVocabCompiler {
   // Language and stored = AnsiToWide(Language, bytes), as a caller that
   // sorted by the stored form holds them. Nothing is converted again.
   void AddStoredWord(std::string bytes, WideString stored, WideView translation);
+  // A word with a body as another file of the same languages and switches
+  // stores it (TDicReader::GetStoredBody): copied as it is, not encoded.
+  // may_hold_escapes: the source file's version allows escapes; the new
+  // file then gets that version too.
+  void AddStoredBody(WideView word, std::string stored_body, bool may_hold_escapes);
   // Writes every page and the header, flushes and closes the file, frees the
   // buffers. Nothing when no file is open. Raises the platform error when a
   // write fails; the output is then incomplete (and closed).
@@ -97,6 +102,8 @@ class TVocabCompiler {
                      const std::string& key);
   void AddLayerPage(std::size_t layer);
   void AppendBody(const std::string& body);
+  // Shared tail of AddStoredWord and AddStoredBody.
+  void AddRecord(std::string bytes, WideString stored, std::string body, bool compressed);
   void WritePage(std::uint8_t* page);
   void Release();
   std::uint32_t PageSize() const;
