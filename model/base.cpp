@@ -9,6 +9,7 @@
 #include "dictionary/dic_format.h"
 #include "dictionary/dic_reader.h"
 #include "dictionary/vocab_compiler.h"
+#include "engine/base_list.h"
 #include "model/base_set.h"
 #include "model/dictionary_folder.h"
 #include "model/model_ids.h"
@@ -37,6 +38,15 @@ class TTableRef {
 
 // The base that holds the one update of the service ("Updates.tmp").
 TCustomBase* g_update_holder = nullptr;
+
+// Closes the update container now when nothing of it is open (its close is
+// otherwise deferred to the next idle point, and a quick second update
+// could not delete it).
+void CloseUpdatesContainer() {
+  std::error_code ignored;
+  const std::filesystem::path path = std::filesystem::absolute(kUpdatesFile, ignored);
+  engine::TBaseList::Global().CloseIfIdle(path.lexically_normal().string());
+}
 
 std::string MergeOutputName(const std::string& file_name) {
   return std::filesystem::path(file_name).replace_extension(".tmp").string();
@@ -161,6 +171,7 @@ void TCustomBase::BeginUpdate() {
   try {
     g_update_holder = this;
     rows_stored_ = false;
+    CloseUpdatesContainer();
     std::error_code ignored;
     if (std::filesystem::exists(kUpdatesFile, ignored) && !win::DeleteFileA(kUpdatesFile))
       RaiseLastOSError();
@@ -217,6 +228,7 @@ void TCustomBase::DropUpdateTable() {
     } catch (const std::exception&) {
     }
     update_table_.reset();
+    CloseUpdatesContainer();
   }
   rows_stored_ = false;
   if (g_update_holder == this) g_update_holder = nullptr;
