@@ -80,6 +80,10 @@ void TCustomBase::SetTable(TVocabTable* table) {
   if (table != nullptr) table->AddRef();
   if (table_ != nullptr) {
     TVocabTable* old = table_;
+    // Detached inside a bracket: the table gets this base's share of its
+    // update count back, and the stored changes are dropped.
+    for (; table_updates_ > 0; --table_updates_) old->DecUpdateCount();
+    if (table != old) DropUpdateTable();
     table_ = nullptr;
     old->RemoveParamsHandler(handler);
     old->Release();

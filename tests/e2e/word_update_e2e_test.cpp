@@ -185,6 +185,7 @@ TEST_F(WordUpdateE2eTest, ProgressEveryHundredthStepAndStopKeepsTheOldFile) {
 }
 
 TEST_F(WordUpdateE2eTest, CommandsApplyChangesInOneRebuild) {
+  Service();  // the commands find this service and its dictionary folder
   std::ofstream(DicPath("changes.tsv")) << "kiwi\tgreen\ncherry\t\napple\tred\\nfruit\n# note\n";
   const TRun update = RunVandrel({"update", "A", DicPath("changes.tsv")});
   EXPECT_EQ(update.code, 0) << update.err;
