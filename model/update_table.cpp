@@ -1,9 +1,12 @@
 // TUpdateTable: the update table, its language choice and its statement.
 #include "model/update_table.h"
 
+#include <filesystem>
+
 #include "dataset/engine_query.h"
 #include "engine/languages.h"
 #include "model/model_ids.h"
+#include "platform/file.h"
 #include "platform/utf8.h"
 #include "service/errors.h"
 
@@ -48,6 +51,22 @@ void CreateUpdateTable(std::uint16_t dictionary_language) {
       "SIZE 128 LANGUAGE \"" +
       UpdateLanguageName(dictionary_language) + "\" SORT \"Default order\");");
   query.ExecSQL();
+}
+
+void RemoveUpdateLeftovers(const std::string& dictionary_folder) {
+  namespace fs = std::filesystem;
+  std::error_code error;
+  // A held file refuses deletion (another service owns it): left alone.
+  if (fs::exists(kUpdatesFile, error)) win::DeleteFileA(kUpdatesFile);
+  if (dictionary_folder.empty()) return;
+  for (fs::directory_iterator it(dictionary_folder, error), end; !error && it != end;
+       it.increment(error)) {
+    const fs::path& path = it->path();
+    if (path.extension() != ".tmp" || !it->is_regular_file(error)) continue;
+    fs::path dic = path;
+    dic.replace_extension(".dic");
+    if (fs::exists(dic, error)) win::DeleteFileA(path.c_str());
+  }
 }
 
 TUpdateTable::TUpdateTable() {

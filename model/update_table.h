@@ -34,6 +34,11 @@ std::string UpdateLanguageName(std::uint16_t dictionary_language);
 // Runs the CREATE TABLE statement of "Data" in the update database.
 void CreateUpdateTable(std::uint16_t dictionary_language);
 
+// At service start: deletes a leftover "Updates.tmp" of the working
+// directory and every "X.tmp" beside an "X.dic" of the dictionary folder
+// (the output of a merge cut short), unless a process still holds it.
+void RemoveUpdateLeftovers(const std::string& dictionary_folder);
+
 class TUpdateTable : public dataset::TEngineTable {
  public:
   // Names the update database and table, key order, exclusive.

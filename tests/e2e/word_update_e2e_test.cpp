@@ -200,5 +200,20 @@ TEST_F(WordUpdateE2eTest, CommandsApplyChangesInOneRebuild) {
   EXPECT_NE(bad.code, 0);
 }
 
+TEST_F(WordUpdateE2eTest, LeftoversOfACutMergeAreRemovedAtStart) {
+  const std::string state = state_.path() + "/vandrel";
+  std::filesystem::create_directories(state);
+  std::ofstream(state + "/Updates.tmp") << "left by a killed service";
+  std::ofstream(DicPath("A.tmp")) << "half a dictionary";
+  std::ofstream(DicPath("notes.tmp")) << "not ours";
+  auto set = NewSet();
+  EXPECT_FALSE(std::filesystem::exists(state + "/Updates.tmp"));
+  EXPECT_FALSE(std::filesystem::exists(DicPath("A.tmp")));
+  EXPECT_TRUE(std::filesystem::exists(DicPath("notes.tmp")));
+  // And an update works after it.
+  set->OpenBase(u"A.dic").PutWord(u"kiwi", u"green");
+  EXPECT_EQ(TransOf("A.dic", u"kiwi"), u"green");
+}
+
 }  // namespace
 }  // namespace vandrel::test
