@@ -80,6 +80,10 @@ TVocabTable* TCustomBaseMan::NewBase(const std::string& path) {
     return table;
   } catch (const std::exception& e) {
     if (table != nullptr) table->Free();
+    // Where a damaged file failed goes to the log; the client hears the
+    // message alone.
+    if (const TDamage* damage = DamageOf(e))
+      LogError(DamageSummary(path, e) + ": " + damage->Detail());
     throw Exception(std::string("CustomBaseMan.NewBase: ") + e.what());
   }
 }
@@ -95,12 +99,13 @@ TBaseMan::~TBaseMan() {
 }
 
 const TMessageTable& TBaseMan::MessageTable() {
-  static const TMessageTable table("TBaseMan", &TCustomBaseMan::MessageTable(),
-                                   {
-                                       {BM_NEW_BASE_SET, &TBaseMan::BmNewBaseSet},
-                                       {BM_FREE_BASE_SET, &TBaseMan::BmFreeBaseSet},
-                                       {static_cast<std::uint16_t>(win::WM_TIMER), &TBaseMan::WmTimer},
-                                   });
+  static const TMessageTable table(
+      "TBaseMan", &TCustomBaseMan::MessageTable(),
+      {
+          {BM_NEW_BASE_SET, &TBaseMan::BmNewBaseSet},
+          {BM_FREE_BASE_SET, &TBaseMan::BmFreeBaseSet},
+          {static_cast<std::uint16_t>(win::WM_TIMER), &TBaseMan::WmTimer},
+      });
   return table;
 }
 

@@ -2,6 +2,8 @@
 // parameters-changed handlers and damage reports of a dictionary table.
 #include "model/vocab_table.h"
 
+#include <filesystem>
+
 #include "model/dictionary_folder.h"
 #include "model/error_log.h"
 #include "platform/exceptions.h"
@@ -39,6 +41,20 @@ void TVocabTable::ReportDamage(const std::exception& failure) {
   const std::string detail = damage != nullptr ? damage->Detail() : failure.what();
   if (!reported_.insert(detail).second) return;
   LogError(DamageSummary(FileName, failure) + ": " + detail);
+  // A file that changed size behind the service's back (copied over in
+  // place) is never read through the old view again: it is opened anew,
+  // or closed when it no longer opens. Readers move to the new file at
+  // their next step.
+  std::error_code error;
+  const auto size = std::filesystem::file_size(FileName, error);
+  if (!file_ || (!error && static_cast<std::int64_t>(size) == file_->FileSize())) return;
+  Close();
+  try {
+    Open();
+    LogError(FileNameOf(FileName) + ": changed on disk; opened again");
+  } catch (const std::exception& e) {
+    LogError(FileNameOf(FileName) + ": changed on disk; closed: " + e.what());
+  }
 }
 
 void TVocabTable::Release() {

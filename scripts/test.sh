@@ -17,6 +17,6 @@ if [ "${1:-}" = "--sanitize" ]; then
   # sanitizers it would only repeat it ten times slower.
   set -- -LE slow "$@"
 fi
-cmake -S . -B "$build" -G Ninja "${flags[@]}" >/dev/null
+cmake -S . -B "$build" -G Ninja -DVANDREL_WERROR=ON "${flags[@]}" >/dev/null
 cmake --build "$build" -j2
 ctest --test-dir "$build" -j2 --output-on-failure "$@"

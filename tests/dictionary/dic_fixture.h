@@ -98,7 +98,13 @@ inline std::vector<TEntry> RandomEntries(std::uint32_t seed, std::size_t count, 
       default: {
         const std::size_t tl = 1 + random() % 60;
         for (std::size_t k = 0; k < tl; ++k) t += k % 7 == 3 ? u'\r' : pick(cyrillic + u"xyz ");
-        t = u"\x05" + w.substr(0, 1) + u"\x05 " + t;
+        // Appended piece by piece: GCC 12 at -O3 misreads the chain of
+        // operator+ as an overlapping copy (-Wrestrict).
+        WideString marked(1, u'\x05');
+        marked += w[0];
+        marked += u"\x05 ";
+        marked += t;
+        t = std::move(marked);
       }
     }
     entries.push_back({w, t});
@@ -115,9 +121,14 @@ inline std::vector<TEntry> RandomEntries(std::uint32_t seed, std::size_t count, 
 inline std::vector<TEntry> LongEntries() {
   std::vector<TEntry> entries;
   for (int i = 0; i < 100; ++i) {
-    const std::string prefix = "w" + std::to_string(10000 + i).substr(1);
-    entries.push_back({WideString(prefix.begin(), prefix.end()) + WideString(995, u'x'),
-                       u"translation " + WideString(prefix.begin(), prefix.end())});
+    std::string digits = std::to_string(10000 + i);
+    digits[0] = 'w';  // w0000 ... w0099
+    const WideString prefix(digits.begin(), digits.end());
+    WideString word = prefix;
+    word.append(995, u'x');
+    WideString trans = u"translation ";
+    trans += prefix;
+    entries.push_back({word, trans});
   }
   return entries;
 }

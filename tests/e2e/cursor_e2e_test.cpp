@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "client/service_error.h"
+#include "dictionary/dic_format.h"
 #include "tests/e2e/e2e_fixture.h"
 
 namespace vandrel::test {
@@ -310,6 +311,74 @@ TEST_F(CursorE2eTest, UnknownWindowsAreRefusedWithTheirCodes) {
   // Nothing was freed by the refusals.
   EXPECT_EQ(set->BaseWindows(), (std::vector<win::HWND>{a}));
   EXPECT_TRUE(set->Cursors().front()->First());
+}
+
+// One damaged dictionary among three: a compressed body of one cannot be
+// read and the leaf page of another is wiped while it is open. The others
+// go on answering every request, the damaged body's request fails with its
+// own error naming its dictionary, and the error log names both files.
+TEST_F(CursorE2eTest, OneDamagedDictionaryDoesNotHideTheOthers) {
+  WideString long_text;
+  for (int i = 0; i < 200; ++i) long_text += u"a long translation that compresses well; ";
+  {
+    TVocabCompiler compiler;
+    compiler.SetLanguage(kEnglish);
+    compiler.SetTransLanguage(kRussian);
+    compiler.SetCompressed(true);
+    compiler.BeginCompile(DicPath("Zipped.dic"));
+    compiler.AddWord(u"cherry", long_text);
+    compiler.EndCompile();
+    // Its only body is stored compressed: byte 0, then the codec number,
+    // which is made one that does not exist.
+    std::fstream file(DicPath("Zipped.dic"), std::ios::in | std::ios::out | std::ios::binary);
+    std::uint8_t at[4];
+    file.seekg(dic::kBodyStartAt);
+    file.read(reinterpret_cast<char*>(at), 4);
+    file.seekp(static_cast<std::streamoff>(dic::LoadU32(at)) + 1);
+    file.put(static_cast<char>(0xEE));
+  }
+  auto set = NewSet();
+  const win::HWND a = set->OpenBase(u"A.dic").Remote();
+  const win::HWND z = set->OpenBase(u"Zipped.dic").Remote();
+  const win::HWND c = set->OpenBase(u"C.dic").Remote();
+  TCursorClient& cursor = set->NewCursor();
+  ASSERT_TRUE(cursor.Locate(u"cherry"));
+  ExpectAt(cursor, u"cherry", {a, z, c}, 4, false);
+  EXPECT_EQ(cursor.GetTrans(a), u"cherry in A");
+  try {
+    cursor.GetTrans(z);
+    FAIL() << "a damaged body decoded";
+  } catch (const EServiceError& e) {
+    EXPECT_EQ(e.Code(), 223);
+    EXPECT_NE(e.Text().find("title \"cherry\". Error in stored body format."), std::string::npos)
+        << e.Text();
+  }
+  EXPECT_EQ(cursor.GetTrans(c), u"cherry in C");
+
+  // C's leaf page (after the header and the root index page) is wiped while
+  // the service has it mapped: every move passes over it.
+  {
+    std::fstream file(DicPath("C.dic"), std::ios::in | std::ios::out | std::ios::binary);
+    file.seekp(2 * dic::kCompilerPageSize);
+    for (int i = 0; i < 64; ++i) file.put(static_cast<char>(0xFF));
+  }
+  ASSERT_TRUE(cursor.Last());
+  EXPECT_EQ(cursor.State().Word, u"cherry");
+  ASSERT_TRUE(cursor.First());
+  ExpectAt(cursor, u"apple", {a}, 1, false);
+  ASSERT_TRUE(cursor.Next());
+  EXPECT_EQ(cursor.State().Word, u"cherry");
+  // C may still show the word its own position had read before the damage.
+  const std::vector<win::HWND> bases = cursor.State().Bases;
+  EXPECT_NE(std::find(bases.begin(), bases.end(), a), bases.end());
+  EXPECT_NE(std::find(bases.begin(), bases.end(), z), bases.end());
+  EXPECT_EQ(cursor.GetTrans(a), u"cherry in A");
+  EXPECT_FALSE(cursor.Next()) << "date lives only in the damaged page";
+
+  // The service's error log names both files and where they failed.
+  const std::string log = ReadFile(state_.path() + "/vandrel/Errors.log");
+  EXPECT_NE(log.find("Zipped.dic: damaged (body of record 0)"), std::string::npos) << log;
+  EXPECT_NE(log.find("C.dic: damaged (leaf page 0)"), std::string::npos) << log;
 }
 
 }  // namespace

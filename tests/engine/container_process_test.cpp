@@ -163,21 +163,21 @@ TEST_F(ContainerProcessTest, EngineCommandsListCatAndCheck) {
   std::string path = Path("cli.vbas");
   {
     TFileHandler f;
-    f.Create(path + "\\Data.DAT");
+    f.Create(path + "\\notes.txt");
     f.WriteAt(0, "hello, container", 16);
     TFileHandler g;
-    g.Create(path + "\\Data.IDX");
+    g.Create(path + "\\pages.bin");
     std::vector<std::uint8_t> big(9000, 'i');
     g.WriteAt(0, big.data(), 9000);
   }
   TBaseList::Global().CloseAll();
   Run ls = RunProgram("vandrel", {"engine", "ls", path});
   EXPECT_EQ(ls.code, 0) << ls.err;
-  EXPECT_NE(ls.out.find("Data.DAT"), std::string::npos) << ls.out;
+  EXPECT_NE(ls.out.find("notes.txt"), std::string::npos) << ls.out;
   EXPECT_NE(ls.out.find("9000        3"), std::string::npos) << ls.out;
   EXPECT_NE(ls.out.find("2 files, 7 pages"), std::string::npos) << ls.out;
-  Run cat = RunProgram("vandrel", {"engine", "cat", path, "data.dat"});
-  EXPECT_EQ(cat.code, 0);
+  Run cat = RunProgram("vandrel", {"engine", "cat", path, "NOTES.TXT"});
+  EXPECT_EQ(cat.code, 0);  // inner names compare case-insensitively
   EXPECT_EQ(cat.out, "hello, container");
   Run missing = RunProgram("vandrel", {"engine", "cat", path, "none"});
   EXPECT_EQ(missing.code, 1);

@@ -112,12 +112,17 @@ int DicDump(const Args& args) {
   return 0;
 }
 
+int DicInfoOf(const std::string& file, bool json, bool check_all);
+
 int DicInfo(const Args& args) {
   bool json = false;
+  bool verbose = false;
   std::vector<std::string> files;
   for (std::size_t i = 0; i < args.size(); ++i) {
     if (args[i] == "--json") {
       json = true;
+    } else if (args[i] == "-v" || args[i] == "--verbose") {
+      verbose = true;
     } else if (args[i] == "--") {
       files.insert(files.end(), args.begin() + static_cast<long>(i) + 1, args.end());
       break;
@@ -128,9 +133,27 @@ int DicInfo(const Args& args) {
     }
   }
   if (files.size() != 1) throw UsageError{"expected FILE.dic"};
-  const std::string& file = files[0];
+  if (!verbose) return DicInfoOf(files[0], json, false);
+  // --verbose: every page and body is read as well, and damage says where.
+  try {
+    return DicInfoOf(files[0], json, true);
+  } catch (const std::exception& e) {
+    const TDamage* damage = DamageOf(e);
+    if (damage == nullptr) throw;
+    std::fflush(stdout);
+    throw Exception(std::string(e.what()) + "\ndamaged: " + damage->Detail());
+  }
+}
+
+int DicInfoOf(const std::string& file, bool json, bool check_all) {
   TDicTable table;
   OpenTable(table, file);
+  if (check_all) {
+    for (table.First(); !table.Eof(); table.Next()) {
+      table.GetWord();
+      table.GetTrans();
+    }
+  }
   if (json) {
     PrintJson(Json{{"file", file},
                    {"version", table.Version()},
@@ -171,6 +194,7 @@ int DicInfo(const Args& args) {
   line("name:", tools::RenderRaw(table.GetName()));
   line("short name:", tools::RenderRaw(table.GetShortName()));
   line("description:", tools::RenderRaw(table.GetDescription()));
+  if (check_all) line("checked:", "every page and body reads");
   return 0;
 }
 
