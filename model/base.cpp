@@ -11,6 +11,7 @@
 #include "dictionary/vocab_compiler.h"
 #include "engine/base_list.h"
 #include "model/base_set.h"
+#include "model/cursor.h"
 #include "model/dictionary_folder.h"
 #include "model/model_ids.h"
 #include "model/update_table.h"
@@ -114,9 +115,13 @@ void TCustomBase::OnParamsChanged(TNotifyObject*) {
   // fails the notice) must not keep the other bases' clients from hearing
   // of it, nor fail the request of the base that wrote.
   try {
+    const bool replaced = table_ != nullptr && table_->FileReplaced;
     SendParams();
     if (FreePending() || table_ == nullptr) return;
     SendParamsChanged();
+    // A merge replaced the file: the set's cursors find their words in the
+    // new one (record numbers of the old file mean other words now).
+    if (replaced && !FreePending() && base_set_ != nullptr) base_set_->DoChange();
   } catch (const std::exception&) {
   }
 }
@@ -306,6 +311,30 @@ void TCustomBase::DeleteWord(WideView word) {
   EndUpdate();
 }
 
+void TCustomBase::ReleaseFileReaders(TVocabTable& table) {
+  // Every base on the table has one parameters-changed entry; the cursors
+  // of its set hold a position on the file at the base's index. Fresh
+  // positions let go of the old file's mapping, which would keep the new
+  // file from taking its name; the cursors find their words again after
+  // the merge.
+  const TNotifyEvent::TCode code = MakeNotifyEvent<&TCustomBase::OnParamsChanged>(this).Code;
+  for (const TNotifyEvent& entry : table.ParamsHandlers()) {
+    if (entry.Code != code) continue;
+    auto* base = static_cast<TCustomBase*>(entry.Object);
+    TCustomBaseSet* set = base->base_set_;
+    if (set == nullptr) continue;
+    const int index = set->BaseList().IndexOf(base);
+    if (index < 0) continue;
+    TNotifyList& cursors = set->CursorList();
+    for (int i = 0; i < cursors.Count(); ++i) {
+      auto* cursor = dynamic_cast<TCustomCursor*>(cursors.Items(i));
+      if (cursor == nullptr || static_cast<int>(cursor->Positions().size()) <= index) continue;
+      cursor->DeleteBase(index);
+      cursor->InsertBase(index);
+    }
+  }
+}
+
 void TCustomBase::ApplyUpdates() {
   TVocabTable& table = RequireTable();
   TTableRef hold(table);
@@ -396,6 +425,7 @@ void TCustomBase::ApplyUpdates() {
       return;
     }
     WriteBaseParams(out, table.GetName(), table.GetShortName(), table.GetDescription());
+    ReleaseFileReaders(table);
     table.Close();
     // One atomic rename, then the folder is flushed: the dictionary's name
     // always names the old file or the new one.
@@ -412,7 +442,14 @@ void TCustomBase::ApplyUpdates() {
     }
     throw;
   }
-  table.ParamsChanged();
+  table.FileReplaced = true;
+  try {
+    table.ParamsChanged();
+  } catch (...) {
+    table.FileReplaced = false;
+    throw;
+  }
+  table.FileReplaced = false;
 }
 
 // ---- TBase ----

@@ -96,6 +96,8 @@ class TCustomBase : public TChangeObject {
   // The merge of the update table into the file; runs inside DoChange.
   void ApplyUpdates();
   void DropUpdateTable();
+  // Gives every cursor on the table's bases a fresh position (no file).
+  void ReleaseFileReaders(TVocabTable& table);
 
   TCustomBaseSet* base_set_;
   TVocabTable* table_ = nullptr;

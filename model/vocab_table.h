@@ -78,6 +78,9 @@ class TVocabTable : public TNotifyObject {
   // True while a base merges updates into the file: parameter writes and
   // deletion of the file answer 261 meanwhile.
   bool Merging = false;
+  // True while the bases hear that a merge replaced the file: each then
+  // re-locates the cursors of its set on their words.
+  bool FileReplaced = false;
 
   void IncUpdateCount() { ++update_count_; }
   void DecUpdateCount() { --update_count_; }

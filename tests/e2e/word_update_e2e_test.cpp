@@ -215,5 +215,23 @@ TEST_F(WordUpdateE2eTest, LeftoversOfACutMergeAreRemovedAtStart) {
   EXPECT_EQ(TransOf("A.dic", u"kiwi"), u"green");
 }
 
+TEST_F(WordUpdateE2eTest, CursorsOfOtherSetsFindTheirWordInTheNewFile) {
+  auto reading = NewSet();
+  reading->OpenBase(u"A.dic");
+  client::TCursorClient& cursor = reading->NewCursor();
+  ASSERT_TRUE(cursor.Locate(u"cherry"));
+  auto writing = NewSet();
+  TBaseClient& base = writing->OpenBase(u"A.dic");
+  base.PutWord(u"banana", u"yellow");  // a word before the cursor's
+  base.PutWord(u"blueberry", u"blue");
+  EXPECT_EQ(Words("A.dic").size(), 5u);
+  EXPECT_EQ(cursor.State().Word, u"cherry");
+  ASSERT_TRUE(cursor.Next());
+  EXPECT_EQ(cursor.State().Word, u"grape");
+  ASSERT_TRUE(cursor.Prior());
+  ASSERT_TRUE(cursor.Prior());
+  EXPECT_EQ(cursor.State().Word, u"blueberry");
+}
+
 }  // namespace
 }  // namespace vandrel::test
