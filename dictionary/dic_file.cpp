@@ -422,6 +422,22 @@ std::uint32_t TDicFile::BodyOffset(std::int64_t page, int item) const {
 }
 
 std::string TDicFile::EncodedBody(std::int64_t page, int item, std::int32_t rec) const {
+  std::string bytes = StoredBody(page, item, rec);
+  if (!bytes.empty() && bytes[0] == '\0') {
+    TDamage damage;
+    damage.record = rec;
+    damage.offset = std::int64_t{body_start_} + BodyOffset(page, item);
+    try {
+      bytes = DecompressBody(std::string_view(bytes).substr(1));
+    } catch (const EBodyFormat& e) {
+      damage.check = std::string("compressed body: ") + e.what();
+      throw EDicBodyDamaged(e.what(), std::move(damage));
+    }
+  }
+  return bytes;
+}
+
+std::string TDicFile::StoredBody(std::int64_t page, int item, std::int32_t rec) const {
   const std::uint32_t start = BodyOffset(page, item);
   std::uint32_t end = body_length_;
   if (std::int64_t{rec} + 1 != record_count_) {
@@ -445,14 +461,6 @@ std::string TDicFile::EncodedBody(std::int64_t page, int item, std::int32_t rec)
     const std::uint32_t piece = std::min(stop - position, kGranuleSize - position % kGranuleSize);
     bytes.append(reinterpret_cast<const char*>(PageAddress(position)), piece);
     position += piece;
-  }
-  if (!bytes.empty() && bytes[0] == '\0') {
-    try {
-      bytes = DecompressBody(std::string_view(bytes).substr(1));
-    } catch (const EBodyFormat& e) {
-      damage.check = std::string("compressed body: ") + e.what();
-      throw EDicBodyDamaged(e.what(), std::move(damage));
-    }
   }
   return bytes;
 }

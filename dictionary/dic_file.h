@@ -152,6 +152,9 @@ class TDicFile {
   // Lexeme-encoded body of record rec, standing at item `item` of leaf page
   // `page`; decompressed when it is stored compressed.
   std::string EncodedBody(std::int64_t page, int item, std::int32_t rec) const;
+  // The same record's body as stored (descrambled, still compressed when
+  // its first byte is 0): what a merge copies for an unchanged word.
+  std::string StoredBody(std::int64_t page, int item, std::int32_t rec) const;
   // Decoded translation of that record.
   WideString Trans(std::int64_t page, int item, std::int32_t rec) const;
 

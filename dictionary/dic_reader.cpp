@@ -202,6 +202,11 @@ std::string TDicReader::GetEncodedBody() const {
   return file_->EncodedBody(page_no_, item_no_, rec_no_);
 }
 
+std::string TDicReader::GetStoredBody() const {
+  if (RecordCount() == 0) return {};
+  return file_->StoredBody(page_no_, item_no_, rec_no_);
+}
+
 WideString TDicReader::GetTrans() const {
   if (RecordCount() == 0) return {};
   return file_->Trans(page_no_, item_no_, rec_no_);

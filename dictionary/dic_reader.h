@@ -72,6 +72,8 @@ class TDicReader {
   // The current record's lexeme-encoded body, decompressed when stored
   // compressed (what GetTrans decodes).
   std::string GetEncodedBody() const;
+  // The current record's body as stored (still compressed when it was).
+  std::string GetStoredBody() const;
 
  private:
   void DropWord() { word_.clear(); }

@@ -177,12 +177,39 @@ void TVocabCompiler::AddStoredWord(std::string bytes, WideString stored, WideVie
 
   BodyReport encoded;
   Pending entry{std::move(bytes), EncodeBody(Language(), TransLanguage(), translation, &encoded),
-                encoded.escapes, false};
+                encoded.escapes, false, false, false};
   previous_word_ = std::move(stored);
   ++added_;
+  Enqueue(std::move(entry));
+}
+
+void TVocabCompiler::AddStoredBody(WideView word, std::string stored_body, bool may_hold_escapes) {
+  if (!file_) throw Exception("No compilation is running");
+  std::string bytes;
+  WideToAnsi(Language(), word, bytes);
+  WideString stored = AnsiToWide(Language(), bytes);
+  const std::size_t record = added_;
+  if (bytes.size() < static_cast<std::size_t>(dic::kMinWordBytes) ||
+      bytes.size() > static_cast<std::size_t>(dic::kMaxWordBytes))
+    throw Exception("Word #" + std::to_string(record) + " has " + std::to_string(bytes.size()) +
+                    " bytes; a word has 1 to 1024 bytes");
+  if (record >= INT32_MAX) throw Exception("Dictionary " + file_name_ + " is too large");
+  if (record > 0 && CompareWords(stored, previous_word_) <= 0)
+    throw Exception("Word #" + std::to_string(record) +
+                    " is not in dictionary order: it does not follow the previous word");
+  // A stored body is final: byte 0 says whether it is compressed, and it is
+  // never compressed again.
+  const bool compressed = !stored_body.empty() && stored_body[0] == '\0';
+  Pending entry{std::move(bytes), std::move(stored_body), 0, compressed, true, may_hold_escapes};
+  previous_word_ = std::move(stored);
+  ++added_;
+  Enqueue(std::move(entry));
+}
+
+void TVocabCompiler::Enqueue(Pending entry) {
   // Long bodies wait to be compressed by all cores at once; the entries
   // behind them wait too, so that everything reaches the pages in order.
-  if (pending_.empty() && !NeedsCompression(entry.body)) {
+  if (pending_.empty() && (entry.final || !NeedsCompression(entry.body))) {
     Commit(entry);
     return;
   }
@@ -197,7 +224,7 @@ bool TVocabCompiler::NeedsCompression(const std::string& body) const {
 void TVocabCompiler::CompressRange(std::size_t begin, std::size_t end) {
   for (std::size_t i = begin; i < end; ++i) {
     Pending& e = pending_[i];
-    if (!NeedsCompression(e.body)) continue;
+    if (e.final || !NeedsCompression(e.body)) continue;
     std::string candidate(1, '\0');
     candidate += CompressBody(e.body);
     if (candidate.size() < e.body.size()) {
@@ -282,9 +309,10 @@ void TVocabCompiler::Commit(Pending& entry) {
   if (entry.escapes > 0) {
     report_.escapes += entry.escapes;
     ++report_.bodies_with_escapes;
-    // Readers that do not know the escape must refuse the file.
-    StoreU32(header_ + dic::kVersionAt, dic::kFormatVersion);
   }
+  // Readers that do not know the escape must refuse the file.
+  if (entry.escapes > 0 || entry.escape_version)
+    StoreU32(header_ + dic::kVersionAt, dic::kFormatVersion);
 }
 
 void TVocabCompiler::StartLeafPage(const std::string& word) {

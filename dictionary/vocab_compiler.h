@@ -83,6 +83,11 @@ class TVocabCompiler {
   // Language and stored = AnsiToWide(Language, bytes), as a caller that
   // sorted by the stored form holds them. Nothing is converted again.
   void AddStoredWord(std::string bytes, WideString stored, WideView translation);
+  // A word with a body as another file of the same languages and switches
+  // stores it (TDicReader::GetStoredBody): copied as it is, not encoded.
+  // may_hold_escapes: the source file's version allows escapes; the new
+  // file then gets that version too.
+  void AddStoredBody(WideView word, std::string stored_body, bool may_hold_escapes);
   // Writes every page and the header, flushes and closes the file, frees the
   // buffers. Nothing when no file is open. Raises the platform error when a
   // write fails; the output is then incomplete (and closed).
@@ -107,7 +112,11 @@ class TVocabCompiler {
     std::string body;
     std::size_t escapes;
     bool compressed;
+    bool final;           // a stored body, copied as it is
+    bool escape_version;  // the file needs the version that knows escapes
   };
+  // Commits entry, or queues it behind the bodies waiting for compression.
+  void Enqueue(Pending entry);
   static constexpr std::size_t kBatch = 1024;
   bool NeedsCompression(const std::string& body) const;
   void CompressRange(std::size_t begin, std::size_t end);

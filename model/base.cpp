@@ -2,11 +2,22 @@
 // requests.
 #include "model/base.h"
 
+#include <algorithm>
+#include <filesystem>
+
+#include "dictionary/body_codec.h"
+#include "dictionary/dic_format.h"
+#include "dictionary/dic_reader.h"
 #include "dictionary/vocab_compiler.h"
+#include "engine/base_list.h"
 #include "model/base_set.h"
+#include "model/cursor.h"
 #include "model/dictionary_folder.h"
 #include "model/model_ids.h"
+#include "model/update_table.h"
 #include "model/vocab_table.h"
+#include "platform/file.h"
+#include "platform/utf8.h"
 #include "service/errors.h"
 #include "service/query_ids.h"
 
@@ -26,13 +37,36 @@ class TTableRef {
   TVocabTable& table_;
 };
 
+// The base that holds the one update of the service ("Updates.tmp").
+TCustomBase* g_update_holder = nullptr;
+
+// Closes the update container now when nothing of it is open (its close is
+// otherwise deferred to the next idle point, and a quick second update
+// could not delete it).
+void CloseUpdatesContainer() {
+  std::error_code ignored;
+  const std::filesystem::path path = std::filesystem::absolute(kUpdatesFile, ignored);
+  engine::TBaseList::Global().CloseIfIdle(path.lexically_normal().string());
+}
+
+std::string MergeOutputName(const std::string& file_name) {
+  return std::filesystem::path(file_name).replace_extension(".tmp").string();
+}
+
 }  // namespace
 
 // ---- TCustomBase ----
 
 TCustomBase::TCustomBase(TCustomBaseSet* owner) : TChangeObject(owner), base_set_(owner) {}
 
-TCustomBase::~TCustomBase() { SetTable(nullptr); }
+TCustomBase::~TCustomBase() {
+  // A base freed inside a bracket gives its share of the table's count back
+  // and drops its update table, so the file's other bases can update.
+  if (table_ != nullptr)
+    for (; table_updates_ > 0; --table_updates_) table_->DecUpdateCount();
+  DropUpdateTable();
+  SetTable(nullptr);
+}
 
 const TMessageTable& TCustomBase::MessageTable() {
   static const TMessageTable table("TCustomBase", &TChangeObject::MessageTable(),
@@ -47,6 +81,10 @@ void TCustomBase::SetTable(TVocabTable* table) {
   if (table != nullptr) table->AddRef();
   if (table_ != nullptr) {
     TVocabTable* old = table_;
+    // Detached inside a bracket: the table gets this base's share of its
+    // update count back, and the stored changes are dropped.
+    for (; table_updates_ > 0; --table_updates_) old->DecUpdateCount();
+    if (table != old) DropUpdateTable();
     table_ = nullptr;
     old->RemoveParamsHandler(handler);
     old->Release();
@@ -77,9 +115,13 @@ void TCustomBase::OnParamsChanged(TNotifyObject*) {
   // fails the notice) must not keep the other bases' clients from hearing
   // of it, nor fail the request of the base that wrote.
   try {
+    const bool replaced = table_ != nullptr && table_->FileReplaced;
     SendParams();
     if (FreePending() || table_ == nullptr) return;
     SendParamsChanged();
+    // A merge replaced the file: the set's cursors find their words in the
+    // new one (record numbers of the old file mean other words now).
+    if (replaced && !FreePending() && base_set_ != nullptr) base_set_->DoChange();
   } catch (const std::exception&) {
   }
 }
@@ -102,6 +144,8 @@ void TCustomBase::EndParams() {
 
 void TCustomBase::WriteParams() {
   TVocabTable& table = RequireTable();
+  if (table.Merging)
+    throw ELocal("Base \"" + WideToUtf8(table.GetName()) + "\" now busy", kErrBaseBusy);
   TTableRef hold(table);
   table.Close();
   try {
@@ -117,6 +161,295 @@ void TCustomBase::WriteParams() {
   }
   table.Open();
   table.ParamsChanged();
+}
+
+// ---- word updates ----
+
+void TCustomBase::BeginUpdate() {
+  TVocabTable& table = RequireTable();
+  if (table.UpdateCount() != UpdateCount() ||
+      (g_update_holder != nullptr && g_update_holder != this)) {
+    TVocabTable* busy =
+        g_update_holder != nullptr && g_update_holder->table_ ? g_update_holder->table_ : &table;
+    throw ELocal("Base \"" + WideToUtf8(busy->GetName()) + "\" now busy", kErrBaseBusy);
+  }
+  table.IncUpdateCount();
+  ++table_updates_;
+  TChangeObject::BeginUpdate();
+  if (UpdateCount() != 1) return;
+  try {
+    g_update_holder = this;
+    rows_stored_ = false;
+    CloseUpdatesContainer();
+    std::error_code ignored;
+    if (std::filesystem::exists(kUpdatesFile, ignored) && !win::DeleteFileA(kUpdatesFile))
+      RaiseLastOSError();
+    CreateUpdateTable(table.Language());
+    update_table_ = std::make_unique<TUpdateTable>();
+    update_table_->Open();
+  } catch (...) {
+    DropUpdateTable();
+    table.DecUpdateCount();
+    --table_updates_;
+    // The pending change was cleared above: this delivers nothing.
+    TChangeObject::EndUpdate();
+    throw;
+  }
+}
+
+void TCustomBase::EndUpdate() {
+  TVocabTable& table = RequireTable();
+  if (table.UpdateCount() != UpdateCount())
+    throw ELocal("End update on \"" + WideToUtf8(table.GetName()) + "\" failed",
+                 kErrEndUpdateFailed);
+  // Nested brackets clear the pending change; the rows stored decide.
+  const bool merge_now = UpdateCount() == 1 && rows_stored_ && !PendingChange();
+  struct TRestore {
+    TCustomBase& base;
+    TVocabTable& table;
+    ~TRestore() {
+      if (base.table_updates_ > 0) {
+        table.DecUpdateCount();
+        --base.table_updates_;
+      }
+      if (base.UpdateCount() <= 0) base.DropUpdateTable();
+    }
+  } restore{*this, table};
+  TTableRef hold(table);
+  TChangeObject::EndUpdate();
+  if (merge_now && !FreePending()) DoChange();
+}
+
+void TCustomBase::ClearChange() {
+  rows_stored_ = false;
+  TChangeObject::ClearChange();
+}
+
+void TCustomBase::DoChange() {
+  if (UpdateCount() == 0 && rows_stored_ && update_table_ != nullptr) ApplyUpdates();
+  TChangeObject::DoChange();
+}
+
+void TCustomBase::DropUpdateTable() {
+  if (update_table_ != nullptr) {
+    try {
+      update_table_->Close();
+    } catch (const std::exception&) {
+    }
+    update_table_.reset();
+    CloseUpdatesContainer();
+  }
+  rows_stored_ = false;
+  if (g_update_holder == this) g_update_holder = nullptr;
+}
+
+void TCustomBase::StoreChange(const std::string& key, WideView trans) {
+  TUpdateTable& updates = *update_table_;
+  if (updates.FindKeyBytes(key.substr(0, kUpdateWordBytes))) {
+    // The word was given before in this update: a deletion replaces the
+    // stored translation, a put joins it ("A; B"), and a put after a
+    // deletion stores its translation alone.
+    WideString joined = updates.GetTrans();
+    if (trans.empty() || joined.empty())
+      joined = WideString(trans);
+    else
+      joined = joined + kTransSeparator + WideString(trans);
+    if (!joined.empty()) EncodeBody(table_->Language(), table_->TransLanguage(), joined, nullptr);
+    updates.Edit();
+    try {
+      updates.SetTrans(joined);
+      updates.Post();
+    } catch (...) {
+      updates.Cancel();
+      throw;
+    }
+  } else {
+    updates.Insert();
+    try {
+      updates.SetWordKey(key);
+      updates.SetTrans(trans);
+      updates.Post();
+    } catch (...) {
+      updates.Cancel();
+      throw;
+    }
+  }
+  rows_stored_ = true;
+}
+
+void TCustomBase::PutWord(WideView word, WideView trans) {
+  TVocabTable& table = RequireTable();
+  BeginUpdate();
+  try {
+    const std::string key = update_table_->PutKey(word);
+    // A translation the encoder refuses is refused now, alone, rather than
+    // failing the merge of the whole bracket.
+    if (!trans.empty()) EncodeBody(table.Language(), table.TransLanguage(), trans, nullptr);
+    StoreChange(key, trans);
+  } catch (...) {
+    try {
+      EndUpdate();
+    } catch (const std::exception&) {
+    }
+    throw;
+  }
+  EndUpdate();
+}
+
+void TCustomBase::DeleteWord(WideView word) {
+  RequireTable();
+  BeginUpdate();
+  try {
+    StoreChange(update_table_->DeleteKey(word), WideView());
+  } catch (...) {
+    try {
+      EndUpdate();
+    } catch (const std::exception&) {
+    }
+    throw;
+  }
+  EndUpdate();
+}
+
+void TCustomBase::ReleaseFileReaders(TVocabTable& table) {
+  // Every base on the table has one parameters-changed entry; the cursors
+  // of its set hold a position on the file at the base's index. Fresh
+  // positions let go of the old file's mapping, which would keep the new
+  // file from taking its name; the cursors find their words again after
+  // the merge.
+  const TNotifyEvent::TCode code = MakeNotifyEvent<&TCustomBase::OnParamsChanged>(this).Code;
+  for (const TNotifyEvent& entry : table.ParamsHandlers()) {
+    if (entry.Code != code) continue;
+    auto* base = static_cast<TCustomBase*>(entry.Object);
+    TCustomBaseSet* set = base->base_set_;
+    if (set == nullptr) continue;
+    const int index = set->BaseList().IndexOf(base);
+    if (index < 0) continue;
+    TNotifyList& cursors = set->CursorList();
+    for (int i = 0; i < cursors.Count(); ++i) {
+      auto* cursor = dynamic_cast<TCustomCursor*>(cursors.Items(i));
+      if (cursor == nullptr || static_cast<int>(cursor->Positions().size()) <= index) continue;
+      cursor->DeleteBase(index);
+      cursor->InsertBase(index);
+    }
+  }
+}
+
+void TCustomBase::ApplyUpdates() {
+  TVocabTable& table = RequireTable();
+  TTableRef hold(table);
+  TUpdateTable& updates = *update_table_;
+  rows_stored_ = false;
+  const std::string out = MergeOutputName(table.FileName);
+  struct TMerging {
+    TCustomBase& base;
+    TVocabTable& table;
+    TMerging(TCustomBase& b, TVocabTable& t) : base(b), table(t) {
+      base.merging_ = true;
+      table.Merging = true;
+    }
+    ~TMerging() {
+      base.merging_ = false;
+      table.Merging = false;
+    }
+  } merging(*this, table);
+
+  bool stop = false;
+  bool replaced = false;
+  try {
+    {
+      // A private position: clients' cursors move the file's other readers
+      // while the merge waits for progress answers.
+      TDicReader reader(table.File());
+      TVocabCompiler compiler;
+      compiler.SetLanguage(table.Language());
+      compiler.SetTransLanguage(table.TransLanguage());
+      compiler.SetScrambled(table.Scrambled());
+      compiler.SetCompressed(table.Compressed());
+      compiler.BeginCompile(out);
+      reader.First();
+      updates.First();
+      const std::int64_t total =
+          static_cast<std::int64_t>(updates.RecordCount()) + reader.RecordCount();
+      const std::int64_t step = total / 100;
+      std::int64_t counter = 0;
+      WideString previous_update;
+      bool have_previous = false;
+      while (!stop && !(reader.Eof() && updates.Eof())) {
+        int c;
+        if (reader.Eof())
+          c = 1;
+        else if (updates.Eof())
+          c = -1;
+        else
+          c = CompareWords(reader.GetWord(), updates.GetWord());
+        if (c >= 0) {
+          const WideString word = updates.GetWord();
+          if (have_previous && CompareWords(previous_update, word) >= 0)
+            throw Exception("The stored changes are not in dictionary order");
+          previous_update = word;
+          have_previous = true;
+        }
+        if (c < 0) {
+          compiler.AddStoredBody(reader.GetWord(), reader.GetStoredBody(),
+                                 table.Version() >= dic::kFormatVersion);
+          reader.Next();
+        } else {
+          const WideString trans = updates.GetTrans();
+          if (!trans.empty()) compiler.AddWord(updates.GetWord(), trans);
+          if (c == 0) reader.Next();
+          updates.Next();
+        }
+        if (++counter >= step) {
+          counter = 0;
+          const std::int64_t position = std::clamp<std::int64_t>(
+              static_cast<std::int64_t>(updates.Eof() ? updates.RecordCount() : updates.RecNo()) +
+                  (reader.Eof() ? reader.RecordCount() : reader.RecNo()) - 1,
+              0, std::max<std::int64_t>(total - 1, 0));
+          try {
+            Progress(static_cast<std::int32_t>(position), static_cast<std::int32_t>(total - 1),
+                     stop);
+          } catch (const ERemote&) {
+            stop = true;
+          } catch (const std::exception& e) {
+            // A client without a progress handler does not stop the merge.
+            if (std::string_view(e.what()).rfind("Method ", 0) != 0) stop = true;
+          }
+          if (FreePending()) stop = true;
+        }
+      }
+      if (!stop) compiler.EndCompile();
+    }
+    if (stop) {
+      win::DeleteFileA(out.c_str());
+      return;
+    }
+    WriteBaseParams(out, table.GetName(), table.GetShortName(), table.GetDescription());
+    ReleaseFileReaders(table);
+    table.Close();
+    // One atomic rename, then the folder is flushed: the dictionary's name
+    // always names the old file or the new one.
+    if (!win::MoveFileExA(out.c_str(), table.FileName.c_str(),
+                          win::MOVEFILE_REPLACE_EXISTING | win::MOVEFILE_WRITE_THROUGH))
+      RaiseLastOSError();
+    replaced = true;
+    table.Open();
+  } catch (...) {
+    if (!replaced) win::DeleteFileA(out.c_str());
+    try {
+      table.Open();
+    } catch (const std::exception&) {
+    }
+    throw;
+  }
+  table.FileReplaced = true;
+  try {
+    table.ParamsChanged();
+  } catch (...) {
+    table.FileReplaced = false;
+    throw;
+  }
+  table.FileReplaced = false;
 }
 
 // ---- TBase ----
@@ -141,6 +474,9 @@ const TMessageTable& TBase::MessageTable() {
                                        {BA_BEGIN_PARAMS, &TBase::BaBeginParams},
                                        {BA_END_PARAMS, &TBase::BaEndParams},
                                        {BA_GET_CREATE_TIME, &TBase::BaGetCreateTime},
+                                       {BA_PUT_WORD, &TBase::BaPutWord},
+                                       {BA_PUT_WORD_ALT, &TBase::BaPutWord},
+                                       {BA_DELETE_WORD, &TBase::BaDeleteWord},
                                    });
   return table;
 }
@@ -284,6 +620,19 @@ void TBase::BaGetCreateTime(TMessage&) {
   TVocabTable& table = RequireTable();
   Transfer().ResetWrite();
   Transfer().WriteDouble(kItemCreateTime, table.CreateTime());
+}
+
+void TBase::BaPutWord(TMessage&) {
+  const WideString word = Transfer().ReadWideString(kItemWord);
+  const WideString trans = Transfer().ReadWideString(kItemTrans);
+  PutWord(word, trans);
+  Transfer().ResetWrite();
+}
+
+void TBase::BaDeleteWord(TMessage&) {
+  const WideString word = Transfer().ReadWideString(kItemWord);
+  DeleteWord(word);
+  Transfer().ResetWrite();
 }
 
 }  // namespace vandrel

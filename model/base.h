@@ -13,6 +13,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 #include "dictionary/charmap.h"
 #include "service/change_object.h"
@@ -21,6 +22,7 @@ namespace vandrel {
 
 class TCustomBaseSet;
 class TVocabTable;
+class TUpdateTable;
 
 // The parameter strings being edited.
 struct TParamsRec {
@@ -57,6 +59,22 @@ class TCustomBase : public TChangeObject {
   // again all the same, and the failure raised.
   void WriteParams();
 
+  // Word updates. The outermost BeginUpdate creates the update table
+  // ("Updates.tmp" in the working directory); PutWord stores one change
+  // (an empty translation deletes the word); the outermost EndUpdate
+  // merges the stored changes into a new file that replaces the old one.
+  // One update at a time in the service: another base's BeginUpdate
+  // answers 261 "Base \"%s\" now busy". Failures restore both counts.
+  void BeginUpdate() override;
+  void EndUpdate() override;
+  void DoChange() override;
+  void ClearChange() override;
+  void PutWord(WideView word, WideView trans);
+  void DeleteWord(WideView word);
+  TUpdateTable* UpdateTable() const { return update_table_.get(); }
+  // True while this base's merge runs.
+  bool Merging() const { return merging_; }
+
   TVocabTable* Table() const { return table_; }
   TCustomBaseSet* BaseSet() const { return base_set_; }
   std::int32_t ParamsCount() const { return params_count_; }
@@ -74,8 +92,22 @@ class TCustomBase : public TChangeObject {
   TVocabTable& RequireTable() const;
 
  private:
+  void StoreChange(const std::string& key, WideView trans);
+  // The merge of the update table into the file; runs inside DoChange.
+  void ApplyUpdates();
+  void DropUpdateTable();
+  // Gives every cursor on the table's bases a fresh position (no file).
+  void ReleaseFileReaders(TVocabTable& table);
+
   TCustomBaseSet* base_set_;
   TVocabTable* table_ = nullptr;
+  std::unique_ptr<TUpdateTable> update_table_;
+  // Set by a stored change, cleared when the update table is created: the
+  // outermost EndUpdate merges when it is set.
+  bool rows_stored_ = false;
+  bool merging_ = false;
+  // This base's share of the table's update count.
+  std::int32_t table_updates_ = 0;
   std::int32_t params_count_ = 0;
   TParamsRec params_;
 };
@@ -124,6 +156,8 @@ class TBase : public TCustomBase {
   void BaBeginParams(TMessage& message);
   void BaEndParams(TMessage& message);
   void BaGetCreateTime(TMessage& message);
+  void BaPutWord(TMessage& message);
+  void BaDeleteWord(TMessage& message);
 };
 
 }  // namespace vandrel

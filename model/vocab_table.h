@@ -75,6 +75,13 @@ class TVocabTable : public TNotifyObject {
   void Release();
   std::int32_t RefCount() const { return ref_count_; }
 
+  // True while a base merges updates into the file: parameter writes and
+  // deletion of the file answer 261 meanwhile.
+  bool Merging = false;
+  // True while the bases hear that a merge replaced the file: each then
+  // re-locates the cursors of its set on their words.
+  bool FileReplaced = false;
+
   void IncUpdateCount() { ++update_count_; }
   void DecUpdateCount() { --update_count_; }
   std::int32_t UpdateCount() const { return update_count_; }
