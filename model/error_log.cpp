@@ -1,6 +1,8 @@
 // The error log: dated lines, a 7-day window, rewritten through a work file.
 #include "model/error_log.h"
 
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <exception>
 
@@ -145,6 +147,8 @@ void LogError(std::string_view text) {
     work = win::CreateFileA(work_path.c_str(), win::GENERIC_WRITE, 0, nullptr,
                             win::CREATE_ALWAYS, 0, nullptr);
     if (work == win::INVALID_HANDLE_VALUE) return;
+    // The log names files and words of the user's: readable by the user alone.
+    ::chmod(work_path.c_str(), 0600);
     const std::time_t now = Now();
     std::string lines;
     std::string old;

@@ -210,6 +210,13 @@ TEST_F(ConcurrencyE2eTest, AStoppedServiceEndsInTheTimeLimitsError) {
     EXPECT_TRUE(e.TimedOut());
     EXPECT_EQ(e.Text(), "the service (pid " + std::to_string(pid) + ") did not answer within 1 s");
   }
+  {
+    // The command line says so too, with an exit status of its own.
+    ScopedEnv timeout("VANDREL_TIMEOUT", "1");
+    const TRun run = RunVandrel({"list"});
+    EXPECT_EQ(run.code, 3) << run.err;
+    EXPECT_NE(run.err.find("did not answer within 1 s"), std::string::npos) << run.err;
+  }
   ASSERT_TRUE(win::SuspendProcess(pid, false));
   client::SetRequestTimeout(client::kDefaultRequestTimeoutMs);
   EXPECT_EQ(set->ListFiles().size(), 2u);

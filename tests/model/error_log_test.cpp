@@ -65,6 +65,10 @@ TEST_F(ErrorLogTest, StartsANewLogAndKeepsEachEntryOnOneLine) {
   LogError("second\nline");
   EXPECT_EQ(Read(ErrorLogPath()), "2024-06-20 12:00:00 - first\n"
                                   "2024-06-20 12:01:00 - second line\n");
+  // The log names the user's files and words: only the user may read it.
+  const auto perms = std::filesystem::status(ErrorLogPath()).permissions();
+  EXPECT_EQ(perms & std::filesystem::perms::all, std::filesystem::perms::owner_read |
+                                                     std::filesystem::perms::owner_write);
 }
 
 TEST_F(ErrorLogTest, FailuresAreSwallowedAndLeaveNoWorkFile) {

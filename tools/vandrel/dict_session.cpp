@@ -129,12 +129,17 @@ std::vector<client::TBaseClient*> DictSession::Open(const std::vector<std::strin
   for (const std::string& f : files) {
     try {
       opened.push_back(&set_->OpenBase(tools::Utf8ToWideOrThrow(f)));
+    } catch (const client::EServiceUnavailable&) {
+      throw;
     } catch (const client::EServiceError& e) {
       std::fprintf(stderr, "skipped %s: %s (error %d)\n",
                    tools::RenderPlain(tools::Utf8ToWideOrThrow(f)).c_str(),
                    PrintableError(e.Text()).c_str(), e.Code());
     }
   }
+  if (opened.empty() && !files.empty())
+    throw Exception("none of the " + std::to_string(files.size()) +
+                    " dictionaries of the folder could be opened (see the lines above)");
   return opened;
 }
 
@@ -197,6 +202,10 @@ int RunDictCommand(const char* name, const char* usage,
   } catch (const DictUsageError& e) {
     std::fprintf(stderr, "vandrel %s: %s\nusage: vandrel %s\n", name, e.message.c_str(), usage);
     return 2;
+  } catch (const client::EServiceUnavailable& e) {
+    // The service did not answer in time or ended: not an answer about words.
+    std::fprintf(stderr, "vandrel %s: %s\n", name, PrintableError(e.Text()).c_str());
+    return kExitServiceUnavailable;
   } catch (const client::EServiceError& e) {
     std::fprintf(stderr, "vandrel %s: %s (error %d)\n", name, PrintableError(e.Text()).c_str(),
                  e.Code());

@@ -98,9 +98,15 @@ std::string ShowTranslation(WideView trans, const DictOptions& options,
 // "YYYY-MM-DD hh:mm:ss" of a time stored as days since 1899-12-30.
 std::string FormatCreateTime(double days);
 
+// Exit status of a dictionary command whose service did not answer within
+// its time limit or ended while answering.
+constexpr int kExitServiceUnavailable = 3;
+
 // Runs a dictionary command: its usage errors print the usage (exit 2);
 // the service's errors print the service's text and code, other errors
-// their text (exit 1). Errors go to standard error only, also with --json.
+// their text (exit 1); a service that does not answer in time or ends
+// while answering exits with kExitServiceUnavailable. Errors go to standard
+// error only, also with --json.
 int RunDictCommand(const char* name, const char* usage,
                    const std::function<int(const std::vector<std::string>&)>& command,
                    const std::vector<std::string>& args);
