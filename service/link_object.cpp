@@ -193,7 +193,8 @@ void TLinkObject::CheckLinkCaller(const TCaller& caller) {
 
 void TLinkObject::DefaultHandler(TMessage& message) {
   if (IsRequestId(message.Msg)) {
-    transfer_->SetAnswer(kAnswerNotImplemented);
+    // The answer goes to this request's channel, not the object's own.
+    current_->SetAnswer(kAnswerNotImplemented);
     return;
   }
   TNotifyObject::DefaultHandler(message);
