@@ -10,6 +10,7 @@
 
 #include "platform/error.h"
 #include "platform/log.h"
+#include "platform/process.h"
 #include "platform/runtime_dir.h"
 #include "platform/window.h"
 
@@ -319,9 +320,10 @@ void MessageQueue::ReadFrom(std::uint64_t id) {
       break;
     case FrameKind::kPost:
       // Messages for windows that are gone are dropped, as on the desktop.
-      // Only the thread itself ends its loop (PostQuitMessage): a WM_QUIT
-      // posted by another process is dropped too.
-      if (f.message != WM_QUIT && FindWindow(f.hwnd) != nullptr) {
+      // Only the process itself ends its loops: a WM_QUIT posted by another
+      // process is dropped too (another thread of this one may post it).
+      if ((f.message != WM_QUIT || it->second.peer_pid == GetCurrentProcessId()) &&
+          FindWindow(f.hwnd) != nullptr) {
         posted_.push_back(MSG{f.hwnd, f.message, f.wparam, f.lparam, GetTickCount(), {}});
       }
       break;
@@ -360,6 +362,9 @@ void MessageQueue::Pump(int timeout_ms) {
 bool MessageQueue::SendOn(std::uint64_t id, const Frame& frame) {
   // Replies owed to one peer; beyond this it has stopped reading them.
   constexpr std::size_t kMaxQueuedFrames = 4096;
+  // Posts and sends to one peer that reads slowly wait in order, up to
+  // about what a desktop's message queue holds; beyond that a post fails.
+  constexpr std::size_t kMaxQueuedMessages = 65536;
   auto it = connections_.find(id);
   if (it == connections_.end()) return false;
   Connection& c = it->second;
@@ -374,7 +379,9 @@ bool MessageQueue::SendOn(std::uint64_t id, const Frame& frame) {
         break;
     }
   }
-  if (c.outbox.size() >= kMaxQueuedFrames) {
+  if (frame.kind != FrameKind::kReply) {
+    if (c.outbox.size() >= kMaxQueuedMessages) return false;
+  } else if (c.outbox.size() >= kMaxQueuedFrames) {
     CloseConnection(id);
     return false;
   }

@@ -142,9 +142,10 @@ class MessageQueue {
   void CloseConnection(std::uint64_t id);
   // Sends a frame, or queues it behind the frames the peer has not taken
   // yet; never waits, so one peer that does not read never holds this
-  // thread. False when the connection ended, or when the peer let
-  // kMaxQueuedFrames pile up (it is broken or hostile: the connection is
-  // dropped).
+  // thread. False when the connection ended, when the peer let
+  // kMaxQueuedFrames replies pile up (it is broken or hostile: the
+  // connection is dropped), or when a post or send finds kMaxQueuedMessages
+  // frames still waiting (the connection stays, in order).
   bool SendOn(std::uint64_t id, const Frame& frame);
   void FlushOutbox(std::uint64_t id);
   // The connection to an endpoint, connected when needed; 0 when its owner is
