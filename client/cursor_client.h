@@ -29,6 +29,54 @@ struct TCursorState {
   bool IsLast = false;
 };
 
+// A base's translation of a word, as CR_GET_TRANS answers it: Code 0 and
+// the translation, or Code 223 and the error's text when it could not be
+// read.
+struct TBaseTranslation {
+  win::HWND Base = 0;
+  std::int32_t Code = 0;
+  std::u16string Text;
+};
+
+// A base passed over because its file failed, and "<file>: damaged (...)".
+struct TSkippedBase {
+  win::HWND Base = 0;
+  std::u16string Why;
+};
+
+// The answer of LookupWord: the locate's result, the state it left (also
+// sent as a notification) and every holding base's translation, in the
+// order of State.Bases.
+struct TLookupAnswer {
+  bool Found = false;
+  std::vector<TSkippedBase> Skipped;
+  TCursorState State;
+  std::vector<TBaseTranslation> Translations;
+};
+
+// One word of a page: its position, the bases holding it (as the
+// cursor's state lists them) and, when asked for, their translations (the
+// same order).
+struct TPageWord {
+  std::u16string Word;
+  std::int32_t Position = -1;
+  std::vector<win::HWND> Bases;
+  std::vector<TBaseTranslation> Translations;
+};
+
+struct TPageAnswer {
+  std::vector<TPageWord> Words;
+  std::vector<TSkippedBase> Skipped;
+  TCursorState State;  // the cursor's afterwards
+};
+
+// Where a page begins (model/cursor_page.h).
+enum class TPageStart : std::int32_t {
+  AfterCurrent = 0,  // the words after the current one (N x Next)
+  FromCurrent = 1,   // the current word, then the words after it
+  FromLocate = 2,    // the word Locate finds, then the words after it
+};
+
 class TCursorClient : public TRemoteObject {
  public:
   explicit TCursorClient(win::HWND cursor);
@@ -60,6 +108,17 @@ class TCursorClient : public TRemoteObject {
   // empty when base does not hold it. Raises EServiceError 223 for a
   // damaged translation.
   std::u16string GetTrans(win::HWND base);
+
+  // One request each (client/cursor_client_page.cpp):
+  // CR_LOOKUP: Locate, then the translation of every base holding the word
+  // found.
+  TLookupAnswer LookupWord(std::u16string_view text, bool wide = true);
+  // CR_PAGE: up to count words (0..10000) from start on, each with its
+  // bases (and translations with with_trans); the cursor ends on the last
+  // of them. text is located for FromLocate only. Raises EServiceError 227
+  // for a count out of range.
+  TPageAnswer Page(std::int32_t count, TPageStart start, bool with_trans = false,
+                   std::u16string_view text = {}, bool wide = true);
 
   static const TMessageTable& MessageTable();
   const TMessageTable& ClassMessageTable() const override { return MessageTable(); }

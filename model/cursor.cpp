@@ -6,6 +6,7 @@
 
 #include "model/base.h"
 #include "model/base_set.h"
+#include "model/cursor_page.h"
 #include "model/dictionary_folder.h"
 #include "model/model_ids.h"
 #include "model/vocab_table.h"
@@ -68,6 +69,7 @@ void TCustomCursor::CheckLive() const {
 
 void TCustomCursor::Changed() {
   touching_ = nullptr;
+  if (hold_notifications_) return;
   TChangeObject::Changed();
   if (FreePending()) throw EAbort("cursor freed");
 }
@@ -572,6 +574,30 @@ void TCustomCursor::Relocate() {
   }
 }
 
+bool TCustomCursor::StepNext() {
+  return Navigate([this] { return Next(); });
+}
+
+bool TCustomCursor::StepLocate(WideView text, bool wide) {
+  if (wide) return Navigate([&] { return LocateWide(text); });
+  const std::string bytes = WideToSystem(WideString(text));
+  return Navigate([&] { return Locate(bytes); });
+}
+
+WideString TCustomCursor::StepTranslation(TCustomBase* base) {
+  WideString trans;
+  Navigate([&] {
+    trans = Translation(base);
+    return true;
+  });
+  return trans;
+}
+
+void TCustomCursor::ReleaseNotifications() {
+  hold_notifications_ = false;
+  if (StateDiffersFromSent()) Changed();
+}
+
 // ---- TCursor ----
 
 const TMessageTable& TCursor::MessageTable() {
@@ -586,6 +612,8 @@ const TMessageTable& TCursor::MessageTable() {
                                        {CR_GET_POSITION, &TCursor::CrGetPosition},
                                        {CR_ASSIGN, &TCursor::CrAssign},
                                        {CR_GET_TRANS, &TCursor::CrGetTrans},
+                                       {CR_LOOKUP, &TCursor::CrLookup},
+                                       {CR_PAGE, &TCursor::CrPage},
                                    });
   return table;
 }

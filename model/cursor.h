@@ -123,6 +123,18 @@ class TCustomCursor : public TChangeObject {
   // its own requests was still running.
   void CheckLive() const;
 
+  // Steps of the requests that run several (model/cursor_page.h), each as
+  // its own request runs it: a table failure puts the state before the
+  // step back and raises ELocal 223.
+  bool StepNext();
+  // wide = false reads text in the system's 8-bit code page.
+  bool StepLocate(WideView text, bool wide);
+  WideString StepTranslation(TCustomBase* base);
+  // While held, changes of the state are not sent; the release sends the
+  // state once when it differs from the one the client was sent last.
+  void HoldNotifications() { hold_notifications_ = true; }
+  void ReleaseNotifications();
+
  private:
   struct TSnapshot {
     std::vector<TNotifyObject*> bases;
@@ -168,6 +180,7 @@ class TCustomCursor : public TChangeObject {
   bool is_last_ = false;
   // The locate mode of the running locate (-1, 0, 1).
   int mode_ = 0;
+  bool hold_notifications_ = false;
 
   // What the client was last sent (windows are never reused, pointers may
   // be).
@@ -200,6 +213,10 @@ class TCursor : public TCustomCursor {
   void CrGetPosition(TMessage& message);
   void CrAssign(TMessage& message);
   void CrGetTrans(TMessage& message);
+  void CrLookup(TMessage& message);  // model/cursor_page.h
+  void CrPage(TMessage& message);    // model/cursor_page.h
+  // Items 102, 128, 129 of CR_LOOKUP and CR_PAGE.
+  void WriteSkipped(const std::vector<TSkipped>& skipped);
   // Item 101 = result, then the bases passed over (item 128 = a base's
   // window, 129 = its summary, for each).
   void AnswerResult(bool result);

@@ -33,76 +33,79 @@ constexpr std::uint16_t CR_ASSIGN = 0x2C80;        // item 1: another cursor's h
 constexpr std::uint16_t CR_UNUSED = 0x2C81;        // never handled (answer code 3)
 constexpr std::uint16_t CR_GET_TRANS = 0x2C82;     // item 1: base handle -> 117 translation
 // CR_MATCH = 0x2C8A: words matching a strategy (model/cursor_match.h).
+// CR_LOOKUP = 0x2C8B: a locate with the translations of the word found;
+// CR_PAGE = 0x2C8C: the next N words with their bases (model/cursor_page.h).
 // A plain window message inside the service (outside the request range):
 // a cursor answers it with a reference to itself.
 constexpr std::uint16_t CR_GET_OBJECT = 0x04C9;
 
 // Base requests.
-constexpr std::uint16_t BA_GET_NAME = 0x2CA2;               // -> 106
-constexpr std::uint16_t BA_SET_NAME = 0x2CA3;               // 106
-constexpr std::uint16_t BA_GET_SHORT_NAME = 0x2CA4;         // -> 107
-constexpr std::uint16_t BA_SET_SHORT_NAME = 0x2CA5;         // 107
-constexpr std::uint16_t BA_GET_DESCRIPTION = 0x2CA6;        // -> 108
-constexpr std::uint16_t BA_SET_DESCRIPTION = 0x2CA7;        // 108
-constexpr std::uint16_t BA_GET_VERSION = 0x2CA8;            // -> 109
-constexpr std::uint16_t BA_GET_LANGUAGE = 0x2CA9;           // -> 110
-constexpr std::uint16_t BA_SET_LANGUAGE = 0x2CAA;           // nothing read, nothing done
-constexpr std::uint16_t BA_GET_TRANS_LANGUAGE = 0x2CAB;     // -> 111
-constexpr std::uint16_t BA_SET_TRANS_LANGUAGE = 0x2CAC;     // nothing read, nothing done
-constexpr std::uint16_t BA_GET_FIRST_CHARS = 0x2CAD;        // -> 112
-constexpr std::uint16_t BA_GET_LANG_CHARS = 0x2CAE;         // -> 113
-constexpr std::uint16_t BA_GET_FILE_NAME = 0x2CAF;          // -> 119
+constexpr std::uint16_t BA_GET_NAME = 0x2CA2;            // -> 106
+constexpr std::uint16_t BA_SET_NAME = 0x2CA3;            // 106
+constexpr std::uint16_t BA_GET_SHORT_NAME = 0x2CA4;      // -> 107
+constexpr std::uint16_t BA_SET_SHORT_NAME = 0x2CA5;      // 107
+constexpr std::uint16_t BA_GET_DESCRIPTION = 0x2CA6;     // -> 108
+constexpr std::uint16_t BA_SET_DESCRIPTION = 0x2CA7;     // 108
+constexpr std::uint16_t BA_GET_VERSION = 0x2CA8;         // -> 109
+constexpr std::uint16_t BA_GET_LANGUAGE = 0x2CA9;        // -> 110
+constexpr std::uint16_t BA_SET_LANGUAGE = 0x2CAA;        // nothing read, nothing done
+constexpr std::uint16_t BA_GET_TRANS_LANGUAGE = 0x2CAB;  // -> 111
+constexpr std::uint16_t BA_SET_TRANS_LANGUAGE = 0x2CAC;  // nothing read, nothing done
+constexpr std::uint16_t BA_GET_FIRST_CHARS = 0x2CAD;     // -> 112
+constexpr std::uint16_t BA_GET_LANG_CHARS = 0x2CAE;      // -> 113
+constexpr std::uint16_t BA_GET_FILE_NAME = 0x2CAF;       // -> 119
 constexpr std::uint16_t BA_BEGIN_PARAMS = 0x2CB0;
 constexpr std::uint16_t BA_END_PARAMS = 0x2CB1;
-constexpr std::uint16_t BA_PARAMS = 0x2CB2;                 // base to client only
-constexpr std::uint16_t BA_PARAMS_CHANGED = 0x2CB3;         // base to client only
-constexpr std::uint16_t BA_GET_CREATE_TIME = 0x2CB4;        // -> 122
-constexpr std::uint16_t BA_PUT_WORD = 0x2CB5;               // 116 word, 117 translation
-constexpr std::uint16_t BA_PUT_WORD_ALT = 0x2CB6;           // the same request, second id
-constexpr std::uint16_t BA_DELETE_WORD = 0x2CB7;            // 116 word
-constexpr std::uint16_t BA_PROGRESS = 0x2CBA;               // base to client: 126, 127 -> 101
+constexpr std::uint16_t BA_PARAMS = 0x2CB2;           // base to client only
+constexpr std::uint16_t BA_PARAMS_CHANGED = 0x2CB3;   // base to client only
+constexpr std::uint16_t BA_GET_CREATE_TIME = 0x2CB4;  // -> 122
+constexpr std::uint16_t BA_PUT_WORD = 0x2CB5;         // 116 word, 117 translation
+constexpr std::uint16_t BA_PUT_WORD_ALT = 0x2CB6;     // the same request, second id
+constexpr std::uint16_t BA_DELETE_WORD = 0x2CB7;      // 116 word
+constexpr std::uint16_t BA_PROGRESS = 0x2CBA;         // base to client: 126, 127 -> 101
 
 // Item ids.
-constexpr std::uint16_t kItemHandle = 1;          // integer: an object's window
-constexpr std::uint16_t kItemResult = 101;        // integer: result / position / stop flag
-constexpr std::uint16_t kItemCount = 102;         // integer: number of entries that follow
-constexpr std::uint16_t kItemFileName = 104;      // wide string: a file inside the folder
-constexpr std::uint16_t kItemName = 106;          // wide string
-constexpr std::uint16_t kItemShortName = 107;     // wide string
-constexpr std::uint16_t kItemDescription = 108;   // wide string
-constexpr std::uint16_t kItemVersion = 109;       // integer
-constexpr std::uint16_t kItemLanguage = 110;      // integer
-constexpr std::uint16_t kItemTransLanguage = 111; // integer
-constexpr std::uint16_t kItemFirstChars = 112;    // wide string
-constexpr std::uint16_t kItemLangChars = 113;     // wide string
-constexpr std::uint16_t kItemWord = 116;          // wide string
-constexpr std::uint16_t kItemTrans = 117;         // wide string
-constexpr std::uint16_t kItemPosition = 118;      // integer
-constexpr std::uint16_t kItemBaseFileName = 119;  // wide string: a base's file, no folder
-constexpr std::uint16_t kItemIsLast = 120;        // integer 0 or 1
-constexpr std::uint16_t kItemRecordCount = 121;   // integer
-constexpr std::uint16_t kItemCreateTime = 122;    // double
-constexpr std::uint16_t kItemWideFlag = 123;      // integer, low byte counts
-constexpr std::uint16_t kItemScrambled = 124;     // integer, low byte counts
-constexpr std::uint16_t kItemCompressed = 125;    // integer, low byte counts
-constexpr std::uint16_t kItemProgressPos = 126;   // integer
-constexpr std::uint16_t kItemProgressTotal = 127; // integer
+constexpr std::uint16_t kItemHandle = 1;           // integer: an object's window
+constexpr std::uint16_t kItemResult = 101;         // integer: result / position / stop flag
+constexpr std::uint16_t kItemCount = 102;          // integer: number of entries that follow
+constexpr std::uint16_t kItemFileName = 104;       // wide string: a file inside the folder
+constexpr std::uint16_t kItemName = 106;           // wide string
+constexpr std::uint16_t kItemShortName = 107;      // wide string
+constexpr std::uint16_t kItemDescription = 108;    // wide string
+constexpr std::uint16_t kItemVersion = 109;        // integer
+constexpr std::uint16_t kItemLanguage = 110;       // integer
+constexpr std::uint16_t kItemTransLanguage = 111;  // integer
+constexpr std::uint16_t kItemFirstChars = 112;     // wide string
+constexpr std::uint16_t kItemLangChars = 113;      // wide string
+constexpr std::uint16_t kItemWord = 116;           // wide string
+constexpr std::uint16_t kItemTrans = 117;          // wide string
+constexpr std::uint16_t kItemPosition = 118;       // integer
+constexpr std::uint16_t kItemBaseFileName = 119;   // wide string: a base's file, no folder
+constexpr std::uint16_t kItemIsLast = 120;         // integer 0 or 1
+constexpr std::uint16_t kItemRecordCount = 121;    // integer
+constexpr std::uint16_t kItemCreateTime = 122;     // double
+constexpr std::uint16_t kItemWideFlag = 123;       // integer, low byte counts
+constexpr std::uint16_t kItemScrambled = 124;      // integer, low byte counts
+constexpr std::uint16_t kItemCompressed = 125;     // integer, low byte counts
+constexpr std::uint16_t kItemProgressPos = 126;    // integer
+constexpr std::uint16_t kItemProgressTotal = 127;  // integer
 // After item 101 of a cursor move (CR_FIRST ... CR_FIND), once for each
 // base whose file failed during the move and was passed over: 128 = the
 // base's window, 129 = "<file>: damaged (<place>)". Clients that read only
 // item 101 never see them.
-constexpr std::uint16_t kItemSkippedBase = 128;   // integer
-constexpr std::uint16_t kItemSkippedWhy = 129;    // wide string
+constexpr std::uint16_t kItemSkippedBase = 128;  // integer
+constexpr std::uint16_t kItemSkippedWhy = 129;   // wide string
 
 // Error codes of the object model (item 3 of an error answer).
-constexpr int kErrUnknownBaseSet = 141;    // "Unknown BaseSet"
-constexpr int kErrBaseAlreadyOpened = 181; // "Base already opened"
-constexpr int kErrUnknownCursor = 182;     // "Unknown Cursor"
-constexpr int kErrUnknownBase = 183;       // "Unknown base \"%s\""
-constexpr int kErrBaseInUse = 184;         // "Base \"%s\" now in use"
-constexpr int kErrBaseNotExists = 185;     // "Base \"%s\" not exists"
-constexpr int kErrBodyFormat = 223;        // "Base \"%s\", title \"%s\". Error in stored body format.\r\n%s"
-constexpr int kErrBaseBusy = 261;          // "Base \"%s\" now busy"
-constexpr int kErrEndUpdateFailed = 262;   // "End update on \"%s\" failed"
+constexpr int kErrUnknownBaseSet = 141;     // "Unknown BaseSet"
+constexpr int kErrBaseAlreadyOpened = 181;  // "Base already opened"
+constexpr int kErrUnknownCursor = 182;      // "Unknown Cursor"
+constexpr int kErrUnknownBase = 183;        // "Unknown base \"%s\""
+constexpr int kErrBaseInUse = 184;          // "Base \"%s\" now in use"
+constexpr int kErrBaseNotExists = 185;      // "Base \"%s\" not exists"
+constexpr int kErrBodyFormat =
+    223;  // "Base \"%s\", title \"%s\". Error in stored body format.\r\n%s"
+constexpr int kErrBaseBusy = 261;         // "Base \"%s\" now busy"
+constexpr int kErrEndUpdateFailed = 262;  // "End update on \"%s\" failed"
 
 }  // namespace vandrel

@@ -6,8 +6,11 @@
 #include <vector>
 
 #include "client/cursor_client.h"
+#include "client/service_error.h"
 #include "dictionary/charmap.h"
+#include "model/cursor_page.h"
 #include "platform/exceptions.h"
+#include "service/errors.h"
 #include "tools/common/render.h"
 #include "tools/common/utf8.h"
 #include "tools/vandrel/command.h"
@@ -133,24 +136,52 @@ Match MatchOf(WideView word, WideView typed) {
   return Match::kAccents;
 }
 
+// The entry of a word answered with its bases' translations, in the
+// order the dictionaries were opened. A translation that could not be
+// read fails the command as its own request would.
+WordEntry EntryOf(DictSession& session, const WideString& word,
+                  const std::vector<client::TBaseTranslation>& translations, Match match) {
+  WordEntry e{word, match, {}};
+  for (TBaseClient* base : session.Set().Bases()) {
+    for (const client::TBaseTranslation& t : translations) {
+      if (t.Base != base->Remote()) continue;
+      if (t.Code != 0) throw client::EServiceError(t.Code, ErrorTextFromWide(t.Text));
+      e.holders.push_back({base, t.Text});
+    }
+  }
+  return e;
+}
+
 // Every word of the merged list equal to typed at primary strength (apart
 // from letter case and accents), from the cursor on a located word. Such
 // words stand next to each other in the list: the cursor steps back to the
-// first of them, then collects them forwards.
+// word before the first of them, then collects them forwards a short page
+// at a time, with their translations.
 std::vector<WordEntry> EqualWords(DictSession& session, TCursorClient& cursor, WideView typed) {
-  auto equal = [&] { return CompareWeighted(cursor.State().Word, typed, kWeightPrimary) == 0; };
+  auto equal = [&](const WideString& word) {
+    return CompareWeighted(word, typed, kWeightPrimary) == 0;
+  };
+  client::TPageStart start = client::TPageStart::FromCurrent;
   while (cursor.Prior()) {
-    if (!equal()) {
-      cursor.Next();
+    if (!equal(cursor.State().Word)) {
+      start = client::TPageStart::AfterCurrent;
       break;
     }
   }
   std::vector<WordEntry> entries;
-  while (equal()) {
-    entries.push_back(CurrentEntry(session, cursor, MatchOf(cursor.State().Word, typed)));
-    const WideString before = cursor.State().Word;
-    // A word list that does not move forwards ends the walk.
-    if (!cursor.Next() || CompareWords(cursor.State().Word, before) <= 0) break;
+  constexpr std::int32_t kPage = 3;
+  for (bool more = true; more;) {
+    const client::TPageAnswer page = cursor.Page(kPage, start, true);
+    start = client::TPageStart::AfterCurrent;
+    more = page.Words.size() == kPage;
+    for (const client::TPageWord& w : page.Words) {
+      // A word list that does not move forwards ends the walk.
+      if (!equal(w.Word) || (!entries.empty() && CompareWords(w.Word, entries.back().word) <= 0)) {
+        more = false;
+        break;
+      }
+      entries.push_back(EntryOf(session, w.Word, w.Translations, MatchOf(w.Word, typed)));
+    }
   }
   // The typed spelling first, then other letter cases, then other accents;
   // in list order within each.
@@ -166,14 +197,17 @@ int RunLookup(const std::vector<std::string>& args) {
   TCursorClient& cursor = session.Set().NewCursor();
   std::vector<WordEntry> entries;
   bool found = false;
-  if (cursor.Locate(l.word) && !cursor.State().Word.empty()) {
+  // One request: the best match and its translations.
+  const client::TLookupAnswer located = cursor.LookupWord(l.word);
+  if (located.Found && !located.State.Word.empty()) {
     // The best match begins with the text typed: when the list holds the
     // word itself in any letter case or accents, it is the first of them.
-    found = CompareWeighted(cursor.State().Word, l.word, kWeightPrimary) == 0;
+    found = CompareWeighted(located.State.Word, l.word, kWeightPrimary) == 0;
     if (found) {
       entries = EqualWords(session, cursor, l.word);
     } else {
-      entries.push_back(CurrentEntry(session, cursor, Match::kNearest));
+      entries.push_back(
+          EntryOf(session, located.State.Word, located.Translations, Match::kNearest));
     }
   }
   if (l.options.json) {
@@ -245,12 +279,16 @@ int RunWords(const std::vector<std::string>& args) {
   RequireDictionaries(session.Open(l.options.dictionaries));
   TCursorClient& cursor = session.Set().NewCursor();
   std::vector<WideString> words;
-  if (cursor.Locate(l.word) && !cursor.State().Word.empty()) {
-    // The pane: the best match first, then the words after it.
-    for (long i = 0; i < count; ++i) {
-      if (i > 0 && !cursor.Next()) break;
-      words.push_back(cursor.State().Word);
-    }
+  // The pane: the best match first, then the words after it; one request
+  // per page.
+  client::TPageStart start = client::TPageStart::FromLocate;
+  while (static_cast<long>(words.size()) < count) {
+    const auto want = static_cast<std::int32_t>(
+        std::min<long>(count - static_cast<long>(words.size()), kMaxPageWords));
+    const client::TPageAnswer page = cursor.Page(want, start, false, l.word);
+    for (const client::TPageWord& w : page.Words) words.push_back(w.Word);
+    if (static_cast<std::int32_t>(page.Words.size()) < want) break;
+    start = client::TPageStart::AfterCurrent;
   }
   if (l.options.json) {
     Json list = Json::array();

@@ -1,0 +1,106 @@
+// TCursorClient::LookupWord and Page: one CR_LOOKUP or CR_PAGE request and
+// its answer, every count checked against its bound before it is used.
+#include <string>
+
+#include "client/cursor_client.h"
+#include "model/cursor_page.h"
+#include "model/model_ids.h"
+#include "platform/exceptions.h"
+#include "service/transfer_man.h"
+
+namespace vandrel::client {
+namespace {
+
+// No base set holds more bases than this; a larger count is a damaged or
+// hostile answer.
+constexpr std::int32_t kMaxBases = 65536;
+
+std::int32_t ReadCount(TTransferMan& in, std::int32_t bound, const char* what) {
+  const std::int32_t count = in.ReadInteger(kItemCount);
+  if (count < 0 || count > bound)
+    throw Exception(std::string("cursor answer with ") + std::to_string(count) + " " + what);
+  return count;
+}
+
+std::vector<TSkippedBase> ReadSkipped(TTransferMan& in) {
+  std::vector<TSkippedBase> skipped;
+  const std::int32_t count = ReadCount(in, kMaxBases, "bases passed over");
+  for (std::int32_t i = 0; i < count; ++i) {
+    TSkippedBase s;
+    s.Base = static_cast<win::HWND>(in.ReadInteger(kItemSkippedBase));
+    s.Why = in.ReadWideString(kItemSkippedWhy);
+    skipped.push_back(std::move(s));
+  }
+  return skipped;
+}
+
+TBaseTranslation ReadTranslation(TTransferMan& in, win::HWND base) {
+  TBaseTranslation t;
+  t.Base = base;
+  t.Code = in.ReadInteger(kItemResult);
+  t.Text = in.ReadWideString(kItemTrans);
+  return t;
+}
+
+}  // namespace
+
+TLookupAnswer TCursorClient::LookupWord(std::u16string_view text, bool wide) {
+  TTransferMan& out = BeginRequest();
+  out.WriteWideString(kItemWord, text);
+  out.WriteInteger(kItemWideFlag, wide ? 1 : 0);
+  Request(CR_LOOKUP);
+  TTransferMan& in = Answer();
+  TLookupAnswer answer;
+  answer.Found = in.ReadInteger(kItemResult) != 0;
+  answer.Skipped = ReadSkipped(in);
+  answer.State.Position = in.ReadInteger(kItemPosition);
+  answer.State.Word = in.ReadWideString(kItemWord);
+  answer.State.IsLast = (in.ReadInteger(kItemIsLast) & 0xFF) != 0;
+  const std::int32_t bases = ReadCount(in, kMaxBases, "bases");
+  for (std::int32_t i = 0; i < bases; ++i) {
+    const auto base = static_cast<win::HWND>(in.ReadInteger(kItemHandle));
+    answer.State.Bases.push_back(base);
+    answer.Translations.push_back(ReadTranslation(in, base));
+  }
+  return answer;
+}
+
+TPageAnswer TCursorClient::Page(std::int32_t count, TPageStart start, bool with_trans,
+                                std::u16string_view text, bool wide) {
+  TTransferMan& out = BeginRequest();
+  out.WriteInteger(kItemCount, count);
+  out.WriteInteger(kItemPageStart, static_cast<std::int32_t>(start));
+  out.WriteInteger(kItemWithTrans, with_trans ? 1 : 0);
+  if (start == TPageStart::FromLocate) {
+    out.WriteWideString(kItemWord, text);
+    out.WriteInteger(kItemWideFlag, wide ? 1 : 0);
+  }
+  Request(CR_PAGE);
+  TTransferMan& in = Answer();
+  TPageAnswer answer;
+  const std::int32_t words = in.ReadInteger(kItemResult);
+  if (words < 0 || words > std::max(count, 0) || words > kMaxPageWords)
+    throw Exception("cursor answer with " + std::to_string(words) + " words");
+  answer.Skipped = ReadSkipped(in);
+  for (std::int32_t w = 0; w < words; ++w) {
+    TPageWord word;
+    word.Word = in.ReadWideString(kItemWord);
+    word.Position = in.ReadInteger(kItemPosition);
+    const std::int32_t bases = ReadCount(in, kMaxBases, "bases");
+    for (std::int32_t i = 0; i < bases; ++i) {
+      const auto base = static_cast<win::HWND>(in.ReadInteger(kItemHandle));
+      word.Bases.push_back(base);
+      if (with_trans) word.Translations.push_back(ReadTranslation(in, base));
+    }
+    answer.Words.push_back(std::move(word));
+  }
+  answer.State.Position = in.ReadInteger(kItemPosition);
+  answer.State.Word = in.ReadWideString(kItemWord);
+  answer.State.IsLast = (in.ReadInteger(kItemIsLast) & 0xFF) != 0;
+  const std::int32_t bases = ReadCount(in, kMaxBases, "bases");
+  for (std::int32_t i = 0; i < bases; ++i)
+    answer.State.Bases.push_back(static_cast<win::HWND>(in.ReadInteger(kItemHandle)));
+  return answer;
+}
+
+}  // namespace vandrel::client
