@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <exception>
+#include <fstream>
 #include <limits>
 #include <mutex>
 #include <set>
@@ -34,7 +35,7 @@ constexpr int kMaxRaces = 1000;
 
 bool ShmDir(std::string* dir) {
   try {
-    *dir = RuntimeDir() + "/shm";
+    *dir = SharedMemoryDir();
     return true;
   } catch (const std::exception&) {
     SetLastError(ERROR_ACCESS_DENIED);
@@ -306,9 +307,13 @@ SharedMemoryFile::~SharedMemoryFile() {
   close(fd_);
 }
 
-std::size_t RemoveStaleSharedMemory() {
-  std::string dir;
-  if (!ShmDir(&dir)) return 0;
+namespace {
+
+// Removes the objects of the folder dir that no process holds any more and
+// the temporary files of ended processes; returns how many objects it
+// removed. Names starting with '.' other than temporary files (the
+// folder's ".runtime") are not objects.
+std::size_t RemoveStaleIn(const std::string& dir) {
   DIR* d = opendir(dir.c_str());
   if (d == nullptr) return 0;
   std::vector<std::string> names;
@@ -322,6 +327,7 @@ std::size_t RemoveStaleSharedMemory() {
       unlinkat(dirfd(d), name.c_str(), 0);
       continue;
     }
+    if (name[0] == '.') continue;
     names.push_back(name);
   }
   closedir(d);
@@ -341,6 +347,58 @@ std::size_t RemoveStaleSharedMemory() {
     }
     close(f);
   }
+  return removed;
+}
+
+// The folders on /dev/shm of this user's runtime directories that are gone
+// (runtime_dir.h): their stale objects are removed, and the folder with
+// them when nothing else is left in it.
+std::size_t RemoveOrphanedFolders() {
+  const std::string prefix = "vandrel-" + std::to_string(geteuid()) + "-";
+  DIR* d = opendir(kSharedMemoryRoot);
+  if (d == nullptr) return 0;
+  std::vector<std::string> folders;
+  while (dirent* e = readdir(d)) {
+    const std::string name = e->d_name;
+    if (name.rfind(prefix, 0) == 0) folders.push_back(std::string(kSharedMemoryRoot) + "/" + name);
+  }
+  closedir(d);
+  std::size_t removed = 0;
+  for (const std::string& folder : folders) {
+    struct stat st {};
+    if (lstat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != geteuid())
+      continue;
+    std::ifstream marker(folder + "/" + kRuntimeMarker);
+    std::string runtime;
+    unsigned long long dev = 0, ino = 0;
+    if (!std::getline(marker, runtime) || !(marker >> dev >> ino)) continue;
+    struct stat now {};
+    if (lstat(runtime.c_str(), &now) == 0 && now.st_dev == dev && now.st_ino == ino) continue;
+    removed += RemoveStaleIn(folder);
+    // Only the marker left: the folder goes. A process still holding an
+    // object keeps it (rmdir fails on a folder that is not empty).
+    DIR* f = opendir(folder.c_str());
+    if (f == nullptr) continue;
+    std::size_t others = 0;
+    while (dirent* e = readdir(f)) {
+      const std::string name = e->d_name;
+      if (name != "." && name != ".." && name != kRuntimeMarker) ++others;
+    }
+    closedir(f);
+    if (others == 0) {
+      unlink((folder + "/" + kRuntimeMarker).c_str());
+      rmdir(folder.c_str());
+    }
+  }
+  return removed;
+}
+
+}  // namespace
+
+std::size_t RemoveStaleSharedMemory() {
+  std::size_t removed = RemoveOrphanedFolders();
+  std::string dir;
+  if (ShmDir(&dir)) removed += RemoveStaleIn(dir);
   return removed;
 }
 

@@ -1,5 +1,7 @@
-// Named shared memory of the session namespace: one file shm/NAME (mode
-// 0600) per object, and this process's membership in it.
+// Named shared memory of the session namespace: one file NAME (mode 0600)
+// per object in SharedMemoryDir() (runtime_dir.h: the namespace's shm/, or
+// a private folder on /dev/shm when the namespace is on a disk), and this
+// process's membership in it.
 //
 // Lifetime across processes rests on two byte locks of the object's file:
 //
@@ -70,7 +72,9 @@ class SharedMemoryFile {
 };
 
 // Removes the objects of the namespace that no process holds any more (their
-// holders ended without leaving: killed). Returns how many it removed.
+// holders ended without leaving: killed), and the folders on /dev/shm of
+// this user's runtime directories that are gone, with their stale objects.
+// Returns how many objects it removed.
 std::size_t RemoveStaleSharedMemory();
 
 // A shared-memory name must be a plain, non-empty file name that does not

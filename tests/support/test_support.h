@@ -16,7 +16,8 @@ std::string SourceDir();
 // content on destruction.
 class ScratchDir {
  public:
-  explicit ScratchDir(const std::string& prefix = "vandrel-test");
+  // base: the folder to make it in (default: the system's temporary folder).
+  explicit ScratchDir(const std::string& prefix = "vandrel-test", const std::string& base = "");
   ~ScratchDir();
   ScratchDir(const ScratchDir&) = delete;
   ScratchDir& operator=(const ScratchDir&) = delete;
@@ -26,8 +27,13 @@ class ScratchDir {
   std::string path_;
 };
 
-// Points VANDREL_RUNTIME_DIR at a fresh private folder for the lifetime of
-// the object (child processes inherit it) and restores the previous value.
+// /dev/shm when it is a writable memory file system, else the system's
+// temporary folder.
+std::string MemoryTempDir();
+
+// Points VANDREL_RUNTIME_DIR at a fresh private folder on memory
+// (MemoryTempDir) for the lifetime of the object (child processes inherit it) and restores the
+// previous value.
 class ScopedRuntimeDir {
  public:
   ScopedRuntimeDir();
