@@ -366,8 +366,7 @@ std::size_t RemoveOrphanedFolders() {
   std::size_t removed = 0;
   for (const std::string& folder : folders) {
     struct stat st {};
-    if (lstat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != geteuid())
-      continue;
+    if (lstat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != geteuid()) continue;
     std::ifstream marker(folder + "/" + kRuntimeMarker);
     std::string runtime;
     unsigned long long dev = 0, ino = 0;

@@ -30,10 +30,11 @@ if [ ${#missing[@]} -gt 0 ]; then
 fi
 
 tmp=$(mktemp -d "${TMPDIR:-/tmp}/vandrel-bench-lookup.XXXXXX")
+namespaces=()
 cleanup() {
   rm -f "$tmp/hold"
   wait
-  rm -rf "$tmp"
+  rm -rf "$tmp" "${namespaces[@]}"
 }
 trap cleanup EXIT
 mkdir -p "$tmp/lookup" "$tmp/memory" "$tmp/state"
@@ -51,10 +52,11 @@ done
 ls -l "$tmp/lookup" | awk 'NR > 1 {printf "  %-12s %10d bytes\n", $9, $5}'
 
 # A private session namespace for each part, so that no other service (and
-# no developer's) is met.
+# no developer's) is met; on tmpfs, where the shared memory is.
 new_namespace() {
   export VANDREL_RUNTIME_DIR
-  VANDREL_RUNTIME_DIR=$(mktemp -d "$tmp/ns.XXXXXX")
+  VANDREL_RUNTIME_DIR=$(mktemp -d /dev/shm/vandrel-bench-ns.XXXXXX 2>/dev/null || mktemp -d "$tmp/ns.XXXXXX")
+  namespaces+=("$VANDREL_RUNTIME_DIR")
   chmod 700 "$VANDREL_RUNTIME_DIR"
 }
 wait_service() {  # $1: 0 = until one runs, 1 = until none runs
