@@ -253,15 +253,15 @@ TEST_F(CursorPageE2eTest, ABaseClosedBetweenRequestsLeavesBothWaysInStep) {
   TPageAnswer want = StepByStep(steps, 30, TPageStart::FromLocate, true, u"hou");
   ExpectSamePage(got, want, paged, "before the close");
 
-  set->CloseBase(a);
+  const win::HWND closed = a.Remote();
+  set->CloseBase(a);  // frees a
   // Both cursors were put back on their word in the remaining bases.
   ExpectSameState(paged.State(), steps.State(), "after the close");
   got = paged.Page(30, TPageStart::AfterCurrent, true);
   want = StepByStep(steps, 30, TPageStart::AfterCurrent, true, u"");
   ExpectSamePage(got, want, paged, "after the close");
   for (const client::TPageWord& w : got.Words)
-    EXPECT_EQ(std::find(w.Bases.begin(), w.Bases.end(), a.Remote()), w.Bases.end())
-        << Narrow(w.Word);
+    EXPECT_EQ(std::find(w.Bases.begin(), w.Bases.end(), closed), w.Bases.end()) << Narrow(w.Word);
 
   const client::TLookupAnswer lookup = paged.LookupWord(u"houses");
   ASSERT_TRUE(lookup.Found);
