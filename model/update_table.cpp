@@ -6,6 +6,8 @@
 #include "dataset/engine_query.h"
 #include "engine/languages.h"
 #include "model/model_ids.h"
+#include "platform/error.h"
+#include "platform/exceptions.h"
 #include "platform/file.h"
 #include "platform/utf8.h"
 #include "service/errors.h"
@@ -67,6 +69,26 @@ void RemoveUpdateLeftovers(const std::string& dictionary_folder) {
     dic.replace_extension(".dic");
     if (fs::exists(dic, error)) win::DeleteFileA(path.c_str());
   }
+}
+
+void PrepareUpdatesFile(const std::string& dictionary_file) {
+  namespace fs = std::filesystem;
+  std::error_code error;
+  // "Updates.tmp" beside the dictionaries would be the merge output of a
+  // dictionary "Updates.dic", compiled onto the open update table.
+  const fs::path folder = fs::absolute(dictionary_file, error).parent_path();
+  if (fs::equivalent(fs::current_path(error), folder, error))
+    throw ELocal("Word updates cannot be kept in the dictionary folder \"" + folder.string() +
+                     "\": the service must run in its state folder",
+                 kErrUpdateRefused);
+  if (!fs::exists(kUpdatesFile, error) || win::DeleteFileA(kUpdatesFile)) return;
+  const win::DWORD code = win::GetLastError();
+  if (code == win::ERROR_SHARING_VIOLATION || code == win::ERROR_ACCESS_DENIED)
+    throw ELocal("The update file \"" + fs::absolute(kUpdatesFile, error).string() +
+                     "\" is held by another process (another Vandrel service with the same "
+                     "state folder?)",
+                 kErrUpdateRefused);
+  throw OSError(code);
 }
 
 TUpdateTable::TUpdateTable() {

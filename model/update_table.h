@@ -39,6 +39,11 @@ void CreateUpdateTable(std::uint16_t dictionary_language);
 // (the output of a merge cut short), unless a process still holds it.
 void RemoveUpdateLeftovers(const std::string& dictionary_folder);
 
+// At the outermost BeginUpdate: refuses (code 1) when the working
+// directory is the folder of dictionary_file, or when another process holds
+// "Updates.tmp"; else deletes a leftover "Updates.tmp".
+void PrepareUpdatesFile(const std::string& dictionary_file);
+
 class TUpdateTable : public dataset::TEngineTable {
  public:
   // Names the update database and table, key order, exclusive.

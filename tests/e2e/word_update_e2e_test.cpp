@@ -12,7 +12,7 @@
 #include "dictionary/dic_file.h"
 #include "dictionary/dic_reader.h"
 #include "model/model_ids.h"
-#include "tests/e2e/e2e_fixture.h"
+#include "tests/e2e/word_update_fixture.h"
 
 namespace vandrel::test {
 namespace {
@@ -20,39 +20,11 @@ namespace {
 using client::EServiceError;
 using client::TBaseClient;
 
-class WordUpdateE2eTest : public E2eTest {
+class WordUpdateE2eTest : public WordUpdateTest {
  protected:
   void SetUp() override {
     Compile("A.dic", Tagged(u"A", {u"apple", u"cherry", u"grape"}));
     Compile("B.dic", Tagged(u"B", {u"banana"}));
-  }
-  // Every (word, translation) of a file, read straight from the disk.
-  std::vector<TEntry> Dump(const std::string& name) {
-    std::vector<TEntry> all;
-    TDicReader reader(TDicFile::Open(DicPath(name)));
-    for (reader.First(); !reader.Eof(); reader.Next())
-      all.push_back({reader.GetWord(), reader.GetTrans()});
-    return all;
-  }
-  std::vector<WideString> Words(const std::string& name) {
-    std::vector<WideString> words;
-    for (const TEntry& e : Dump(name)) words.push_back(e.word);
-    return words;
-  }
-  WideString TransOf(const std::string& name, const WideString& word) {
-    for (const TEntry& e : Dump(name))
-      if (e.word == word) return e.trans;
-    return u"<absent>";
-  }
-  template <class F>
-  static EServiceError Refusal(F&& action) {
-    try {
-      action();
-    } catch (const EServiceError& e) {
-      return e;
-    }
-    ADD_FAILURE() << "no error answer";
-    return EServiceError(0, "");
   }
 };
 
