@@ -34,8 +34,10 @@ std::uint32_t CodePageOf(std::uint16_t language) {
 }  // namespace
 
 std::string UpdateLanguageName(std::uint16_t dictionary_language) {
+  // No locale: the code page of English, and no other language's order.
+  if (dictionary_language == 0) return "English (USA)";
   const std::string_view exact = engine::LanguageNameById(dictionary_language);
-  if (!exact.empty() && dictionary_language != 0) return std::string(exact);
+  if (!exact.empty()) return std::string(exact);
   const std::uint32_t page = CodePageOf(dictionary_language);
   if (page != 0) {
     for (const engine::LanguageName& entry : engine::Languages()) {

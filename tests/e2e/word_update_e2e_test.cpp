@@ -205,5 +205,36 @@ TEST_F(WordUpdateE2eTest, CursorsOfOtherSetsFindTheirWordInTheNewFile) {
   EXPECT_EQ(cursor.State().Word, u"blueberry");
 }
 
+TEST_F(WordUpdateE2eTest, ADictionaryInALanguageTheEngineDoesNotListUpdatesWithoutLoss) {
+  // Macedonian: the update table is made in a listed language of the same
+  // code page, so words convert both ways and keep their order.
+  constexpr std::uint16_t kMacedonian = 0x042F;
+  {
+    TVocabCompiler compiler;
+    compiler.SetLanguage(kMacedonian);
+    compiler.SetTransLanguage(kEnglish);
+    compiler.BeginCompile(DicPath("Mk.dic"));
+    compiler.AddWord(u"\u0430\u0431", u"ab");            // аб
+    compiler.AddWord(u"\u0458\u0430\u0441", u"I");       // јас
+    compiler.AddWord(u"\u045f\u0435\u0431", u"pocket");  // џеб
+    compiler.EndCompile();
+  }
+  auto set = NewSet();
+  TBaseClient& base = set->OpenBase(u"Mk.dic");
+  base.BeginUpdate();
+  base.PutWord(u"\u0453\u0443\u0440\u0435\u0442\u0435", u"ruin");  // ѓурете
+  base.PutWord(u"\u0455\u0432\u0435\u0437\u0434\u0430", u"star");  // ѕвезда
+  base.PutWord(u"\u0458\u0430\u0441", u"me");
+  base.EndUpdate();
+  const std::vector<TEntry> now = Dump("Mk.dic");
+  ASSERT_EQ(now.size(), 5u);
+  EXPECT_EQ(TransOf("Mk.dic", u"\u0453\u0443\u0440\u0435\u0442\u0435"), u"ruin");
+  EXPECT_EQ(TransOf("Mk.dic", u"\u0455\u0432\u0435\u0437\u0434\u0430"), u"star");
+  EXPECT_EQ(TransOf("Mk.dic", u"\u0458\u0430\u0441"), u"me");
+  for (std::size_t i = 1; i < now.size(); ++i)
+    EXPECT_LT(CompareWords(now[i - 1].word, now[i].word), 0) << i;
+  EXPECT_EQ(base.Params().Language, kMacedonian);
+}
+
 }  // namespace
 }  // namespace vandrel::test
