@@ -397,41 +397,53 @@ void TCustomBase::ApplyUpdates() {
       // body (bench/tools/run_update.sh measures both).
       const char* reencode_env = std::getenv("VANDREL_MERGE_REENCODE");
       const bool reencode = reencode_env != nullptr && std::string_view(reencode_env) == "1";
+      updates.WriteBack();
       reader.First();
       updates.First();
       const std::int64_t total =
           static_cast<std::int64_t>(updates.RecordCount()) + reader.RecordCount();
       const std::int64_t step = total / 100;
       std::int64_t counter = 0;
-      WideString previous_update;
-      bool have_previous = false;
+      WideString previous_update, old_word, new_word;
+      bool have_previous = false, have_old = false, have_new = false;
+      const bool stored_form_current = table.Version() >= dic::kFormatVersion;
       while (!stop && !(reader.Eof() && updates.Eof())) {
+        // Each side's word is read once per record.
+        if (!reader.Eof() && !have_old) {
+          old_word = reader.GetWord();
+          have_old = true;
+        }
+        if (!updates.Eof() && !have_new) {
+          new_word = updates.GetWord();
+          have_new = true;
+          if (have_previous && CompareWords(previous_update, new_word) >= 0)
+            throw Exception("The stored changes are not in dictionary order");
+          previous_update = new_word;
+          have_previous = true;
+        }
         int c;
         if (reader.Eof())
           c = 1;
         else if (updates.Eof())
           c = -1;
         else
-          c = CompareWords(reader.GetWord(), updates.GetWord());
-        if (c >= 0) {
-          const WideString word = updates.GetWord();
-          if (have_previous && CompareWords(previous_update, word) >= 0)
-            throw Exception("The stored changes are not in dictionary order");
-          previous_update = word;
-          have_previous = true;
-        }
+          c = CompareWords(old_word, new_word);
         if (c < 0) {
           if (reencode)
-            compiler.AddWord(reader.GetWord(), reader.GetTrans());
+            compiler.AddWord(old_word, reader.GetTrans());
           else
-            compiler.AddStoredBody(reader.GetWord(), reader.GetStoredBody(),
-                                   table.Version() >= dic::kFormatVersion);
+            compiler.AddStoredBody(old_word, reader.GetStoredBody(), stored_form_current);
           reader.Next();
+          have_old = false;
         } else {
           const WideString trans = updates.GetTrans();
-          if (!trans.empty()) compiler.AddWord(updates.GetWord(), trans);
-          if (c == 0) reader.Next();
+          if (!trans.empty()) compiler.AddWord(new_word, trans);
+          if (c == 0) {
+            reader.Next();
+            have_old = false;
+          }
           updates.Next();
+          have_new = false;
         }
         if (++counter >= step) {
           counter = 0;

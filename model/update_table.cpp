@@ -4,6 +4,8 @@
 #include <filesystem>
 
 #include "dataset/engine_query.h"
+#include "engine/data_cursor.h"
+#include "engine/data_table.h"
 #include "engine/languages.h"
 #include "model/model_ids.h"
 #include "platform/error.h"
@@ -142,6 +144,10 @@ void TUpdateTable::SetWordKey(const std::string& key) {
   std::string cut = key.substr(0, kUpdateWordBytes);
   while (!cut.empty() && cut.back() == ' ') cut.pop_back();
   SetFieldBytes(0, cut);
+}
+
+void TUpdateTable::WriteBack() {
+  if (engine::TDataCursor* cursor = Cursor()) cursor->Table().Flush();
 }
 
 }  // namespace vandrel

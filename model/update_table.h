@@ -63,6 +63,9 @@ class TUpdateTable : public dataset::TEngineTable {
   // bytes (its prefix may be another word).
   std::string DeleteKey(WideView word) const;
   void SetWordKey(const std::string& key);
+  // Writes the changed buffers to the container: the merge's walk then
+  // reuses clean buffers instead of passing over every changed one.
+  void WriteBack();
   bool FindKeyBytes(const std::string& key) { return FindKey(key); }
 };
 
