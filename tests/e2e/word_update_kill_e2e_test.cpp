@@ -29,7 +29,7 @@ constexpr int kWords = 10000;
 // The sanitizer build runs every process several times slower: fewer
 // kills keep it within the test's time limit.
 #if defined(__SANITIZE_ADDRESS__)
-constexpr int kKills = 25;
+constexpr int kKills = 10;
 #else
 constexpr int kKills = 100;
 #endif
