@@ -3,7 +3,9 @@
 #include "model/base.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
+#include <optional>
 
 #include "dictionary/body_codec.h"
 #include "dictionary/dic_format.h"
@@ -16,6 +18,8 @@
 #include "model/model_ids.h"
 #include "model/update_table.h"
 #include "model/vocab_table.h"
+#include "platform/error.h"
+#include "platform/exceptions.h"
 #include "platform/file.h"
 #include "platform/utf8.h"
 #include "service/errors.h"
@@ -75,6 +79,12 @@ const TMessageTable& TCustomBase::MessageTable() {
 }
 
 void TCustomBase::SetTable(TVocabTable* table) {
+  // Closed while its merge waits for progress answers: the base keeps its
+  // table and update table until the merge has ended.
+  if (merging_ && table == nullptr) {
+    detach_after_merge_ = true;
+    return;
+  }
   const TNotifyEvent handler = MakeNotifyEvent<&TCustomBase::OnParamsChanged>(this);
   // The new reference comes first: attaching the table that is attached
   // already must not free it on the way.
@@ -181,9 +191,7 @@ void TCustomBase::BeginUpdate() {
     g_update_holder = this;
     rows_stored_ = false;
     CloseUpdatesContainer();
-    std::error_code ignored;
-    if (std::filesystem::exists(kUpdatesFile, ignored) && !win::DeleteFileA(kUpdatesFile))
-      RaiseLastOSError();
+    PrepareUpdatesFile(table.FileName);
     CreateUpdateTable(table.Language());
     update_table_ = std::make_unique<TUpdateTable>();
     update_table_->Open();
@@ -226,11 +234,21 @@ void TCustomBase::ClearChange() {
 }
 
 void TCustomBase::DoChange() {
-  if (UpdateCount() == 0 && rows_stored_ && update_table_ != nullptr) ApplyUpdates();
+  if (UpdateCount() == 0 && rows_stored_ && update_table_ != nullptr) {
+    // A free of the set while the merge waits for progress answers runs
+    // when the merge has ended: the set's cursors and bases stay valid.
+    std::optional<THandleObject::TDispatchScope> keep_set;
+    if (base_set_ != nullptr) keep_set.emplace(base_set_);
+    ApplyUpdates();
+  }
+  // Closed or freed meanwhile: no client to tell.
+  if (FreePending() || table_ == nullptr) return;
   TChangeObject::DoChange();
 }
 
 void TCustomBase::DropUpdateTable() {
+  // The merge reads the update table: it stays until the merge has ended.
+  if (merging_) return;
   if (update_table_ != nullptr) {
     try {
       update_table_->Close();
@@ -351,6 +369,13 @@ void TCustomBase::ApplyUpdates() {
     ~TMerging() {
       base.merging_ = false;
       table.Merging = false;
+      if (base.detach_after_merge_) {
+        base.detach_after_merge_ = false;
+        try {
+          base.SetTable(nullptr);
+        } catch (const std::exception&) {
+        }
+      }
     }
   } merging(*this, table);
 
@@ -367,38 +392,58 @@ void TCustomBase::ApplyUpdates() {
       compiler.SetScrambled(table.Scrambled());
       compiler.SetCompressed(table.Compressed());
       compiler.BeginCompile(out);
+      // For the benchmark alone: VANDREL_MERGE_REENCODE=1 decodes and
+      // encodes every kept word as a new one instead of copying its stored
+      // body (bench/tools/run_update.sh measures both).
+      const char* reencode_env = std::getenv("VANDREL_MERGE_REENCODE");
+      const bool reencode = reencode_env != nullptr && std::string_view(reencode_env) == "1";
+      updates.WriteBack();
       reader.First();
       updates.First();
       const std::int64_t total =
           static_cast<std::int64_t>(updates.RecordCount()) + reader.RecordCount();
       const std::int64_t step = total / 100;
       std::int64_t counter = 0;
-      WideString previous_update;
-      bool have_previous = false;
+      WideString previous_update, old_word, new_word;
+      bool have_previous = false, have_old = false, have_new = false;
+      const bool stored_form_current = table.Version() >= dic::kFormatVersion;
       while (!stop && !(reader.Eof() && updates.Eof())) {
+        // Each side's word is read once per record.
+        if (!reader.Eof() && !have_old) {
+          old_word = reader.GetWord();
+          have_old = true;
+        }
+        if (!updates.Eof() && !have_new) {
+          new_word = updates.GetWord();
+          have_new = true;
+          if (have_previous && CompareWords(previous_update, new_word) >= 0)
+            throw Exception("The stored changes are not in dictionary order");
+          previous_update = new_word;
+          have_previous = true;
+        }
         int c;
         if (reader.Eof())
           c = 1;
         else if (updates.Eof())
           c = -1;
         else
-          c = CompareWords(reader.GetWord(), updates.GetWord());
-        if (c >= 0) {
-          const WideString word = updates.GetWord();
-          if (have_previous && CompareWords(previous_update, word) >= 0)
-            throw Exception("The stored changes are not in dictionary order");
-          previous_update = word;
-          have_previous = true;
-        }
+          c = CompareWords(old_word, new_word);
         if (c < 0) {
-          compiler.AddStoredBody(reader.GetWord(), reader.GetStoredBody(),
-                                 table.Version() >= dic::kFormatVersion);
+          if (reencode)
+            compiler.AddWord(old_word, reader.GetTrans());
+          else
+            compiler.AddStoredBody(old_word, reader.GetStoredBody(), stored_form_current);
           reader.Next();
+          have_old = false;
         } else {
           const WideString trans = updates.GetTrans();
-          if (!trans.empty()) compiler.AddWord(updates.GetWord(), trans);
-          if (c == 0) reader.Next();
+          if (!trans.empty()) compiler.AddWord(new_word, trans);
+          if (c == 0) {
+            reader.Next();
+            have_old = false;
+          }
           updates.Next();
+          have_new = false;
         }
         if (++counter >= step) {
           counter = 0;
@@ -415,7 +460,6 @@ void TCustomBase::ApplyUpdates() {
             // A client without a progress handler does not stop the merge.
             if (std::string_view(e.what()).rfind("Method ", 0) != 0) stop = true;
           }
-          if (FreePending()) stop = true;
         }
       }
       if (!stop) compiler.EndCompile();
@@ -425,13 +469,20 @@ void TCustomBase::ApplyUpdates() {
       return;
     }
     WriteBaseParams(out, table.GetName(), table.GetShortName(), table.GetDescription());
+    const std::string shown = WideToUtf8(table.GetName());
     ReleaseFileReaders(table);
     table.Close();
     // One atomic rename, then the folder is flushed: the dictionary's name
     // always names the old file or the new one.
     if (!win::MoveFileExA(out.c_str(), table.FileName.c_str(),
-                          win::MOVEFILE_REPLACE_EXISTING | win::MOVEFILE_WRITE_THROUGH))
-      RaiseLastOSError();
+                          win::MOVEFILE_REPLACE_EXISTING | win::MOVEFILE_WRITE_THROUGH)) {
+      const win::DWORD code = win::GetLastError();
+      // Another process has the file open or mapped (another service on
+      // the same folder): the old file stays.
+      if (code == win::ERROR_ACCESS_DENIED || code == win::ERROR_SHARING_VIOLATION)
+        throw ELocal("Base \"" + shown + "\" now in use", kErrBaseInUse);
+      throw OSError(code);
+    }
     replaced = true;
     table.Open();
   } catch (...) {

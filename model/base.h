@@ -106,6 +106,9 @@ class TCustomBase : public TChangeObject {
   // outermost EndUpdate merges when it is set.
   bool rows_stored_ = false;
   bool merging_ = false;
+  // Set when the base was closed while its merge ran: it lets go of its
+  // table when the merge ends.
+  bool detach_after_merge_ = false;
   // This base's share of the table's update count.
   std::int32_t table_updates_ = 0;
   std::int32_t params_count_ = 0;

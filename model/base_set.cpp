@@ -14,6 +14,7 @@
 #include "platform/error.h"
 #include "platform/exceptions.h"
 #include "platform/file.h"
+#include "platform/utf8.h"
 #include "service/errors.h"
 #include "service/service_options.h"
 
@@ -221,6 +222,12 @@ void TCustomBaseSet::CreateBaseFile(const std::string& name, std::int32_t langua
 
 void TCustomBaseSet::DeleteBaseFile(const std::string& name) {
   const std::string path = JoinPath(DictionaryFolder(), FolderFileName(name));
+  // A file that merges word updates is replaced when the merge ends.
+  for (TNotifyObject* item : base_man_->BaseList().List()) {
+    auto* table = static_cast<TVocabTable*>(item);
+    if (table->Merging && SameFileName(table->FileName, path))
+      throw ELocal("Base \"" + WideToUtf8(table->GetName()) + "\" now busy", kErrBaseBusy);
+  }
   if (win::DeleteFileA(path.c_str())) return;
   const win::DWORD error = win::GetLastError();
   // An open file is mapped (access denied) or held without delete sharing.
@@ -288,8 +295,7 @@ void TBaseSet::BsOpenBase(TMessage&) {
 void TBaseSet::BsCloseBase(TMessage&) {
   const auto handle = static_cast<win::HWND>(Transfer().ReadInteger(kItemHandle));
   const int index = IndexOfBase(handle);
-  if (index < 0)
-    throw ELocal("Unknown base \"" + std::to_string(handle) + "\"", kErrUnknownBase);
+  if (index < 0) throw ELocal("Unknown base \"" + std::to_string(handle) + "\"", kErrUnknownBase);
   CloseBase(index);
   Transfer().ResetWrite();
 }

@@ -4,8 +4,12 @@
 #include <filesystem>
 
 #include "dataset/engine_query.h"
+#include "engine/data_cursor.h"
+#include "engine/data_table.h"
 #include "engine/languages.h"
 #include "model/model_ids.h"
+#include "platform/error.h"
+#include "platform/exceptions.h"
 #include "platform/file.h"
 #include "platform/utf8.h"
 #include "service/errors.h"
@@ -32,8 +36,10 @@ std::uint32_t CodePageOf(std::uint16_t language) {
 }  // namespace
 
 std::string UpdateLanguageName(std::uint16_t dictionary_language) {
+  // No locale: the code page of English, and no other language's order.
+  if (dictionary_language == 0) return "English (USA)";
   const std::string_view exact = engine::LanguageNameById(dictionary_language);
-  if (!exact.empty() && dictionary_language != 0) return std::string(exact);
+  if (!exact.empty()) return std::string(exact);
   const std::uint32_t page = CodePageOf(dictionary_language);
   if (page != 0) {
     for (const engine::LanguageName& entry : engine::Languages()) {
@@ -67,6 +73,26 @@ void RemoveUpdateLeftovers(const std::string& dictionary_folder) {
     dic.replace_extension(".dic");
     if (fs::exists(dic, error)) win::DeleteFileA(path.c_str());
   }
+}
+
+void PrepareUpdatesFile(const std::string& dictionary_file) {
+  namespace fs = std::filesystem;
+  std::error_code error;
+  // "Updates.tmp" beside the dictionaries would be the merge output of a
+  // dictionary "Updates.dic", compiled onto the open update table.
+  const fs::path folder = fs::absolute(dictionary_file, error).parent_path();
+  if (fs::equivalent(fs::current_path(error), folder, error))
+    throw ELocal("Word updates cannot be kept in the dictionary folder \"" + folder.string() +
+                     "\": the service must run in its state folder",
+                 kErrUpdateRefused);
+  if (!fs::exists(kUpdatesFile, error) || win::DeleteFileA(kUpdatesFile)) return;
+  const win::DWORD code = win::GetLastError();
+  if (code == win::ERROR_SHARING_VIOLATION || code == win::ERROR_ACCESS_DENIED)
+    throw ELocal("The update file \"" + fs::absolute(kUpdatesFile, error).string() +
+                     "\" is held by another process (another Vandrel service with the same "
+                     "state folder?)",
+                 kErrUpdateRefused);
+  throw OSError(code);
 }
 
 TUpdateTable::TUpdateTable() {
@@ -118,6 +144,10 @@ void TUpdateTable::SetWordKey(const std::string& key) {
   std::string cut = key.substr(0, kUpdateWordBytes);
   while (!cut.empty() && cut.back() == ' ') cut.pop_back();
   SetFieldBytes(0, cut);
+}
+
+void TUpdateTable::WriteBack() {
+  if (engine::TDataCursor* cursor = Cursor()) cursor->Table().Flush();
 }
 
 }  // namespace vandrel

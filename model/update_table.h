@@ -39,6 +39,11 @@ void CreateUpdateTable(std::uint16_t dictionary_language);
 // (the output of a merge cut short), unless a process still holds it.
 void RemoveUpdateLeftovers(const std::string& dictionary_folder);
 
+// At the outermost BeginUpdate: refuses (code 1) when the working
+// directory is the folder of dictionary_file, or when another process holds
+// "Updates.tmp"; else deletes a leftover "Updates.tmp".
+void PrepareUpdatesFile(const std::string& dictionary_file);
+
 class TUpdateTable : public dataset::TEngineTable {
  public:
   // Names the update database and table, key order, exclusive.
@@ -58,6 +63,9 @@ class TUpdateTable : public dataset::TEngineTable {
   // bytes (its prefix may be another word).
   std::string DeleteKey(WideView word) const;
   void SetWordKey(const std::string& key);
+  // Writes the changed buffers to the container: the merge's walk then
+  // reuses clean buffers instead of passing over every changed one.
+  void WriteBack();
   bool FindKeyBytes(const std::string& key) { return FindKey(key); }
 };
 

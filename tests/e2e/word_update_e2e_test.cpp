@@ -12,7 +12,7 @@
 #include "dictionary/dic_file.h"
 #include "dictionary/dic_reader.h"
 #include "model/model_ids.h"
-#include "tests/e2e/e2e_fixture.h"
+#include "tests/e2e/word_update_fixture.h"
 
 namespace vandrel::test {
 namespace {
@@ -20,39 +20,11 @@ namespace {
 using client::EServiceError;
 using client::TBaseClient;
 
-class WordUpdateE2eTest : public E2eTest {
+class WordUpdateE2eTest : public WordUpdateTest {
  protected:
   void SetUp() override {
     Compile("A.dic", Tagged(u"A", {u"apple", u"cherry", u"grape"}));
     Compile("B.dic", Tagged(u"B", {u"banana"}));
-  }
-  // Every (word, translation) of a file, read straight from the disk.
-  std::vector<TEntry> Dump(const std::string& name) {
-    std::vector<TEntry> all;
-    TDicReader reader(TDicFile::Open(DicPath(name)));
-    for (reader.First(); !reader.Eof(); reader.Next())
-      all.push_back({reader.GetWord(), reader.GetTrans()});
-    return all;
-  }
-  std::vector<WideString> Words(const std::string& name) {
-    std::vector<WideString> words;
-    for (const TEntry& e : Dump(name)) words.push_back(e.word);
-    return words;
-  }
-  WideString TransOf(const std::string& name, const WideString& word) {
-    for (const TEntry& e : Dump(name))
-      if (e.word == word) return e.trans;
-    return u"<absent>";
-  }
-  template <class F>
-  static EServiceError Refusal(F&& action) {
-    try {
-      action();
-    } catch (const EServiceError& e) {
-      return e;
-    }
-    ADD_FAILURE() << "no error answer";
-    return EServiceError(0, "");
   }
 };
 
@@ -231,6 +203,37 @@ TEST_F(WordUpdateE2eTest, CursorsOfOtherSetsFindTheirWordInTheNewFile) {
   ASSERT_TRUE(cursor.Prior());
   ASSERT_TRUE(cursor.Prior());
   EXPECT_EQ(cursor.State().Word, u"blueberry");
+}
+
+TEST_F(WordUpdateE2eTest, ADictionaryInALanguageTheEngineDoesNotListUpdatesWithoutLoss) {
+  // Macedonian: the update table is made in a listed language of the same
+  // code page, so words convert both ways and keep their order.
+  constexpr std::uint16_t kMacedonian = 0x042F;
+  {
+    TVocabCompiler compiler;
+    compiler.SetLanguage(kMacedonian);
+    compiler.SetTransLanguage(kEnglish);
+    compiler.BeginCompile(DicPath("Mk.dic"));
+    compiler.AddWord(u"\u0430\u0431", u"ab");            // аб
+    compiler.AddWord(u"\u0458\u0430\u0441", u"I");       // јас
+    compiler.AddWord(u"\u045f\u0435\u0431", u"pocket");  // џеб
+    compiler.EndCompile();
+  }
+  auto set = NewSet();
+  TBaseClient& base = set->OpenBase(u"Mk.dic");
+  base.BeginUpdate();
+  base.PutWord(u"\u0453\u0443\u0440\u0435\u0442\u0435", u"ruin");  // ѓурете
+  base.PutWord(u"\u0455\u0432\u0435\u0437\u0434\u0430", u"star");  // ѕвезда
+  base.PutWord(u"\u0458\u0430\u0441", u"me");
+  base.EndUpdate();
+  const std::vector<TEntry> now = Dump("Mk.dic");
+  ASSERT_EQ(now.size(), 5u);
+  EXPECT_EQ(TransOf("Mk.dic", u"\u0453\u0443\u0440\u0435\u0442\u0435"), u"ruin");
+  EXPECT_EQ(TransOf("Mk.dic", u"\u0455\u0432\u0435\u0437\u0434\u0430"), u"star");
+  EXPECT_EQ(TransOf("Mk.dic", u"\u0458\u0430\u0441"), u"me");
+  for (std::size_t i = 1; i < now.size(); ++i)
+    EXPECT_LT(CompareWords(now[i - 1].word, now[i].word), 0) << i;
+  EXPECT_EQ(base.Params().Language, kMacedonian);
 }
 
 }  // namespace
