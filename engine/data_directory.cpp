@@ -8,19 +8,13 @@
 #include "engine/data_session.h"
 #include "engine/data_table.h"
 #include "engine/engine_error.h"
+#include "engine/engine_names.h"
 #include "engine/file_handler.h"
 #include "engine/index_file.h"
 #include "platform/nls.h"
 
 namespace vandrel::engine {
 namespace {
-
-std::string UpperAscii(std::string s) {
-  for (char& c : s) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return s;
-}
 
 bool BlankOnly(const std::string& s) {
   return std::all_of(s.begin(), s.end(), [](char c) { return c == ' '; });

@@ -195,6 +195,19 @@ int TFileList::Rename(const std::string& name, bool in_memory, const std::string
   return 0;
 }
 
+int TFileList::DetachContainer(const TEntireDataBase* db) {
+  std::lock_guard<std::recursive_mutex> guard(lock_);
+  int detached = 0;
+  for (auto& [key, file] : files_) {
+    auto* inner = dynamic_cast<TVirtualFile*>(file.get());
+    if (inner != nullptr && inner->Container() == db) {
+      inner->Detach();
+      ++detached;
+    }
+  }
+  return detached;
+}
+
 std::size_t TFileList::Count() const {
   std::lock_guard<std::recursive_mutex> guard(lock_);
   return files_.size();

@@ -24,6 +24,8 @@
 
 namespace vandrel::engine {
 
+class TEntireDataBase;
+
 struct TFileOpenRequest {
   bool in_memory = false;
   bool sequential = false;
@@ -59,6 +61,10 @@ class TFileList {
   int Rename(const std::string& name, bool in_memory, const std::string& new_name);
 
   std::size_t Count() const;
+  // Every file still open inside the container lets go of it (the
+  // container is closing): later reads and writes of those files fail
+  // cleanly. Returns how many files were detached.
+  int DetachContainer(const TEntireDataBase* db);
   // The registry key of a name (for tests and tools).
   static std::string Key(const std::string& name, bool in_memory);
 
