@@ -354,11 +354,18 @@ void TBlobFile::Free(std::uint32_t r, std::uint32_t first) {
   std::unordered_set<std::uint32_t> seen;
   // Check the whole chain first: a damaged one frees nothing.
   std::vector<std::uint32_t> chain;
+  // The first block gives the chain's length: the rest is read ahead (a
+  // chain written at once lies in consecutive blocks).
+  std::uint64_t ahead = 1;
   while (offset != 0) {
     if (!ValidOffset(offset) || chain.size() > limit || !seen.insert(offset).second) {
       Fail(kBlobBuffersCorrupt);
     }
-    TBlock* b = Get(offset, 1);
+    TBlock* b = Get(offset, static_cast<std::uint32_t>(std::min<std::uint64_t>(ahead, 512)));
+    if (chain.empty() && b->owner == r) {
+      ahead = (static_cast<std::uint64_t>(b->length) + data_per_block() - 1) / data_per_block();
+    }
+    if (ahead > 1) --ahead;
     if (b->owner != r) Fail(kBlobBuffersCorrupt);
     chain.push_back(offset);
     offset = b->next;

@@ -125,9 +125,6 @@ class TDataTable {
   void Rollback();
   bool InTransaction() const { return in_transaction_; }
 
-  // Renames the three files (the table must not be open anywhere else).
-  void Rename(const std::string& new_name);
-
  private:
   // Holds the write lock for its lifetime (none when the table locks
   // nothing, or holds the table lock for the data file).

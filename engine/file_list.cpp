@@ -183,7 +183,7 @@ int TFileList::Rename(const std::string& name, bool in_memory, const std::string
   if (file == nullptr) {
     if (in_memory) return kInvalidPath;
     TVirtualFile temporary(name);
-    return -temporary.Rename(new_name);  // raises
+    return -temporary.Rename(new_name);
   }
   std::string new_key = Key(new_name, in_memory);
   if (Find(new_key) != nullptr) return kAccessDenied;

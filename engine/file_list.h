@@ -56,8 +56,8 @@ class TFileList {
   bool Exists(const std::string& name, bool in_memory);
   // 0, 11013 while open, 11010 when absent, or the mapped platform error.
   int Delete(const std::string& name, bool in_memory);
-  // 11013 while open; inside containers renaming raises "Rename procedure
-  // not implemented".
+  // 0; 11013 while open or when the new name is taken; 11010 when absent
+  // or when the new name lies in another container.
   int Rename(const std::string& name, bool in_memory, const std::string& new_name);
 
   std::size_t Count() const;

@@ -353,5 +353,37 @@ TEST_F(TableSessionsTest, EmptyAndHeaderChangesAcrossSessions) {
   EXPECT_EQ(CheckLines(), "");
 }
 
+// Renaming a table renames its three files, inside a container and in
+// memory; open tables, taken and bad names are refused.
+TEST_F(TableSessionsTest, RenameTableMovesItsFiles) {
+  TDataSession s;
+  for (const std::string db : {Db(), std::string("MEMORY")}) {
+    SCOPED_TRACE(db);
+    TDataDirectory& d = s.OpenDirectory(db);
+    Create(d);
+    {
+      TDataCursor c(d);
+      c.Open("Data");
+      Put(c, "word", std::string(300, 't'));
+      EXPECT_EQ(CodeOf([&] { d.RenameTable("Data", "Words"); }), kAccessDenied);
+    }
+    d.RenameTable("Data", "Words");
+    EXPECT_FALSE(d.TableExists("Data"));
+    EXPECT_TRUE(d.TableExists("Words"));
+    sql::ExecuteSql(d, kUpdateStatement);  // "Data" is free again
+    EXPECT_EQ(CodeOf([&] { d.RenameTable("Data", "words"); }), kTableExists);
+    EXPECT_EQ(CodeOf([&] { d.RenameTable("Data", "a/b"); }), kInvalidPath);
+    EXPECT_EQ(CodeOf([&] { d.RenameTable("Gone", "Other"); }), kInvalidPath);
+    {
+      TDataCursor c(d);
+      c.Open("Words");
+      EXPECT_EQ(Read(c), (Model{{"word", std::string(300, 't')}}));
+    }
+    d.DeleteTable("Data");
+    d.DeleteTable("Words");
+    s.CloseDirectory(d);
+  }
+}
+
 }  // namespace
 }  // namespace vandrel::engine

@@ -108,7 +108,12 @@ TEST_F(FileLayerTest, ContainerFilesThroughTheHandler) {
     // Byte-range locks inside a container always succeed.
     EXPECT_TRUE(f.LockRange(0x7FFFFFFF, 1));
     EXPECT_TRUE(f.LockRange(0x7FFFFFFF, 1));
-    EXPECT_THROW(f.Rename(Name("db.vbas", "U.DAT")), Exception);
+    // Renaming closes the file first; the new name stays in its container.
+    f.Rename(Name("db.vbas", "U.DAT"));
+    EXPECT_TRUE(TFileHandler::Exists(Name("db.vbas", "U.DAT")));
+    EXPECT_FALSE(TFileHandler::Exists(name));
+    EXPECT_EQ(CodeOf([&] { f.Rename(Name("other.vbas", "U.DAT")); }), kInvalidPath);
+    f.Rename(name);
   }
   EXPECT_TRUE(TFileHandler::Exists(name));
   TFileHandler f;
