@@ -334,23 +334,34 @@ std::unique_ptr<TRecord> TDataFile::NewCacheEntry() {
 
 void TDataFile::Load(std::uint32_t n) {
   // Read ahead up to 64 KiB of records, never past the last one, stopping
-  // at a record already cached.
-  std::uint32_t count = 1;
-  while (count < read_ahead_ && n + count < header_.next_record && !cache_.Contains(n + count) &&
-         cache_.size() + count < cache_capacity_) {
-    ++count;
+  // at a record already cached; a walk backwards (the record before the
+  // last one read first) reads the records before n instead.
+  const bool backward = n + 1 == last_loaded_;
+  std::uint32_t first = n, count = 1;
+  if (backward) {
+    while (count < read_ahead_ && first > 1 && !cache_.Contains(first - 1) &&
+           cache_.size() + count < cache_capacity_) {
+      --first;
+      ++count;
+    }
+  } else {
+    while (count < read_ahead_ && n + count < header_.next_record && !cache_.Contains(n + count) &&
+           cache_.size() + count < cache_capacity_) {
+      ++count;
+    }
   }
+  last_loaded_ = first;
   const std::size_t rs = header_.record_size;
   std::vector<std::uint8_t> buf(rs * count);
-  ReadAt(RecordOffset(n), buf.data(), buf.size());
+  ReadAt(RecordOffset(first), buf.data(), buf.size());
   ++reads_;
   for (std::uint32_t i = 0; i < count; ++i) {
     std::unique_ptr<TRecord> r = NewCacheEntry();
     std::uint8_t* b = r->data();
     std::memcpy(b, buf.data() + i * rs, rs);
     if (header_.encrypted) Scramble(kRecordSeed, b, rs);
-    if (b[0] == 0) StoreU32(b + 1, n + i);
-    r->key = n + i;
+    if (b[0] == 0) StoreU32(b + 1, first + i);
+    r->key = first + i;
     cache_.Add(std::move(r));
   }
 }

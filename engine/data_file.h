@@ -196,6 +196,7 @@ class TDataFile : public TFileHandler {
   std::size_t read_ahead_ = 1;
   TBufferCache<TRecord> cache_;
   bool hold_writes_ = false;
+  std::uint32_t last_loaded_ = 0;  // first record of the last read
   std::uint64_t hits_ = 0;
   std::uint64_t reads_ = 0;
   bool header_dirty_ = false;

@@ -263,10 +263,11 @@ void TDataTable::Commit() {
     in_transaction_ = false;
     try {
       Flush();
+      // A commit reported done is on the disk: a refused flush is 9218.
       if (!dir_->Session().force_buffer_flush && !read_only_) {
-        data_.TFileHandler::Flush();
-        index_.TFileHandler::Flush();
-        if (blob_) blob_->TFileHandler::Flush();
+        bool flushed = data_.File()->Flush() && index_.File()->Flush();
+        if (blob_) flushed = blob_->File()->Flush() && flushed;
+        if (!flushed) Fail(kWriteError);
       }
     } catch (...) {
       // What failed to reach the files stays changed; the transaction is
