@@ -168,9 +168,19 @@ std::int64_t TMemoryFile::ReadAt(std::int64_t position, void* buffer, std::int64
 std::int64_t TMemoryFile::WriteAt(std::int64_t position, const void* buffer, std::int64_t count) {
   std::int64_t end = position + count;
   if (static_cast<std::uint64_t>(end) > block_.size()) {
-    std::uint64_t steps = (static_cast<std::uint64_t>(end) + kGrowStep - 1) / kGrowStep;
+    // Geometric growth (half the size again, in whole steps): appending n
+    // bytes copies O(n) bytes in all.
+    const std::uint64_t wanted =
+        std::max<std::uint64_t>(static_cast<std::uint64_t>(end), block_.size() + block_.size() / 2);
+    const auto whole = [](std::uint64_t n) {
+      return static_cast<std::size_t>((n + kGrowStep - 1) / kGrowStep * kGrowStep);
+    };
     try {
-      block_.Resize(static_cast<std::size_t>(steps * kGrowStep));
+      try {
+        block_.Resize(whole(wanted));
+      } catch (const EEngineError&) {
+        block_.Resize(whole(static_cast<std::uint64_t>(end)));  // just what the write needs
+      }
     } catch (const EEngineError&) {
       win::SetLastError(win::ERROR_NOT_ENOUGH_MEMORY);
       return 0;

@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "engine/engine_error.h"
+#include "engine/file_list.h"
 #include "platform/error.h"
 #include "platform/file.h"
 #include "platform/window.h"
@@ -221,6 +222,9 @@ void TBaseList::CloseAll() {
     std::lock_guard<std::mutex> guard(lock_);
     doomed.swap(list_);
   }
+  // Files still open inside let go first: none keeps a pointer to a
+  // closed container.
+  for (const auto& db : doomed) TFileList::Global().DetachContainer(db.get());
 }
 
 void TBaseList::FlushAll() {

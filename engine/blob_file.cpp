@@ -92,13 +92,12 @@ void TBlobFile::CloseBlob() {
     WriteDirty();
     if (header_dirty_) WriteHeader(false);
   } catch (...) {
-    cache_.clear();
-    newest_ = oldest_ = nullptr;
+    cache_.Clear();
     Close();
     throw;
   }
-  cache_.clear();
-  newest_ = oldest_ = nullptr;
+  cache_.Clear();
+  hold_writes_ = false;
   Close();
 }
 
@@ -113,28 +112,42 @@ void TBlobFile::WriteHeader(bool force) {
   header_dirty_ = false;
 }
 
-bool TBlobFile::HeaderChanged() {
+// The stored header, checked against the file's size.
+TBlobHeader TBlobFile::ReadCheckedHeader() {
   std::uint8_t raw[kBlobHeaderSize];
   ReadAt(0, raw, kBlobHeaderSize);
   if (encrypted_) Scramble(kRecordSeed, raw, kBlobHeaderSize);
   const TBlobHeader h = DecodeBlobHeader(raw);
-  if (h.change_count == header_.change_count) return false;
-  WriteDirty();
-  cache_.clear();
-  newest_ = oldest_ = nullptr;
   const TBlobHeader old = header_;
+  header_ = h;  // ValidOffset reads the end of file from header_
+  const bool bad = h.end_of_file < kBlobHeaderSize ||
+                   (h.end_of_file - kBlobHeaderSize) % bs_ != 0 || h.end_of_file > Size() ||
+                   (h.first_free != 0 && !ValidOffset(h.first_free));
+  header_ = old;
+  if (bad) Fail(kHeaderCorrupt);
+  return h;
+}
+
+bool TBlobFile::HeaderChanged() {
+  std::uint8_t raw[kBlobHeaderSize];
+  ReadAt(0, raw, kBlobHeaderSize);
+  if (encrypted_) Scramble(kRecordSeed, raw, kBlobHeaderSize);
+  if (DecodeBlobHeader(raw).change_count == header_.change_count) return false;
+  const TBlobHeader h = ReadCheckedHeader();
+  WriteDirty();
+  cache_.Clear();
   header_ = h;
-  if (h.end_of_file < kBlobHeaderSize || (h.end_of_file - kBlobHeaderSize) % bs_ != 0 ||
-      h.end_of_file > Size() || (h.first_free != 0 && !ValidOffset(h.first_free))) {
-    header_ = old;
-    Fail(kHeaderCorrupt);
-  }
   return true;
 }
 
+void TBlobFile::DiscardChanges() {
+  cache_.Clear();
+  header_ = ReadCheckedHeader();
+  header_dirty_ = false;
+}
+
 void TBlobFile::Empty() {
-  cache_.clear();
-  newest_ = oldest_ = nullptr;
+  cache_.Clear();
   Truncate(kBlobHeaderSize);
   header_.first_free = 0;
   header_.end_of_file = kBlobHeaderSize;
@@ -143,33 +156,20 @@ void TBlobFile::Empty() {
 
 // ---- block cache ----
 
-void TBlobFile::Unlink(TBlock* b) {
-  (b->newer != nullptr ? b->newer->older : newest_) = b->older;
-  (b->older != nullptr ? b->older->newer : oldest_) = b->newer;
-  b->newer = b->older = nullptr;
-}
-
-void TBlobFile::Touch(TBlock* b) {
-  if (newest_ == b) return;
-  if (b->newer != nullptr || b->older != nullptr || oldest_ == b) Unlink(b);
-  b->older = newest_;
-  if (newest_ != nullptr) newest_->newer = b;
-  newest_ = b;
-  if (oldest_ == nullptr) oldest_ = b;
-}
-
-void TBlobFile::Evict() {
-  while (cache_.size() >= capacity_) {
-    TBlock* victim = oldest_;
-    while (victim != nullptr && victim->dirty) victim = victim->newer;
-    if (victim == nullptr) {
+std::unique_ptr<TBlock> TBlobFile::NewBlock(std::uint32_t offset) {
+  std::unique_ptr<TBlock> b;
+  if (cache_.full(capacity_)) {
+    b = cache_.TakeVictim();
+    if (!b && !hold_writes_ && cache_.dirty_count() > 0) {
       WriteDirty();
-      victim = oldest_;
-      if (victim == nullptr) return;
+      b = cache_.TakeVictim();
     }
-    Unlink(victim);
-    cache_.erase(victim->offset);
   }
+  if (!b) b = std::make_unique<TBlock>();
+  b->key = offset;
+  b->dirty = false;
+  b->pins = 0;
+  return b;
 }
 
 void TBlobFile::StoreBlock(const TBlock& b, std::uint8_t* out) const {
@@ -205,27 +205,20 @@ void TBlobFile::Decode(TBlock& b, const std::uint8_t* in) const {
 // a damaged pointer never makes the file grow.
 TBlock* TBlobFile::Get(std::uint32_t offset, std::uint32_t read_ahead) {
   if (!ValidOffset(offset)) Fail(kBlobBuffersCorrupt);
-  if (const auto it = cache_.find(offset); it != cache_.end()) {
-    Touch(it->second.get());
-    return it->second.get();
-  }
+  if (TBlock* hit = cache_.Find(offset)) return hit;
   std::uint32_t n = 1;
   const std::uint32_t limit = std::max<std::uint32_t>(
       1, std::min<std::uint32_t>(
              {read_ahead, 65535 / bs_, static_cast<std::uint32_t>(capacity_ / 2 + 1)}));
-  while (n < limit && ValidOffset(offset + n * bs_) && !cache_.contains(offset + n * bs_)) ++n;
+  while (n < limit && ValidOffset(offset + n * bs_) && !cache_.Contains(offset + n * bs_)) ++n;
   std::vector<std::uint8_t> buf(static_cast<std::size_t>(n) * bs_);
   ReadAt(offset, buf.data(), buf.size());
   ++reads_;
   TBlock* result = nullptr;
   for (std::uint32_t i = n; i-- > 0;) {
-    Evict();
-    auto b = std::make_unique<TBlock>();
-    b->offset = offset + i * bs_;
+    auto b = NewBlock(offset + i * bs_);
     Decode(*b, buf.data() + static_cast<std::size_t>(i) * bs_);
-    result = b.get();
-    cache_.emplace(b->offset, std::move(b));
-    Touch(result);
+    result = cache_.Add(std::move(b));
   }
   return result;
 }
@@ -243,18 +236,13 @@ TBlock* TBlobFile::Allocate() {
     const std::uint32_t offset = header_.end_of_file;
     if (static_cast<std::int64_t>(offset) + bs_ > kMaxBlobEnd) Fail(kTableFull);
     header_.end_of_file += bs_;
-    Evict();
-    auto nb = std::make_unique<TBlock>();
-    nb->offset = offset;
-    b = nb.get();
-    cache_.emplace(offset, std::move(nb));
-    Touch(b);
+    b = cache_.Add(NewBlock(offset));
   }
   header_dirty_ = true;
   b->prev = b->next = b->owner = b->length = 0;
   b->used = 0;
   b->data.assign(bs_ - kBlockHeaderSize, 0);
-  b->dirty = true;
+  MarkDirty(b);
   return b;
 }
 
@@ -264,8 +252,8 @@ void TBlobFile::FreeBlock(TBlock* b) {
   b->owner = 0;
   b->length = 0;
   b->next = header_.first_free;
-  b->dirty = true;
-  header_.first_free = b->offset;
+  MarkDirty(b);
+  header_.first_free = b->offset();
   header_dirty_ = true;
 }
 
@@ -321,7 +309,7 @@ std::uint32_t TBlobFile::Save(std::uint32_t r, std::uint32_t first, const std::u
   const std::uint64_t old_limit = header_.end_of_file / bs_ + 1;
   while (true) {
     TBlock* b = offset != 0 ? Get(offset, 1) : Allocate();
-    offset = b->offset;
+    offset = b->offset();
     if (head == 0) head = offset;
     const std::uint32_t old_next = b->next;
     const std::size_t n = std::min<std::size_t>(per, length - done);
@@ -331,12 +319,12 @@ std::uint32_t TBlobFile::Save(std::uint32_t r, std::uint32_t first, const std::u
     b->used = static_cast<std::uint16_t>(n);
     std::memcpy(b->data.data(), value + done, n);
     std::memset(b->data.data() + n, 0, per - n);
-    b->dirty = true;
+    MarkDirty(b);
     done += n;
     if (prev != 0) {
       TBlock* p = Get(prev, 1);
       p->next = offset;
-      p->dirty = true;
+      MarkDirty(p);
     }
     // Next block of the old chain: only one that is r's own, linked back to
     // this one, and not walked before.
@@ -348,7 +336,7 @@ std::uint32_t TBlobFile::Save(std::uint32_t r, std::uint32_t first, const std::u
     b = Get(offset, 1);
     if (done == length) {
       b->next = 0;
-      b->dirty = true;
+      MarkDirty(b);
       // The rest of the old chain is no longer needed.
       if (reuse != 0) FreeRest(r, reuse);
       break;
@@ -366,11 +354,18 @@ void TBlobFile::Free(std::uint32_t r, std::uint32_t first) {
   std::unordered_set<std::uint32_t> seen;
   // Check the whole chain first: a damaged one frees nothing.
   std::vector<std::uint32_t> chain;
+  // The first block gives the chain's length: the rest is read ahead (a
+  // chain written at once lies in consecutive blocks).
+  std::uint64_t ahead = 1;
   while (offset != 0) {
     if (!ValidOffset(offset) || chain.size() > limit || !seen.insert(offset).second) {
       Fail(kBlobBuffersCorrupt);
     }
-    TBlock* b = Get(offset, 1);
+    TBlock* b = Get(offset, static_cast<std::uint32_t>(std::min<std::uint64_t>(ahead, 512)));
+    if (chain.empty() && b->owner == r) {
+      ahead = (static_cast<std::uint64_t>(b->length) + data_per_block() - 1) / data_per_block();
+    }
+    if (ahead > 1) --ahead;
     if (b->owner != r) Fail(kBlobBuffersCorrupt);
     chain.push_back(offset);
     offset = b->next;
@@ -416,7 +411,7 @@ TBlobFile::ChainReport TBlobFile::CheckChain(std::uint32_t r, std::uint32_t firs
       if (fix) {
         b = Get(offset, 1);
         b->next = 0;
-        b->dirty = true;
+        MarkDirty(b);
       }
       return report;
     }
@@ -427,22 +422,17 @@ TBlobFile::ChainReport TBlobFile::CheckChain(std::uint32_t r, std::uint32_t firs
 }
 
 void TBlobFile::WriteDirty() {
-  std::vector<TBlock*> dirty;
-  for (auto& [o, b] : cache_) {
-    if (b->dirty) dirty.push_back(b.get());
-  }
-  std::sort(dirty.begin(), dirty.end(),
-            [](const TBlock* a, const TBlock* b) { return a->offset < b->offset; });
+  const std::vector<TBlock*> dirty = cache_.DirtyInOrder();
   std::vector<std::uint8_t> run;
   for (std::size_t i = 0; i < dirty.size();) {
     std::size_t j = i + 1;
-    while (j < dirty.size() && dirty[j]->offset == dirty[j - 1]->offset + bs_) ++j;
+    while (j < dirty.size() && dirty[j]->offset() == dirty[j - 1]->offset() + bs_) ++j;
     run.resize((j - i) * bs_);
     for (std::size_t k = i; k < j; ++k) StoreBlock(*dirty[k], run.data() + (k - i) * bs_);
-    WriteAt(dirty[i]->offset, run.data(), run.size());
-    for (std::size_t k = i; k < j; ++k) dirty[k]->dirty = false;
+    WriteAt(dirty[i]->offset(), run.data(), run.size());
     i = j;
   }
+  cache_.Cleaned(dirty);
 }
 
 }  // namespace vandrel::engine

@@ -38,13 +38,14 @@
 // TBlobFile. The engine runs on the service's main thread only.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
+#include "engine/buffer_cache.h"
 #include "engine/file_handler.h"
 
 namespace vandrel::engine {
@@ -63,17 +64,15 @@ struct TBlobHeader {
 void EncodeBlobHeader(const TBlobHeader& h, std::uint8_t* out);  // 512 bytes
 TBlobHeader DecodeBlobHeader(const std::uint8_t* in);
 
-struct TBlock {
-  std::uint32_t offset = 0;
+// key: the block's file offset.
+struct TBlock : TCachedBuffer {
+  std::uint32_t offset() const { return key; }
   std::uint32_t prev = 0;
   std::uint32_t next = 0;
   std::uint16_t used = 0;
   std::uint32_t owner = 0;
   std::uint32_t length = 0;
   std::vector<std::uint8_t> data;  // bs - 18 bytes
-  bool dirty = false;
-  TBlock* newer = nullptr;
-  TBlock* older = nullptr;
 };
 
 // One BLOB value of one field of one record while a cursor works with it.
@@ -130,6 +129,13 @@ class TBlobFile : public TFileHandler {
   void WriteHeader(bool force);
   bool HeaderChanged();
   void Empty();
+  // Drops every cached block, changed ones unwritten, and reads the header
+  // again (a rollback).
+  void DiscardChanges();
+  // While held (a transaction), nothing is written to make room.
+  void HoldWrites(bool hold) { hold_writes_ = hold; }
+  std::size_t cached_blocks() const { return cache_.size(); }
+  void set_cache_capacity(std::size_t blocks) { capacity_ = std::max<std::size_t>(blocks, 1); }
 
  private:
   TBlock* Get(std::uint32_t offset, std::uint32_t read_ahead);
@@ -137,9 +143,10 @@ class TBlobFile : public TFileHandler {
   void FreeBlock(TBlock* b);
   void FreeRest(std::uint32_t r, std::uint32_t offset);
   bool ValidOffset(std::uint32_t offset) const;
-  void Touch(TBlock* b);
-  void Unlink(TBlock* b);
-  void Evict();
+  void MarkDirty(TBlock* b) { cache_.MarkDirty(b); }
+  // A block buffer for offset: a clean victim's when the cache is full.
+  std::unique_ptr<TBlock> NewBlock(std::uint32_t offset);
+  TBlobHeader ReadCheckedHeader();
   void StoreBlock(const TBlock& b, std::uint8_t* out) const;
   void Decode(TBlock& b, const std::uint8_t* in) const;
   [[noreturn]] void Fail(int code) const;
@@ -150,9 +157,8 @@ class TBlobFile : public TFileHandler {
   bool encrypted_ = false;
   bool header_dirty_ = false;
   std::size_t capacity_ = 0;
-  std::unordered_map<std::uint32_t, std::unique_ptr<TBlock>> cache_;
-  TBlock* newest_ = nullptr;
-  TBlock* oldest_ = nullptr;
+  TBufferCache<TBlock> cache_;
+  bool hold_writes_ = false;
   std::uint64_t reads_ = 0;
 };
 

@@ -581,6 +581,26 @@ win::DWORD TEntireDataBase::DeleteInner(const std::string& name) {
   return 0;
 }
 
+win::DWORD TEntireDataBase::RenameInner(const std::string& name, const std::string& new_name) {
+  const std::string key = InnerNameKey(name);
+  const std::string new_key = InnerNameKey(new_name);
+  const std::string stored = StoredName(new_name);
+  if (new_key.empty()) return win::ERROR_INVALID_NAME;
+  std::int32_t page = 0, entry = 0, other_page = 0, other_entry = 0;
+  if (!FindEntry(key, &page, &entry)) return win::ERROR_FILE_NOT_FOUND;
+  for (const Slot& s : slots_) {
+    if (s.key == key) return win::ERROR_SHARING_VIOLATION;
+  }
+  if (new_key != key && FindEntry(new_key, &other_page, &other_entry)) {
+    return win::ERROR_ALREADY_EXISTS;
+  }
+  std::uint8_t* d = DirEntry(page, entry);
+  std::memset(d + kNameOffset, 0, kNameField);
+  std::memcpy(d + kNameOffset, stored.data(), stored.size());
+  Touch(page);
+  return 0;
+}
+
 int TEntireDataBase::OpenSlotCount() const {
   int n = 0;
   for (const Slot& s : slots_) n += s.key.empty() ? 0 : 1;

@@ -85,6 +85,10 @@ class TEntireDataBase {
   void CloseInner(int slot);
   // 0, ERROR_FILE_NOT_FOUND, or ERROR_SHARING_VIOLATION while it is open.
   win::DWORD DeleteInner(const std::string& name);
+  // Gives a closed inner file another name: 0, ERROR_FILE_NOT_FOUND,
+  // ERROR_SHARING_VIOLATION while it is open, ERROR_ALREADY_EXISTS when
+  // another file has the new name, ERROR_INVALID_NAME for an empty one.
+  win::DWORD RenameInner(const std::string& name, const std::string& new_name);
 
   std::int64_t InnerSize(int slot) const;
   // Bytes copied; 0 at or past the end (a position past a size that another

@@ -2,31 +2,15 @@
 #include "engine/data_cursor.h"
 
 #include <cstring>
+#include <tuple>
 
 #include "engine/data_directory.h"
 #include "engine/engine_error.h"
+#include "engine/engine_names.h"
 #include "engine/record.h"
 #include "platform/exceptions.h"
 
 namespace vandrel::engine {
-namespace {
-
-std::string UpperAscii(std::string_view s) {
-  std::string r(s);
-  for (char& c : r) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return r;
-}
-
-std::string Trim(std::string_view s) {
-  while (!s.empty() && s.front() == ' ') s.remove_prefix(1);
-  while (!s.empty() && s.back() == ' ') s.remove_suffix(1);
-  return std::string(s);
-}
-
-}  // namespace
-
 TDataCursor::~TDataCursor() {
   try {
     Close();
@@ -59,6 +43,7 @@ void TDataCursor::Open(const std::string& table, bool exclusive, bool read_only)
 
 void TDataCursor::Close() {
   if (table_ == nullptr) return;
+  ReleaseRecordLock();
   state_ = kBrowse;
   blobs_.clear();
   changed_blobs_.clear();
@@ -71,14 +56,14 @@ void TDataCursor::Close() {
 void TDataCursor::SetIndexFieldNames(const std::string& names) {
   CheckOpen();
   TIndexFile& index = table_->Index();
-  if (Trim(names).empty()) {
+  if (TrimBlanks(names).empty()) {
     slot_ = index.HasIndex(kPrimarySlot) ? kPrimarySlot : kSystemSlot;
   } else {
     std::vector<std::string> wanted;
     std::size_t start = 0;
     for (;;) {
       const std::size_t semi = names.find(';', start);
-      wanted.push_back(UpperAscii(Trim(names.substr(start, semi - start))));
+      wanted.push_back(UpperAscii(TrimBlanks(names.substr(start, semi - start))));
       if (semi == std::string::npos) break;
       start = semi + 1;
     }
@@ -144,8 +129,16 @@ bool TDataCursor::Locate() {
 bool TDataCursor::First() {
   CheckOpen();
   table_->Refresh();
-  const TIndexPos p = table_->Index().First(slot_);
+  TIndexFile& index = table_->Index();
+  const TIndexPos p = range_start_len_ > 0
+                          ? index.Find(slot_, range_start_.data(), range_start_len_)
+                          : index.First(slot_);
   bof_ = true;
+  if (Narrowed()) {
+    eof_ = !Seek(p, true);
+    if (eof_) rec_no_ = 0;
+    return !eof_;
+  }
   if (!Active(p)) {
     rec_no_ = 0;
     eof_ = true;
@@ -161,10 +154,29 @@ bool TDataCursor::Last() {
   table_->Refresh();
   TIndexFile& index = table_->Index();
   TIndexPos p = index.Last(slot_);
+  if (range_end_len_ > 0) {
+    // The last key not above the end over its fields.
+    const auto cmp = [&](const TIndexPos& q) {
+      return index.layout(slot_).Compare(index.KeyAt(slot_, q), range_end_.data(), range_end_len_);
+    };
+    p = index.Find(slot_, range_end_.data(), range_end_len_);
+    if (!p.valid()) {
+      p = index.Last(slot_);
+    } else if (cmp(p) > 0) {
+      if (!index.Prior(slot_, p)) p = TIndexPos{};
+    } else {
+      for (TIndexPos q = p; index.Next(slot_, q) && cmp(q) == 0;) p = q;
+    }
+  }
+  eof_ = true;
+  if (Narrowed()) {
+    bof_ = !Seek(p, false);
+    if (bof_) rec_no_ = 0;
+    return !bof_;
+  }
   while (p.valid() && !Active(p)) {
     if (!index.Prior(slot_, p)) break;
   }
-  eof_ = true;
   if (!Active(p)) {
     rec_no_ = 0;
     bof_ = true;
@@ -186,6 +198,14 @@ bool TDataCursor::Next() {
     if (!table_->Index().Next(slot_, p)) p = TIndexPos{};
   } else {
     p = pos_;  // the record is gone: the entry after its key is next
+  }
+  if (Narrowed()) {
+    if (!Seek(p, true)) {
+      eof_ = true;
+      return false;
+    }
+    bof_ = eof_ = false;
+    return true;
   }
   if (!Active(p)) {
     eof_ = true;
@@ -209,11 +229,15 @@ bool TDataCursor::Prior() {
   } else {
     p = pos_;
   }
-  if (!table_->Index().Prior(slot_, p) || !Active(p)) {
+  if (!table_->Index().Prior(slot_, p)) {
     bof_ = true;
     return false;
   }
-  Load(p);
+  if (Narrowed() ? !Seek(p, false) : !Active(p)) {
+    bof_ = true;
+    return false;
+  }
+  if (!Narrowed()) Load(p);
   bof_ = eof_ = false;
   return true;
 }
@@ -250,6 +274,19 @@ bool TDataCursor::FindKey(const std::vector<std::string>& values) {
   if (!p.valid() || index.layout(slot_).Compare(index.KeyAt(slot_, p), key.data(), len) != 0) {
     return false;
   }
+  if (Narrowed()) {
+    // The first visible record with that key, else nothing moves.
+    const auto saved = std::make_tuple(rec_no_, key_, buffer_, pos_, pos_generation_);
+    const auto saved_blobs = blobs_;
+    if (Seek(p, true) &&
+        index.layout(slot_).Compare(index.KeyAt(slot_, pos_), key.data(), len) == 0) {
+      bof_ = eof_ = false;
+      return true;
+    }
+    std::tie(rec_no_, key_, buffer_, pos_, pos_generation_) = saved;
+    blobs_ = saved_blobs;
+    return false;
+  }
   Load(p);
   bof_ = eof_ = false;
   return true;
@@ -261,11 +298,11 @@ void TDataCursor::FindNearest(const std::vector<std::string>& values) {
   std::size_t len = 0;
   const auto key = SearchKey(values, &len);
   const TIndexPos p = table_->Index().Find(slot_, key.data(), len);
-  if (!p.valid()) {
+  if (!p.valid() || (Narrowed() && !Seek(p, true))) {
     Last();
     return;
   }
-  Load(p);
+  if (!Narrowed()) Load(p);
   bof_ = eof_ = false;
 }
 
@@ -273,6 +310,16 @@ std::uint64_t TDataCursor::RecordCount() {
   CheckOpen();
   table_->Refresh();
   TIndexFile& index = table_->Index();
+  if (Narrowed()) {
+    // Counted by a walk over the visible records; the cursor stays.
+    const auto saved = std::make_tuple(rec_no_, key_, buffer_, pos_, pos_generation_, eof_, bof_);
+    const auto saved_blobs = blobs_;
+    std::uint64_t n = 0;
+    for (bool ok = First(); ok; ok = Next()) ++n;
+    std::tie(rec_no_, key_, buffer_, pos_, pos_generation_, eof_, bof_) = saved;
+    blobs_ = saved_blobs;
+    return n;
+  }
   if (slot_ != kSystemSlot) return index.KeyCount(slot_);
   const std::uint8_t deleted[5] = {1, 0, 0, 0, 0};
   const TIndexPos p = index.Find(slot_, deleted, 1);
@@ -286,7 +333,103 @@ std::uint64_t TDataCursor::RecNo() {
   if (rec_no_ == 0 || state_ == kInsert) return 0;
   table_->Refresh();
   if (!Locate()) return 0;
+  if (Narrowed()) {
+    const auto saved = std::make_tuple(rec_no_, key_, buffer_, pos_, pos_generation_, eof_, bof_);
+    const auto saved_blobs = blobs_;
+    const std::uint32_t target = rec_no_;
+    std::uint64_t n = 0, found = 0;
+    for (bool ok = First(); ok; ok = Next()) {
+      ++n;
+      if (rec_no_ == target) {
+        found = n;
+        break;
+      }
+    }
+    std::tie(rec_no_, key_, buffer_, pos_, pos_generation_, eof_, bof_) = saved;
+    blobs_ = saved_blobs;
+    return found;
+  }
   return table_->Index().KeyPosition(slot_, key_.data(), rec_no_) + 1;
+}
+
+// ---- ranges and filters ----
+
+int TDataCursor::InRange(const TIndexPos& pos) {
+  TIndexFile& index = table_->Index();
+  const std::uint8_t* key = index.KeyAt(slot_, pos);
+  const TKeyLayout& k = index.layout(slot_);
+  if (range_start_len_ > 0 && k.Compare(key, range_start_.data(), range_start_len_) < 0) return -1;
+  if (range_end_len_ > 0 && k.Compare(key, range_end_.data(), range_end_len_) > 0) return 1;
+  return 0;
+}
+
+bool TDataCursor::Accept(const TIndexPos& pos) {
+  Load(pos);
+  for (auto& [handle, f] : filters_) {
+    bool keep;
+    try {
+      keep = f(*this);
+    } catch (const EEngineError&) {
+      throw;
+    } catch (const std::exception& e) {
+      TEngineErrorInfo info;
+      info.code = kFilterError;
+      info.table = table_->Name();
+      info.extra = e.what();
+      RaiseEngineError(info);
+    }
+    if (!keep) return false;
+  }
+  return true;
+}
+
+bool TDataCursor::Seek(TIndexPos p, bool forward) {
+  const auto saved = std::make_tuple(rec_no_, key_, buffer_, pos_, pos_generation_);
+  const auto saved_blobs = blobs_;
+  TIndexFile& index = table_->Index();
+  while (p.valid()) {
+    if (Active(p)) {
+      const int where = InRange(p);
+      if (where == (forward ? 1 : -1)) break;  // past the range
+      if (where == 0 && Accept(p)) return true;
+    }
+    if (!(forward ? index.Next(slot_, p) : index.Prior(slot_, p))) break;
+  }
+  std::tie(rec_no_, key_, buffer_, pos_, pos_generation_) = saved;
+  blobs_ = saved_blobs;
+  return false;
+}
+
+void TDataCursor::SetRange(const std::vector<std::string>& start,
+                           const std::vector<std::string>& end) {
+  CheckOpen();
+  if (state_ != kBrowse) Post();
+  range_start_len_ = range_end_len_ = 0;
+  range_start_.clear();
+  range_end_.clear();
+  if (!start.empty()) range_start_ = SearchKey(start, &range_start_len_);
+  if (!end.empty()) range_end_ = SearchKey(end, &range_end_len_);
+  First();
+}
+
+void TDataCursor::CancelRange() {
+  CheckOpen();
+  range_start_len_ = range_end_len_ = 0;
+  range_start_.clear();
+  range_end_.clear();
+}
+
+int TDataCursor::AddFilter(Filter f) {
+  CheckOpen();
+  if (filters_.size() >= 32) Fail(kTooManyFilters);
+  const int handle = next_filter_++;
+  filters_.emplace(handle, std::move(f));
+  return handle;
+}
+
+void TDataCursor::DropFilter(int handle) {
+  CheckOpen();
+  if (filters_.erase(handle) == 0) Fail(kInvalidFilterHandle);
 }
 
 void TDataCursor::CheckCurrent() const {
@@ -316,13 +459,30 @@ void TDataCursor::Edit() {
   if (state_ == kInsert) Post();
   CheckCurrent();
   if (table_->ReadOnly()) Fail(kAccessDenied);
-  table_->Refresh();
-  TPinnedRecord r = table_->Data().GetRecord(rec_no_);
-  if (r->deleted() || std::memcmp(r->data(), buffer_.data(), buffer_.size()) != 0) {
-    Fail(kRecordChanged);
+  // The record lock first, then the record as stored must be the copy read.
+  if (!table_->RecordLocked(rec_no_)) {
+    table_->LockRecord(rec_no_);
+    locked_record_ = rec_no_;
+  }
+  try {
+    table_->Refresh();
+    TPinnedRecord r = table_->Data().GetRecord(rec_no_);
+    if (r->deleted() || std::memcmp(r->data(), buffer_.data(), buffer_.size()) != 0) {
+      Fail(kRecordChanged);
+    }
+  } catch (...) {
+    ReleaseRecordLock();
+    throw;
   }
   stored_ = buffer_;
   state_ = kEdit;
+}
+
+void TDataCursor::ReleaseRecordLock() {
+  if (locked_record_ == 0 || table_ == nullptr) return;
+  const std::uint32_t n = locked_record_;
+  locked_record_ = 0;
+  if (table_->RecordLocked(n)) table_->UnlockRecord(n);
 }
 
 void TDataCursor::Post() {
@@ -336,6 +496,7 @@ void TDataCursor::Post() {
     std::vector<std::uint8_t> rec = buffer_;
     table_->Update(rec_no_, stored_, rec, changed_blobs_);
     buffer_ = std::move(rec);
+    ReleaseRecordLock();
   }
   for (auto& [i, v] : changed_blobs_) blobs_[i] = std::move(v);
   changed_blobs_.clear();
@@ -361,6 +522,7 @@ void TDataCursor::Cancel() {
   state_ = kBrowse;
   changed_blobs_.clear();
   if (rec_no_ != 0) buffer_ = stored_;
+  ReleaseRecordLock();
 }
 
 void TDataCursor::Delete() {
@@ -371,7 +533,17 @@ void TDataCursor::Delete() {
   }
   if (state_ == kEdit) Cancel();
   CheckCurrent();
-  table_->Delete(rec_no_, buffer_);
+  if (!table_->RecordLocked(rec_no_)) {
+    table_->LockRecord(rec_no_);
+    locked_record_ = rec_no_;
+  }
+  try {
+    table_->Delete(rec_no_, buffer_);
+  } catch (...) {
+    ReleaseRecordLock();
+    throw;
+  }
+  ReleaseRecordLock();
   blobs_.clear();
   // The record after it becomes current; none: the one before.
   pos_generation_ = 0;

@@ -12,11 +12,19 @@
 // leaves the cursor in its insert or edit state until Cancel. BLOB fields
 // are read whole on first use and written whole at Post.
 //
+// Ranges and filters narrow what navigation, key search and the record
+// count see: a range keeps the keys between a start and an end over the
+// first key fields given (either bound may be left open); filters are
+// predicates over the record the cursor stands on (at most 32, each by its
+// handle). Edit and Delete lock the record until Post or Cancel (10258
+// when another session of the process holds it on an in-memory table).
+//
 // Lifetime: the cursor holds its directory and, while open, a share of its
 // table; close it before the directory. Engine thread only.
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
 #include <string_view>
@@ -62,6 +70,20 @@ class TDataCursor {
   bool FindKey(const std::vector<std::string>& values);
   // The first record at or after the values; at none: the last record, Eof.
   void FindNearest(const std::vector<std::string>& values);
+  // Keys from start to end (values as for FindKey, over the first fields of
+  // the index; an empty list leaves that side open). The cursor moves to
+  // the first record of the range.
+  void SetRange(const std::vector<std::string>& start, const std::vector<std::string>& end);
+  void CancelRange();
+  bool HasRange() const { return range_start_len_ > 0 || range_end_len_ > 0; }
+
+  // A predicate on the current record; true keeps the record visible. A
+  // predicate that throws makes the navigation fail with 10051 and its
+  // text. 9482 past 32 filters; 10050 for a handle not in use.
+  using Filter = std::function<bool(TDataCursor&)>;
+  int AddFilter(Filter f);
+  void DropFilter(int handle);
+
   std::uint64_t RecordCount();
   std::uint64_t RecNo();
   // The current record's number in the data file (0: none).
@@ -98,6 +120,16 @@ class TDataCursor {
   void CheckCurrent() const;
   void CheckEditing() const;
   bool Active(const TIndexPos& pos);
+  // Where the entry at pos lies: -1 before the range, 0 inside, 1 after.
+  int InRange(const TIndexPos& pos);
+  // Loads pos; whether every filter keeps it.
+  bool Accept(const TIndexPos& pos);
+  // Moves from pos (forward or back) to the first accepted entry; false,
+  // with the cursor as it was, when there is none.
+  bool Seek(TIndexPos pos, bool forward);
+  bool Filtered() const { return !filters_.empty(); }
+  bool Narrowed() const { return HasRange() || Filtered(); }
+  void ReleaseRecordLock();
   bool Locate();
   void Load(const TIndexPos& pos);
   void Reload();
@@ -118,6 +150,11 @@ class TDataCursor {
   std::uint64_t pos_generation_ = 0;
   std::map<std::size_t, std::vector<std::uint8_t>> blobs_;  // loaded values
   TBlobValues changed_blobs_;                               // written values
+  std::vector<std::uint8_t> range_start_, range_end_;
+  std::size_t range_start_len_ = 0, range_end_len_ = 0;
+  std::map<int, Filter> filters_;
+  int next_filter_ = 1;
+  std::uint32_t locked_record_ = 0;
 };
 
 }  // namespace vandrel::engine

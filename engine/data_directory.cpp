@@ -2,25 +2,21 @@
 #include "engine/data_directory.h"
 
 #include <algorithm>
+#include <vector>
 
 #include "engine/blob_file.h"
 #include "engine/data_file.h"
 #include "engine/data_session.h"
 #include "engine/data_table.h"
 #include "engine/engine_error.h"
+#include "engine/engine_names.h"
 #include "engine/file_handler.h"
+#include "engine/file_list.h"
 #include "engine/index_file.h"
 #include "platform/nls.h"
 
 namespace vandrel::engine {
 namespace {
-
-std::string UpperAscii(std::string s) {
-  for (char& c : s) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return s;
-}
 
 bool BlankOnly(const std::string& s) {
   return std::all_of(s.begin(), s.end(), [](char c) { return c == ' '; });
@@ -162,6 +158,34 @@ void TDataDirectory::DeleteTable(const std::string& table) {
     if (TFileHandler::Exists(FileBase(table) + ext, in_memory_)) {
       TFileHandler::DeleteFile(FileBase(table) + ext, in_memory_, table);
     }
+  }
+}
+
+void TDataDirectory::RenameTable(const std::string& table, const std::string& new_name) {
+  if (!ValidTableName(table)) RaiseEngineError(kInvalidPath, table);
+  if (!ValidTableName(new_name)) RaiseEngineError(kInvalidPath, new_name);
+  if (tables_.count(UpperAscii(table)) != 0) RaiseEngineError(kAccessDenied, table);
+  if (!TableExists(table)) RaiseEngineError(kInvalidPath, table);
+  const bool same = UpperAscii(table) == UpperAscii(new_name);
+  if (!same) {
+    for (const char* ext : kExtensions) {
+      if (TFileHandler::Exists(FileBase(new_name) + ext, in_memory_)) {
+        RaiseEngineError(kTableExists, new_name);
+      }
+    }
+  }
+  std::vector<const char*> done;
+  for (const char* ext : kExtensions) {
+    if (!TFileHandler::Exists(FileBase(table) + ext, in_memory_)) continue;
+    const int code =
+        TFileList::Global().Rename(FileBase(table) + ext, in_memory_, FileBase(new_name) + ext);
+    if (code != 0) {
+      for (const char* back : done) {
+        TFileList::Global().Rename(FileBase(new_name) + back, in_memory_, FileBase(table) + back);
+      }
+      RaiseEngineError(code, table);
+    }
+    done.push_back(ext);
   }
 }
 

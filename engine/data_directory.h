@@ -44,6 +44,10 @@ class TDataDirectory {
   bool TableExists(const std::string& table) const;
   // Deletes the table's files: 11013 while open in this directory.
   void DeleteTable(const std::string& table);
+  // Renames the table's files: 11010 for a bad name or an absent table,
+  // 13060 when the new name is taken, 11013 while the table is open. A
+  // failure part way renames back what was renamed.
+  void RenameTable(const std::string& table, const std::string& new_name);
 
   // Opens the table or shares its open object; 11013 when either side is
   // exclusive. The table lives until its last ReleaseTable.

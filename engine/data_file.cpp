@@ -8,18 +8,13 @@
 #include <cstring>
 
 #include "engine/engine_error.h"
+#include "engine/engine_names.h"
 #include "engine/record_codec.h"
 #include "engine/record_scrambler.h"
 #include "platform/nls.h"
 
 namespace vandrel::engine {
 namespace {
-
-void PutText(std::uint8_t* p, const std::string& text, std::size_t capacity) {
-  const std::size_t n = std::min(text.size(), capacity);
-  p[0] = static_cast<std::uint8_t>(n);
-  std::memcpy(p + 1, text.data(), n);
-}
 
 // Days from 1899-12-30 (fraction: time of day), local time, minus 693594.
 double NowStamp() {
@@ -30,21 +25,6 @@ double NowStamp() {
   const double days_since_1970 =
       static_cast<double>(t + local.tm_gmtoff) / 86400.0;  // local days since 1970-01-01
   return days_since_1970 + 25569.0 - 693594.0;
-}
-
-bool ValidNameStart(unsigned char c) {
-  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_' || (c >= 129 && c <= 254);
-}
-
-std::string UpperTrim(const std::string& s) {
-  std::size_t b = 0, e = s.size();
-  while (b < e && s[b] == ' ') ++b;
-  while (e > b && s[e - 1] == ' ') --e;
-  std::string r = s.substr(b, e - b);
-  for (char& c : r) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return r;
 }
 
 // A default, minimum or maximum text is a value of the field's type: numbers
@@ -84,9 +64,9 @@ void EncodeDataHeader(const TDataHeader& h, std::uint8_t* p) {
   StoreU16(p + 23, h.field_count);
   StoreU16(p + 25, h.blob_field_count);
   StoreDouble(p + 27, h.last_update);
-  PutText(p + 35, h.description, 50);
+  PutShortText(p + 35, h.description, 50);
   p[86] = h.encrypted ? 1 : 0;
-  PutText(p + 87, h.password, kMaxPasswordLength);
+  PutShortText(p + 87, h.password, kMaxPasswordLength);
   StoreU16(p + 103, h.locale);
   StoreU16(p + 105, h.sort);
   StoreU16(p + 107, h.user_major);
@@ -285,14 +265,12 @@ void TDataFile::CloseTable() {
     WriteDirty();
     if (header_dirty_) WriteHeader(false);
   } catch (...) {
-    cache_.clear();
-    newest_ = oldest_ = nullptr;
+    cache_.Clear();
     Close();
     throw;
   }
-  cache_.clear();
-  spare_.clear();
-  newest_ = oldest_ = nullptr;
+  cache_.Clear();
+  hold_writes_ = false;
   Close();
 }
 
@@ -308,9 +286,8 @@ void TDataFile::WriteHeader(bool force) {
 }
 
 bool TDataFile::HeaderChanged() {
-  std::uint8_t raw[kDataHeaderSize];
-  ReadAt(0, raw, kDataHeaderSize);
-  const TDataHeader h = DecodeDataHeader(raw);
+  TDataHeader h;
+  ReadHeader(h);
   if (h.change_count == header_.change_count) return false;
   if (h.next_record < 1 || h.next_record > kMaxRecordNumber || h.first_free >= h.next_record ||
       h.record_size != header_.record_size || h.field_count != header_.field_count) {
@@ -335,79 +312,57 @@ void TDataFile::SetLastAutoIncrement(std::int32_t v) {
 
 // ---- record cache ----
 
-void TDataFile::Unlink(TRecord* r) {
-  (r->newer_ != nullptr ? r->newer_->older_ : newest_) = r->older_;
-  (r->older_ != nullptr ? r->older_->newer_ : oldest_) = r->newer_;
-  r->newer_ = r->older_ = nullptr;
-}
-
-void TDataFile::Touch(TRecord* r) {
-  if (newest_ == r) return;
-  if (r->newer_ != nullptr || r->older_ != nullptr || oldest_ == r) Unlink(r);
-  r->older_ = newest_;
-  if (newest_ != nullptr) newest_->newer_ = r;
-  newest_ = r;
-  if (oldest_ == nullptr) oldest_ = r;
-}
-
-TRecord* TDataFile::Lookup(std::uint32_t n) {
-  const auto it = cache_.find(n);
-  return it == cache_.end() ? nullptr : it->second.get();
-}
-
-// A free cache entry: a new one while below capacity, else the least
-// recently used record that is neither dirty nor pinned; when every record
-// is dirty or pinned, the dirty ones are written first.
-TRecord* TDataFile::NewCacheEntry() {
-  if (cache_.size() >= cache_capacity_) {
-    for (int pass = 0; pass < 2; ++pass) {
-      for (TRecord* r = oldest_; r != nullptr; r = r->newer_) {
-        if (r->pins_ == 0 && !r->dirty_) {
-          Unlink(r);
-          auto node = cache_.extract(r->number_);
-          spare_.push_back(std::move(node.mapped()));
-          break;
-        }
-      }
-      if (!spare_.empty() || pass == 1) break;
+// A record buffer for the cache: a new one while below capacity, else the
+// least recently used clean, unpinned record's. When every record is
+// changed, they are written first, unless writes are held: then the cache
+// grows.
+std::unique_ptr<TRecord> TDataFile::NewCacheEntry() {
+  std::unique_ptr<TRecord> r;
+  if (cache_.full(cache_capacity_)) {
+    r = cache_.TakeVictim();
+    if (!r && !hold_writes_ && cache_.dirty_count() > 0) {
       WriteDirty();
+      r = cache_.TakeVictim();
     }
   }
-  std::unique_ptr<TRecord> r;
-  if (!spare_.empty()) {
-    r = std::move(spare_.back());
-    spare_.pop_back();
-  } else {
-    r = std::make_unique<TRecord>(*this, header_.record_size);
-  }
-  r->dirty_ = false;
-  r->pins_ = 0;
-  r->number_ = 0;
-  return r.release();
+  if (!r) r = std::make_unique<TRecord>(*this, header_.record_size);
+  r->dirty = false;
+  r->pins = 0;
+  r->key = 0;
+  return r;
 }
 
 void TDataFile::Load(std::uint32_t n) {
   // Read ahead up to 64 KiB of records, never past the last one, stopping
-  // at a record already cached.
-  std::uint32_t count = 1;
-  while (count < read_ahead_ && n + count < header_.next_record && Lookup(n + count) == nullptr &&
-         cache_.size() + count < cache_capacity_) {
-    ++count;
+  // at a record already cached; a walk backwards (the record before the
+  // last one read first) reads the records before n instead.
+  const bool backward = n + 1 == last_loaded_;
+  std::uint32_t first = n, count = 1;
+  if (backward) {
+    while (count < read_ahead_ && first > 1 && !cache_.Contains(first - 1) &&
+           cache_.size() + count < cache_capacity_) {
+      --first;
+      ++count;
+    }
+  } else {
+    while (count < read_ahead_ && n + count < header_.next_record && !cache_.Contains(n + count) &&
+           cache_.size() + count < cache_capacity_) {
+      ++count;
+    }
   }
+  last_loaded_ = first;
   const std::size_t rs = header_.record_size;
   std::vector<std::uint8_t> buf(rs * count);
-  ReadAt(RecordOffset(n), buf.data(), buf.size());
+  ReadAt(RecordOffset(first), buf.data(), buf.size());
   ++reads_;
   for (std::uint32_t i = 0; i < count; ++i) {
-    std::unique_ptr<TRecord> r(NewCacheEntry());
+    std::unique_ptr<TRecord> r = NewCacheEntry();
     std::uint8_t* b = r->data();
     std::memcpy(b, buf.data() + i * rs, rs);
     if (header_.encrypted) Scramble(kRecordSeed, b, rs);
-    if (b[0] == 0) StoreU32(b + 1, n + i);
-    r->number_ = n + i;
-    TRecord* raw = r.get();
-    cache_.emplace(n + i, std::move(r));
-    Touch(raw);
+    if (b[0] == 0) StoreU32(b + 1, first + i);
+    r->key = first + i;
+    cache_.Add(std::move(r));
   }
 }
 
@@ -421,7 +376,6 @@ TPinnedRecord TDataFile::GetRecord(std::uint32_t n) {
     r = Lookup(n);
     if (r == nullptr) Fail(kRecordBuffersCorrupt);
   }
-  Touch(r);
   return TPinnedRecord(r);
 }
 
@@ -445,16 +399,15 @@ TPinnedRecord TDataFile::AllocateRecord(bool append_only, bool auto_increment) {
       Fail(kTableFull);
     }
     n = header_.next_record++;
-    r = NewCacheEntry();
-    r->number_ = n;
-    cache_.emplace(n, std::unique_ptr<TRecord>(r));
+    std::unique_ptr<TRecord> fresh = NewCacheEntry();
+    fresh->key = n;
+    r = cache_.Add(std::move(fresh));
   }
   header_dirty_ = true;
   std::memset(r->data(), 0, r->size());
   StoreU32(r->data() + 1, n);
   if (auto_increment) StoreI32(r->data() + 5, NextAutoIncrement());
-  r->dirty_ = true;
-  Touch(r);
+  cache_.MarkDirty(r);
   return TPinnedRecord(r);
 }
 
@@ -465,48 +418,59 @@ void TDataFile::DeleteRecord(std::uint32_t n) {
   StoreU32(r->data() + 1, header_.first_free);
   header_.first_free = n;
   header_dirty_ = true;
-  r->dirty_ = true;
+  cache_.MarkDirty(r.get());
 }
 
 void TDataFile::WriteDirty() {
-  std::vector<TRecord*> dirty;
-  for (auto& [n, r] : cache_) {
-    if (r->dirty_) dirty.push_back(r.get());
-  }
-  std::sort(dirty.begin(), dirty.end(),
-            [](const TRecord* a, const TRecord* b) { return a->number_ < b->number_; });
+  const std::vector<TRecord*> dirty = cache_.DirtyInOrder();
   const std::size_t rs = header_.record_size;
   std::vector<std::uint8_t> run;
   for (std::size_t i = 0; i < dirty.size();) {
     std::size_t j = i + 1;
-    while (j < dirty.size() && dirty[j]->number_ == dirty[j - 1]->number_ + 1) ++j;
+    while (j < dirty.size() && dirty[j]->number() == dirty[j - 1]->number() + 1) ++j;
     run.resize((j - i) * rs);
     for (std::size_t k = i; k < j; ++k) {
       std::uint8_t* b = run.data() + (k - i) * rs;
       std::memcpy(b, dirty[k]->data(), rs);
       if (header_.encrypted) Scramble(kRecordSeed, b, rs);
     }
-    WriteAt(RecordOffset(dirty[i]->number_), run.data(), run.size());
-    for (std::size_t k = i; k < j; ++k) dirty[k]->dirty_ = false;
+    WriteAt(RecordOffset(dirty[i]->number()), run.data(), run.size());
     i = j;
   }
+  cache_.Cleaned(dirty);
 }
 
 void TDataFile::FlushCache() {
   WriteDirty();
-  for (auto& [n, r] : cache_) {
-    if (r->pins_ != 0) Fail(kRecordBuffersCorrupt);
+  cache_.ForEach([this](const TRecord& r) {
+    if (r.pins != 0) Fail(kRecordBuffersCorrupt);
+  });
+  cache_.Clear();
+}
+
+void TDataFile::DiscardChanges() {
+  cache_.Clear();
+  TDataHeader h;
+  ReadHeader(h);
+  if (h.next_record < 1 || h.next_record > kMaxRecordNumber || h.first_free >= h.next_record ||
+      h.record_size != header_.record_size || h.field_count != header_.field_count) {
+    Fail(kHeaderCorrupt);
   }
-  cache_.clear();
-  newest_ = oldest_ = nullptr;
+  header_ = h;
+  header_dirty_ = false;
+}
+
+void TDataFile::ReadHeader(TDataHeader& h) {
+  std::uint8_t raw[kDataHeaderSize];
+  ReadAt(0, raw, kDataHeaderSize);
+  h = DecodeDataHeader(raw);
 }
 
 void TDataFile::Empty() {
-  for (auto& [n, r] : cache_) {
-    if (r->pins_ != 0) Fail(kRecordBuffersCorrupt);
-  }
-  cache_.clear();
-  newest_ = oldest_ = nullptr;
+  cache_.ForEach([this](const TRecord& r) {
+    if (r.pins != 0) Fail(kRecordBuffersCorrupt);
+  });
+  cache_.Clear();
   Truncate(RecordOffset(1));
   header_.change_count = 0;
   header_.first_free = 0;

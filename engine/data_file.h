@@ -46,10 +46,10 @@
 // runs on the service's main thread only.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "engine/file_handler.h"
@@ -161,6 +161,18 @@ class TDataFile : public TFileHandler {
   void Empty();
   // Writes dirty records and drops the cache.
   void FlushCache();
+  // Drops every cached record, changed ones unwritten, and reads the header
+  // again: the file as last written (a rollback).
+  void DiscardChanges();
+  // While held (a transaction), nothing is written to make room: the cache
+  // grows instead.
+  void HoldWrites(bool hold) { hold_writes_ = hold; }
+  bool WritesHeld() const { return hold_writes_; }
+  // Record cache capacity (records), for tests.
+  void set_cache_capacity(std::size_t records) {
+    cache_capacity_ = std::max<std::size_t>(records, 1);
+  }
+  std::size_t cached_records() const { return cache_.size(); }
 
   // Cache counters (tests, benchmarks).
   std::uint64_t cache_hits() const { return hits_; }
@@ -168,11 +180,12 @@ class TDataFile : public TFileHandler {
 
  private:
   void CheckOpen(std::int64_t file_size);
-  TRecord* Lookup(std::uint32_t n);
-  TRecord* NewCacheEntry();
+  friend class TRecord;
+  void MarkDirty(TRecord* r) { cache_.MarkDirty(r); }
+  TRecord* Lookup(std::uint32_t n) { return cache_.Find(n); }
+  std::unique_ptr<TRecord> NewCacheEntry();
   void Load(std::uint32_t n);
-  void Touch(TRecord* r);
-  void Unlink(TRecord* r);
+  void ReadHeader(TDataHeader& h);
   void WriteDescriptors();
   [[noreturn]] void Fail(int code) const;
 
@@ -181,10 +194,9 @@ class TDataFile : public TFileHandler {
   std::vector<TFieldDesc> fields_;
   std::size_t cache_capacity_ = 0;
   std::size_t read_ahead_ = 1;
-  std::unordered_map<std::uint32_t, std::unique_ptr<TRecord>> cache_;
-  std::vector<std::unique_ptr<TRecord>> spare_;
-  TRecord* newest_ = nullptr;
-  TRecord* oldest_ = nullptr;
+  TBufferCache<TRecord> cache_;
+  bool hold_writes_ = false;
+  std::uint32_t last_loaded_ = 0;  // first record of the last read
   std::uint64_t hits_ = 0;
   std::uint64_t reads_ = 0;
   bool header_dirty_ = false;

@@ -5,19 +5,9 @@
 
 #include "engine/base_list.h"
 #include "engine/data_directory.h"
+#include "engine/engine_names.h"
 
 namespace vandrel::engine {
-namespace {
-
-std::string UpperAscii(std::string s) {
-  for (char& c : s) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return s;
-}
-
-}  // namespace
-
 TDataSession::TDataSession() : private_dir_(TBaseList::Global().BaseFolder()) {}
 
 TDataSession::~TDataSession() = default;

@@ -15,6 +15,12 @@ std::string IndexName(const TIndexFile& index, std::size_t slot) {
   return slot == kPrimarySlot ? std::string("Primary") : index.desc(slot).name;
 }
 
+// Lock offsets (near 2 GiB: never bytes of a table file).
+constexpr std::int64_t kTopByte = 0x7FFFFFFF;     // table lock; data part of the write lock
+constexpr std::int64_t kWriteRange = 0x7FFF0000;  // index and BLOB part of the write lock
+constexpr std::int64_t kWriteLength = 65535;
+constexpr std::int64_t kRecordBase = 0x7FFFFFFE;  // record n at kRecordBase - n
+
 }  // namespace
 
 TDataTable::TDataTable(TDataDirectory& dir, std::string name, bool exclusive, bool read_only)
@@ -74,6 +80,17 @@ void TDataTable::Open() {
 
 void TDataTable::Close() {
   if (!open_) return;
+  if (in_transaction_) {
+    try {
+      Rollback();
+    } catch (...) {
+    }
+  }
+  // Record and table locks go with the table.
+  for (const std::uint32_t n : record_locks_) data_.UnlockRange(kRecordBase - n, 1);
+  record_locks_.clear();
+  if (table_locked_) data_.UnlockRange(kTopByte, 1);
+  table_locked_ = false;
   open_ = false;
   // Closing writes what is still changed: an exclusive table's buffers.
   if (blob_) blob_->CloseBlob();
@@ -82,7 +99,7 @@ void TDataTable::Close() {
 }
 
 void TDataTable::Flush() {
-  if (read_only_) return;
+  if (read_only_ || in_transaction_) return;
   data_.WriteDirty();
   data_.WriteHeader(true);
   index_.Flush();
@@ -94,7 +111,40 @@ void TDataTable::Flush() {
 }
 
 void TDataTable::Refresh() {
-  if (exclusive_) return;
+  if (exclusive_ || in_transaction_) return;
+  if (!Locks()) {
+    ReadLockedRefresh();
+    return;
+  }
+  // The read lock: one byte of the index file (and of the BLOB file) at a
+  // random place below 2 GiB; a conflict is a write in progress elsewhere.
+  const auto next_r = [this] {
+    lock_seed_ = lock_seed_ * 1103515245u + 12345u;
+    return static_cast<std::int64_t>((lock_seed_ >> 8) % 65535 + 1);
+  };
+  const std::int64_t ri = kTopByte - next_r();
+  if (!index_.LockRange(ri, 1)) Fail(kLockFailure);
+  std::int64_t rb = 0;
+  if (blob_ && !blob_->LockRange(rb = kTopByte - next_r(), 1)) {
+    index_.UnlockRange(ri, 1);
+    Fail(kLockFailure);
+  }
+  try {
+    ReadLockedRefresh();
+  } catch (...) {
+    index_.UnlockRange(ri, 1);
+    if (blob_) blob_->UnlockRange(rb, 1);
+    throw;
+  }
+  index_.UnlockRange(ri, 1);
+  if (blob_) blob_->UnlockRange(rb, 1);
+}
+
+// Takes other sessions' changes: a changed index header drops the page
+// cache and, with the data header, the record cache; a changed data or
+// BLOB header alone drops its own cache.
+void TDataTable::ReadLockedRefresh() {
+  if (exclusive_ || in_transaction_) return;
   bool changed = false;
   if (index_.HeaderChanged()) {
     changed = true;
@@ -110,6 +160,139 @@ void TDataTable::Refresh() {
 void TDataTable::AfterChange() {
   ++generation_;
   if (!exclusive_) Flush();
+}
+
+// ---- locks ----
+
+TDataTable::WriteLock::WriteLock(TDataTable& t) : t_(t) {
+  if (!t.Locks()) return;
+  if (!t.table_locked_) {
+    if (!t.data_.LockRange(kTopByte, 1)) t.Fail(kLockFailure);
+    data_ = true;
+  }
+  if (!t.index_.LockRange(kWriteRange, kWriteLength)) {
+    Release();
+    t.Fail(kLockFailure);
+  }
+  index_ = true;
+  if (t.blob_) {
+    if (!t.blob_->LockRange(kWriteRange, kWriteLength)) {
+      Release();
+      t.Fail(kLockFailure);
+    }
+    blob_ = true;
+  }
+}
+
+void TDataTable::WriteLock::Release() {
+  if (blob_) t_.blob_->UnlockRange(kWriteRange, kWriteLength);
+  if (index_) t_.index_.UnlockRange(kWriteRange, kWriteLength);
+  if (data_) t_.data_.UnlockRange(kTopByte, 1);
+  blob_ = index_ = data_ = false;
+}
+
+void TDataTable::LockTable() {
+  if (table_locked_) return;
+  if (Locks() && !data_.LockRange(kTopByte, 1)) Fail(kTableLocked);
+  table_locked_ = true;
+}
+
+void TDataTable::UnlockTable() {
+  if (!table_locked_ || in_transaction_) Fail(kCannotUnlock);
+  if (Locks() && !data_.UnlockRange(kTopByte, 1)) Fail(kCannotUnlock);
+  table_locked_ = false;
+}
+
+void TDataTable::LockRecord(std::uint32_t n) {
+  if (record_locks_.contains(n)) return;
+  if (Locks() && !data_.LockRange(kRecordBase - n, 1)) Fail(kRecordInUse);
+  record_locks_.insert(n);
+}
+
+void TDataTable::UnlockRecord(std::uint32_t n) {
+  if (!record_locks_.contains(n)) Fail(kCannotUnlock);
+  if (Locks() && !data_.UnlockRange(kRecordBase - n, 1)) Fail(kCannotUnlock);
+  record_locks_.erase(n);
+}
+
+// ---- transactions ----
+
+void TDataTable::HoldWrites(bool hold) {
+  data_.HoldWrites(hold);
+  index_.HoldWrites(hold);
+  if (blob_) blob_->HoldWrites(hold);
+}
+
+void TDataTable::StartTransaction() {
+  if (in_transaction_) Fail(kLockFailure);
+  const bool had_table_lock = table_locked_;
+  if (!had_table_lock) {
+    try {
+      LockTable();
+    } catch (const EEngineError&) {
+      Fail(kLockFailure);
+    }
+  }
+  try {
+    // Start from the files as they are: others' changes taken, this
+    // table's own buffers written.
+    Refresh();
+    if (!read_only_) {
+      data_.WriteDirty();
+      data_.WriteHeader(false);
+      index_.Flush();
+      if (blob_) {
+        blob_->WriteDirty();
+        blob_->WriteHeader(false);
+      }
+    }
+  } catch (...) {
+    if (!had_table_lock) UnlockTable();
+    throw;
+  }
+  in_transaction_ = true;
+  transaction_took_lock_ = !had_table_lock;
+  HoldWrites(true);
+}
+
+void TDataTable::Commit() {
+  if (!in_transaction_) return;
+  {
+    WriteLock lock(*this);
+    HoldWrites(false);
+    in_transaction_ = false;
+    try {
+      Flush();
+      // A commit reported done is on the disk: a refused flush is 9218.
+      if (!dir_->Session().force_buffer_flush && !read_only_) {
+        bool flushed = data_.File()->Flush() && index_.File()->Flush();
+        if (blob_) flushed = blob_->File()->Flush() && flushed;
+        if (!flushed) Fail(kWriteError);
+      }
+    } catch (...) {
+      // What failed to reach the files stays changed; the transaction is
+      // over either way.
+      if (transaction_took_lock_) UnlockTable();
+      throw;
+    }
+  }
+  if (transaction_took_lock_) UnlockTable();
+}
+
+void TDataTable::Rollback() {
+  if (!in_transaction_) return;
+  in_transaction_ = false;
+  HoldWrites(false);
+  ++generation_;
+  try {
+    data_.DiscardChanges();
+    index_.DiscardChanges();
+    if (blob_) blob_->DiscardChanges();
+  } catch (...) {
+    if (transaction_took_lock_) UnlockTable();
+    throw;
+  }
+  if (transaction_took_lock_) UnlockTable();
 }
 
 void TDataTable::CheckWritable() const {
@@ -138,7 +321,8 @@ bool TDataTable::KeyTaken(std::size_t slot, const std::vector<std::uint8_t>& key
 std::uint32_t TDataTable::Insert(std::vector<std::uint8_t>& rec, const TBlobValues& blobs,
                                  bool supply_auto_increment) {
   CheckWritable();
-  Refresh();
+  WriteLock lock(*this);
+  ReadLockedRefresh();
   if (rec.size() != data_.record_size()) Fail(kRecordBuffersCorrupt);
   CheckRequired(rec);
   for (std::size_t s = 0; s < kSystemSlot; ++s) {
@@ -257,7 +441,8 @@ void TDataTable::Update(std::uint32_t n, const std::vector<std::uint8_t>& old,
 
 void TDataTable::Delete(std::uint32_t n, const std::vector<std::uint8_t>& old) {
   CheckWritable();
-  Refresh();
+  WriteLock lock(*this);
+  ReadLockedRefresh();
   TPinnedRecord r = data_.GetRecord(n);
   if (r->deleted() || old.size() != r->size() ||
       std::memcmp(r->data(), old.data(), old.size()) != 0) {
@@ -287,6 +472,7 @@ void TDataTable::Delete(std::uint32_t n, const std::vector<std::uint8_t>& old) {
 void TDataTable::Empty() {
   CheckWritable();
   if (!exclusive_) Fail(kMustBeExclusive);
+  if (in_transaction_) Fail(kLockFailure);  // emptying cannot be rolled back
   data_.Empty();
   index_.Empty();
   if (blob_) blob_->Empty();

@@ -15,6 +15,24 @@
 // A table whose index file is missing opens with a new, empty index file
 // and stays read-only until repaired (11013 for any change).
 //
+// Locks: tables opened exclusively or read-only take none. Files inside a
+// base container lock successfully always (one process owns a container);
+// in-memory tables lock byte ranges of their memory files, shared by every
+// session of the process, and a conflict fails at once (every holder is on
+// this thread, so waiting could never end): a read lock (one byte of the
+// index and BLOB files at 0x7FFFFFFF - r) around each refresh, the write
+// lock (the data file's byte 0x7FFFFFFF and 65535 bytes at 0x7FFF0000 of
+// the index and BLOB files) around each change, the table lock (the data
+// file's byte 0x7FFFFFFF) and record locks (byte 0x7FFFFFFE - n).
+//
+// Transactions: StartTransaction takes the table lock (an exclusive table
+// writes its buffers first); until Commit or Rollback nothing reaches the
+// files: the caches hold every change and grow rather than write. Commit
+// writes everything back and flushes the files to the disk; Rollback drops
+// every changed buffer and reads the three headers again, leaving the
+// table as it was at the start. A table closed inside a transaction rolls
+// it back.
+//
 // Lifetime: owned by its TDataDirectory, shared by the cursors that
 // acquired it. Engine thread only.
 #pragma once
@@ -22,6 +40,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -83,10 +102,48 @@ class TDataTable {
   // Empties all three files: 10253 unless the table is open exclusively.
   void Empty();
 
-  // Writes every changed buffer (header change counts raised).
+  // Writes every changed buffer (header change counts raised). Inside a
+  // transaction nothing is written.
   void Flush();
 
+  // 10241 when another holder has the table locked.
+  void LockTable();
+  // 10242 when this table does not hold the table lock.
+  void UnlockTable();
+  bool TableLocked() const { return table_locked_; }
+  // 10258 when another holder has record n locked; a record this table has
+  // locked already is locked again without a new byte range.
+  void LockRecord(std::uint32_t n);
+  // 10242 when this table has not locked record n.
+  void UnlockRecord(std::uint32_t n);
+  bool RecordLocked(std::uint32_t n) const { return record_locks_.contains(n); }
+
+  // 10249 when the table lock cannot be had (another session holds it, or
+  // a transaction is already active here).
+  void StartTransaction();
+  void Commit();
+  void Rollback();
+  bool InTransaction() const { return in_transaction_; }
+
  private:
+  // Holds the write lock for its lifetime (none when the table locks
+  // nothing, or holds the table lock for the data file).
+  class WriteLock {
+   public:
+    explicit WriteLock(TDataTable& t);
+    ~WriteLock() { Release(); }
+    WriteLock(const WriteLock&) = delete;
+    WriteLock& operator=(const WriteLock&) = delete;
+
+   private:
+    void Release();
+    TDataTable& t_;
+    bool data_ = false, index_ = false, blob_ = false;
+  };
+
+  bool Locks() const { return !exclusive_ && !read_only_; }
+  void ReadLockedRefresh();
+  void HoldWrites(bool hold);
   [[noreturn]] void Fail(int code) const;
   void CheckWritable() const;
   void CheckRequired(const std::vector<std::uint8_t>& rec) const;
@@ -100,6 +157,11 @@ class TDataTable {
   bool read_only_;
   bool index_rebuild_ = false;
   bool open_ = false;
+  bool table_locked_ = false;
+  bool in_transaction_ = false;
+  bool transaction_took_lock_ = false;
+  std::set<std::uint32_t> record_locks_;
+  std::uint32_t lock_seed_ = 1;
   std::uint64_t generation_ = 1;
   TDataFile data_;
   TIndexFile index_;

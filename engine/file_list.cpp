@@ -183,7 +183,7 @@ int TFileList::Rename(const std::string& name, bool in_memory, const std::string
   if (file == nullptr) {
     if (in_memory) return kInvalidPath;
     TVirtualFile temporary(name);
-    return -temporary.Rename(new_name);  // raises
+    return -temporary.Rename(new_name);
   }
   std::string new_key = Key(new_name, in_memory);
   if (Find(new_key) != nullptr) return kAccessDenied;
@@ -193,6 +193,19 @@ int TFileList::Rename(const std::string& name, bool in_memory, const std::string
   node.key() = new_key;
   files_.insert(std::move(node));
   return 0;
+}
+
+int TFileList::DetachContainer(const TEntireDataBase* db) {
+  std::lock_guard<std::recursive_mutex> guard(lock_);
+  int detached = 0;
+  for (auto& [key, file] : files_) {
+    auto* inner = dynamic_cast<TVirtualFile*>(file.get());
+    if (inner != nullptr && inner->Container() == db) {
+      inner->Detach();
+      ++detached;
+    }
+  }
+  return detached;
 }
 
 std::size_t TFileList::Count() const {

@@ -24,6 +24,8 @@
 
 namespace vandrel::engine {
 
+class TEntireDataBase;
+
 struct TFileOpenRequest {
   bool in_memory = false;
   bool sequential = false;
@@ -54,11 +56,15 @@ class TFileList {
   bool Exists(const std::string& name, bool in_memory);
   // 0, 11013 while open, 11010 when absent, or the mapped platform error.
   int Delete(const std::string& name, bool in_memory);
-  // 11013 while open; inside containers renaming raises "Rename procedure
-  // not implemented".
+  // 0; 11013 while open or when the new name is taken; 11010 when absent
+  // or when the new name lies in another container.
   int Rename(const std::string& name, bool in_memory, const std::string& new_name);
 
   std::size_t Count() const;
+  // Every file still open inside the container lets go of it (the
+  // container is closing): later reads and writes of those files fail
+  // cleanly. Returns how many files were detached.
+  int DetachContainer(const TEntireDataBase* db);
   // The registry key of a name (for tests and tools).
   static std::string Key(const std::string& name, bool in_memory);
 

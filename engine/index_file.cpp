@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "engine/engine_error.h"
+#include "engine/engine_names.h"
 #include "engine/record_codec.h"
 #include "engine/record_scrambler.h"
 
@@ -13,21 +14,6 @@ namespace {
 
 constexpr std::int64_t kMaxIndexEnd = 2'000'000'000;
 constexpr char kSystemIndexName[] = "Sys Deleted";
-
-bool ValidNameStart(unsigned char c) {
-  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_' || (c >= 129 && c <= 254);
-}
-
-std::string UpperTrim(const std::string& s) {
-  std::size_t b = 0, e = s.size();
-  while (b < e && s[b] == ' ') ++b;
-  while (e > b && s[e - 1] == ' ') --e;
-  std::string r = s.substr(b, e - b);
-  for (char& c : r) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return r;
-}
 
 void EncodeDesc(const TIndexDesc& d, std::uint8_t* p) {
   std::memset(p, 0, kIndexDescSize);
@@ -185,6 +171,7 @@ void TIndexFile::OpenIndex(const std::string& file_name, const std::vector<TFiel
   }
   SetUpSlots();
   header_dirty_ = false;
+  header_written_ = false;
 }
 
 void TIndexFile::CheckHeader(std::int64_t size) {
@@ -242,11 +229,12 @@ void TIndexFile::CloseIndex() {
   try {
     Flush();
   } catch (...) {
-    cache_.clear();
+    DropCache();
     Close();
     throw;
   }
-  cache_.clear();
+  DropCache();
+  hold_writes_ = false;
   Close();
 }
 
@@ -314,7 +302,7 @@ void TIndexFile::DeleteSecondaryIndex(std::size_t k) {
   const std::size_t count = header_.secondary_count;
   if (k < 1 || k > count) Fail(kIndexLimits);
   Flush();
-  cache_.clear();  // cached pages know their slot
+  DropCache();  // cached pages know their slot
   TIndexDesc removed = std::move(header_.slots[k]);
   for (std::size_t s = k; s < count; ++s) header_.slots[s] = std::move(header_.slots[s + 1]);
   header_.slots[count] = std::move(removed);
@@ -335,11 +323,20 @@ void TIndexFile::WriteHeader(bool force) {
   if (!force && !header_dirty_) return;
   ++header_.change_count;
   header_.header_changed = true;
+  if (!header_dirty_ && !encrypted_ && header_written_) {
+    // Only the change count differs from the stored header (a write-back
+    // after each change of a shared table): four bytes.
+    std::uint8_t count[4];
+    StoreI32(count, header_.change_count);
+    WriteAt(0, count, sizeof count);
+    return;
+  }
   std::vector<std::uint8_t> raw(kPageSize);
   EncodeIndexHeader(header_, raw.data());
   if (encrypted_) Scramble(kRecordSeed, raw.data(), kPageSize);
   WriteAt(0, raw.data(), kPageSize);
   header_dirty_ = false;
+  header_written_ = true;
 }
 
 bool TIndexFile::HeaderChanged() {
@@ -349,7 +346,7 @@ bool TIndexFile::HeaderChanged() {
   TIndexHeader h = DecodeIndexHeader(raw.data());
   if (h.change_count == header_.change_count) return false;
   Flush();
-  cache_.clear();
+  DropCache();
   const TIndexHeader old = header_;
   header_ = std::move(h);
   try {
@@ -362,8 +359,25 @@ bool TIndexFile::HeaderChanged() {
   return true;
 }
 
+void TIndexFile::DiscardChanges() {
+  DropCache();
+  std::vector<std::uint8_t> raw(kPageSize);
+  ReadAt(0, raw.data(), kPageSize);
+  if (encrypted_) Scramble(kRecordSeed, raw.data(), kPageSize);
+  const TIndexHeader old = header_;
+  header_ = DecodeIndexHeader(raw.data());
+  try {
+    CheckHeader(Size());
+  } catch (...) {
+    header_ = old;
+    throw;
+  }
+  SetUpSlots();
+  header_dirty_ = false;
+}
+
 void TIndexFile::Empty() {
-  cache_.clear();
+  DropCache();
   Truncate(kPageSize);
   header_.end_of_file = kPageSize;
   for (TIndexDesc& d : header_.slots) d.root = d.free_pages = 0;
@@ -418,7 +432,7 @@ TPage& TIndexFile::Allocate(std::size_t slot, std::uint8_t type) {
   p.Clear();
   p.type = type;
   p.prev = p.next = 0;
-  p.dirty = true;
+  MarkDirty(p);
   return p;
 }
 
@@ -428,16 +442,20 @@ void TIndexFile::FreePage(std::size_t slot, TPage& page) {
   page.type = 0;
   page.prev = 0;
   page.next = d.free_pages;
-  page.dirty = true;
+  MarkDirty(page);
   d.free_pages = page.offset();
   header_dirty_ = true;
 }
 
+void TIndexFile::MarkDirty(TPage& page) {
+  if (page.dirty) return;
+  page.dirty = true;
+  dirty_.push_back(&page);
+}
+
 void TIndexFile::Flush() {
   std::vector<TPage*> dirty;
-  for (auto& [o, c] : cache_) {
-    if (c.page->dirty) dirty.push_back(c.page.get());
-  }
+  dirty.swap(dirty_);
   std::sort(dirty.begin(), dirty.end(),
             [](const TPage* a, const TPage* b) { return a->offset() < b->offset(); });
   std::vector<std::uint8_t> run;
@@ -450,7 +468,13 @@ void TIndexFile::Flush() {
       dirty[k]->Encode(out);
       if (encrypted_) Scramble(kRecordSeed, out, kPageSize);
     }
-    WriteAt(dirty[i]->offset(), run.data(), run.size());
+    try {
+      WriteAt(dirty[i]->offset(), run.data(), run.size());
+    } catch (...) {
+      // What was not written stays changed.
+      dirty_.insert(dirty_.end(), dirty.begin() + static_cast<std::ptrdiff_t>(i), dirty.end());
+      throw;
+    }
     for (std::size_t k = i; k < j; ++k) dirty[k]->dirty = false;
     i = j;
   }
@@ -459,13 +483,17 @@ void TIndexFile::Flush() {
 
 // Called after each operation: above capacity, writes the dirty pages and
 // keeps the most recently used three quarters.
+// While writes are held (a transaction) only clean pages go, and the cache
+// grows when every page is changed.
 void TIndexFile::Trim() {
   if (cache_.size() <= capacity_) return;
-  Flush();
+  if (!hold_writes_) Flush();
   std::vector<std::pair<std::uint64_t, std::uint32_t>> by_use;
   by_use.reserve(cache_.size());
-  for (const auto& [o, c] : cache_) by_use.emplace_back(c.used, o);
-  const std::size_t keep = capacity_ * 3 / 4;
+  for (const auto& [o, c] : cache_) {
+    if (!c.page->dirty) by_use.emplace_back(c.used, o);
+  }
+  const std::size_t keep = std::min(capacity_ * 3 / 4, by_use.size());
   std::nth_element(by_use.begin(), by_use.end() - static_cast<std::ptrdiff_t>(keep), by_use.end());
   for (std::size_t i = 0; i + keep < by_use.size(); ++i) cache_.erase(by_use[i].second);
 }
@@ -751,7 +779,7 @@ void TIndexFile::FixFirstKeys(std::size_t slot, const Path& path, std::size_t le
     TPage& parent = Page(slot, path[level - 1].page);
     const std::size_t i = path[level - 1].index;
     std::memcpy(parent.MutableKey(i), child.Key(0), kl);
-    parent.dirty = true;
+    MarkDirty(parent);
     if (i != 0) return;
     --level;
   }
@@ -792,11 +820,11 @@ bool TIndexFile::Insert(std::size_t slot, const std::uint8_t* key, std::uint32_t
   TPage& leaf = Page(slot, path.back().page);
   const std::size_t i = path.back().index;
   leaf.Insert(i, key, record, 0);
-  leaf.dirty = true;
+  MarkDirty(leaf);
   for (std::size_t l = 0; l + 1 < path.size(); ++l) {
     TPage& p = Page(slot, path[l].page);
     p.SetCount(path[l].index, p.Count(path[l].index) + 1);
-    p.dirty = true;
+    MarkDirty(p);
   }
   if (i == 0) FixFirstKeys(slot, path, path.size() - 1);
   SplitUp(slot, path, path.size() - 1);
@@ -835,12 +863,13 @@ void TIndexFile::SplitUp(std::size_t slot, Path& path, std::size_t level) {
     if (left.next != 0) {
       TPage& after = Page(slot, left.next);
       after.prev = right.offset();
-      after.dirty = true;
+      MarkDirty(after);
     }
     TPage& l2 = Page(slot, path[level].page);
     TPage& r2 = Page(slot, right.offset());
     l2.next = r2.offset();
-    l2.dirty = r2.dirty = true;
+    MarkDirty(l2);
+    MarkDirty(r2);
     const std::uint64_t left_keys = l2.Keys();
     const std::uint64_t right_keys = r2.Keys();
     std::vector<std::uint8_t> left_first(l2.Key(0), l2.Key(0) + formats_[slot].key_length);
@@ -858,7 +887,7 @@ void TIndexFile::SplitUp(std::size_t slot, Path& path, std::size_t level) {
     const std::size_t pi = path[level - 1].index;
     parent.SetCount(pi, static_cast<std::uint32_t>(left_keys));
     parent.Insert(pi + 1, right_first.data(), right_off, static_cast<std::uint32_t>(right_keys));
-    parent.dirty = true;
+    MarkDirty(parent);
     --level;
   }
 }
@@ -878,13 +907,13 @@ bool TIndexFile::Delete(std::size_t slot, const std::uint8_t* key, std::uint32_t
       return false;
     }
     leaf.Erase(i);
-    leaf.dirty = true;
+    MarkDirty(leaf);
     for (std::size_t l = 0; l + 1 < path.size(); ++l) {
       TPage& p = Page(slot, path[l].page);
       const std::uint32_t c = p.Count(path[l].index);
       if (c == 0) Fail(kIndexBuffersCorrupt);
       p.SetCount(path[l].index, c - 1);
-      p.dirty = true;
+      MarkDirty(p);
     }
     if (i == 0 && leaf.count() > 0) FixFirstKeys(slot, path, path.size() - 1);
   }
@@ -913,7 +942,7 @@ void TIndexFile::Rebalance(std::size_t slot, Path& path, std::size_t level) {
           TPage& c = Page(slot, child);
           c.type = c.leaf() ? kPageRootLeaf : kPageRoot;
           c.prev = c.next = 0;
-          c.dirty = true;
+          MarkDirty(c);
           header_.slots[slot].root = child;
           header_dirty_ = true;
         }
@@ -935,17 +964,17 @@ void TIndexFile::Rebalance(std::size_t slot, Path& path, std::size_t level) {
         if (prev != 0) {
           TPage& p = Page(slot, prev);
           p.next = next;
-          p.dirty = true;
+          MarkDirty(p);
         }
         if (next != 0) {
           TPage& n = Page(slot, next);
           n.prev = prev;
-          n.dirty = true;
+          MarkDirty(n);
         }
         FreePage(slot, Page(slot, path[level].page));
         TPage& par = Page(slot, path[level - 1].page);
         par.Erase(pi);
-        par.dirty = true;
+        MarkDirty(par);
         if (pi == 0 && par.count() > 0 && level - 1 > 0) FixFirstKeys(slot, path, level - 1);
         --level;
         continue;
@@ -970,13 +999,13 @@ void TIndexFile::Rebalance(std::size_t slot, Path& path, std::size_t level) {
       if (right.next != 0) {
         TPage& after = Page(slot, right.next);
         after.prev = left_off;
-        after.dirty = true;
+        MarkDirty(after);
       }
-      left.dirty = true;
+      MarkDirty(left);
       TPage& par = Page(slot, path[level - 1].page);
       par.SetCount(li, par.Count(li) + par.Count(ri));
       par.Erase(ri);
-      par.dirty = true;
+      MarkDirty(par);
       FreePage(slot, Page(slot, right_off));
       --level;
       continue;
@@ -994,14 +1023,15 @@ void TIndexFile::Rebalance(std::size_t slot, Path& path, std::size_t level) {
     } else if (l.count() < want_left) {
       l.TakeHead(r, want_left - l.count());
     }
-    l.dirty = r.dirty = true;
+    MarkDirty(l);
+    MarkDirty(r);
     const std::uint64_t lk = l.Keys(), rk = r.Keys();
     std::vector<std::uint8_t> rfirst(r.Key(0), r.Key(0) + kl);
     TPage& par = Page(slot, path[level - 1].page);
     par.SetCount(li, static_cast<std::uint32_t>(lk));
     par.SetCount(ri, static_cast<std::uint32_t>(rk));
     std::memcpy(par.MutableKey(ri), rfirst.data(), kl);
-    par.dirty = true;
+    MarkDirty(par);
     return;
   }
 }

@@ -176,7 +176,14 @@ class TIndexFile : public TFileHandler {
   bool HeaderChanged();
   // Cuts every page: all indexes empty.
   void Empty();
+  // Drops every cached page, changed ones unwritten, and reads the header
+  // again (a rollback).
+  void DiscardChanges();
+  // While held (a transaction), nothing is written to make room: the page
+  // cache grows instead.
+  void HoldWrites(bool hold) { hold_writes_ = hold; }
   void set_cache_capacity(std::size_t pages) { capacity_ = pages; }
+  std::size_t cached_pages() const { return cache_.size(); }
   // The decoded page at offset (for checks): 8965 when it is not a page of
   // the file or does not decode.
   const TPage& ReadPage(std::size_t slot, std::uint32_t offset) { return Page(slot, offset); }
@@ -191,6 +198,11 @@ class TIndexFile : public TFileHandler {
   void SetUpSlots();
   void CheckHeader(std::int64_t file_size);
   TPage& Page(std::size_t slot, std::uint32_t offset);
+  void MarkDirty(TPage& page);
+  void DropCache() {
+    cache_.clear();
+    dirty_.clear();
+  }
   TPage& Allocate(std::size_t slot, std::uint8_t type);
   void FreePage(std::size_t slot, TPage& page);
   void Trim();
@@ -217,6 +229,7 @@ class TIndexFile : public TFileHandler {
   bool encrypted_ = false;
   TIndexHeader header_;
   bool header_dirty_ = false;
+  bool header_written_ = false;  // stored header = header_ but the change count
   std::array<TKeyLayout, kIndexSlots> layouts_;
   std::array<TPageFormat, kIndexSlots> formats_;
   struct Cached {
@@ -225,6 +238,8 @@ class TIndexFile : public TFileHandler {
     std::uint64_t used;
   };
   std::unordered_map<std::uint32_t, Cached> cache_;
+  std::vector<TPage*> dirty_;  // the changed pages of cache_
+  bool hold_writes_ = false;
   std::uint64_t clock_ = 0;
   std::size_t capacity_ = 4096;  // pages (16 MiB stored); an update table of 100k words fits
   std::vector<std::uint8_t> scratch_;

@@ -3,12 +3,15 @@
 
 #include <cstring>
 
+#include "engine/data_file.h"
 #include "engine/record_codec.h"
 
 namespace vandrel::engine {
 
+void TRecord::MarkDirty() { file_->MarkDirty(this); }
+
 TPinnedRecord::TPinnedRecord(TRecord* record) : record_(record) {
-  if (record_ != nullptr) ++record_->pins_;
+  if (record_ != nullptr) ++record_->pins;
 }
 
 TPinnedRecord& TPinnedRecord::operator=(TPinnedRecord&& other) noexcept {
@@ -21,7 +24,7 @@ TPinnedRecord& TPinnedRecord::operator=(TPinnedRecord&& other) noexcept {
 }
 
 void TPinnedRecord::Release() {
-  if (record_ != nullptr && record_->pins_ > 0) --record_->pins_;
+  if (record_ != nullptr && record_->pins > 0) --record_->pins;
   record_ = nullptr;
 }
 

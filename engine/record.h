@@ -13,37 +13,31 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/buffer_cache.h"
 #include "engine/record_layout.h"
 
 namespace vandrel::engine {
 
 class TDataFile;
 
-class TRecord {
+class TRecord : public TCachedBuffer {
  public:
   TRecord(TDataFile& file, std::size_t record_size) : file_(&file), bytes_(record_size, 0) {}
   TRecord(const TRecord&) = delete;
   TRecord& operator=(const TRecord&) = delete;
 
-  std::uint32_t number() const { return number_; }
+  std::uint32_t number() const { return key; }
   std::uint8_t* data() { return bytes_.data(); }
   const std::uint8_t* data() const { return bytes_.data(); }
   std::size_t size() const { return bytes_.size(); }
-  bool dirty() const { return dirty_; }
-  void MarkDirty() { dirty_ = true; }
+  // Has the data file write the record back.
+  void MarkDirty();
   bool deleted() const { return bytes_[0] != 0; }
 
  private:
   friend class TDataFile;
-  friend class TPinnedRecord;
   TDataFile* file_;
   std::vector<std::uint8_t> bytes_;
-  std::uint32_t number_ = 0;
-  std::uint16_t pins_ = 0;
-  bool dirty_ = false;
-  // Most-recently-used chain of the cache.
-  TRecord* newer_ = nullptr;
-  TRecord* older_ = nullptr;
 };
 
 // Holds a pin on a cached record for its lifetime: the cache neither evicts

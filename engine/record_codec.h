@@ -1,10 +1,11 @@
-// Little-endian and big-endian loads and stores of the integers that the
-// data, index and BLOB files hold, on byte buffers the caller has already
-// checked for length.
+// Little-endian and big-endian loads and stores of the integers and short
+// texts that the data, index and BLOB files hold, on byte buffers the
+// caller has already checked for length.
 #pragma once
 
 #include <cstdint>
 #include <cstring>
+#include <string>
 
 namespace vandrel::engine {
 
@@ -47,6 +48,16 @@ inline double LoadDouble(const std::uint8_t* p) {
   double d;
   std::memcpy(&d, &bits, sizeof d);
   return d;
+}
+// Short texts: a length byte and up to capacity bytes after it.
+inline void PutShortText(std::uint8_t* p, const std::string& text, std::size_t capacity) {
+  const std::size_t n = text.size() < capacity ? text.size() : capacity;
+  p[0] = static_cast<std::uint8_t>(n);
+  std::memcpy(p + 1, text.data(), n);
+}
+inline std::string GetShortText(const std::uint8_t* p, std::size_t capacity) {
+  const std::size_t n = p[0] < capacity ? p[0] : capacity;
+  return std::string(reinterpret_cast<const char*>(p + 1), n);
 }
 inline void StoreDouble(std::uint8_t* p, double d) {
   std::uint64_t bits;

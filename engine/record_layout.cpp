@@ -7,21 +7,6 @@
 #include "engine/record_codec.h"
 
 namespace vandrel::engine {
-namespace {
-
-void PutText(std::uint8_t* p, const std::string& text, std::size_t capacity) {
-  const std::size_t n = std::min(text.size(), capacity);
-  p[0] = static_cast<std::uint8_t>(n);
-  std::memcpy(p + 1, text.data(), n);
-}
-
-std::string GetText(const std::uint8_t* p, std::size_t capacity) {
-  const std::size_t n = std::min<std::size_t>(p[0], capacity);
-  return std::string(reinterpret_cast<const char*>(p + 1), n);
-}
-
-}  // namespace
-
 std::uint8_t StoredLength(std::uint8_t type, std::uint8_t size) {
   switch (type) {
     case kTypeString:
@@ -68,8 +53,8 @@ void EncodeFieldDesc(const TFieldDesc& f, std::span<std::uint8_t, kFieldDescSize
   std::uint8_t* p = out.data();
   std::memset(p, 0, kFieldDescSize);
   StoreU16(p + 0, f.number);
-  PutText(p + 2, f.name, kMaxFieldNameLength);
-  PutText(p + 33, f.description, kMaxFieldTextLength);
+  PutShortText(p + 2, f.name, kMaxFieldNameLength);
+  PutShortText(p + 33, f.description, kMaxFieldTextLength);
   p[84] = f.type;
   p[85] = f.subtype;
   p[86] = f.size;
@@ -79,9 +64,9 @@ void EncodeFieldDesc(const TFieldDesc& f, std::span<std::uint8_t, kFieldDescSize
   StoreU16(p + 90, f.offset);
   p[92] = f.required ? 1 : 0;
   p[93] = f.case_conversion;
-  PutText(p + 94, f.default_value, kMaxFieldTextLength);
-  PutText(p + 145, f.min_value, kMaxFieldTextLength);
-  PutText(p + 196, f.max_value, kMaxFieldTextLength);
+  PutShortText(p + 94, f.default_value, kMaxFieldTextLength);
+  PutShortText(p + 145, f.min_value, kMaxFieldTextLength);
+  PutShortText(p + 196, f.max_value, kMaxFieldTextLength);
   p[247] = f.no_storage;
 }
 
@@ -89,8 +74,8 @@ TFieldDesc DecodeFieldDesc(std::span<const std::uint8_t, kFieldDescSize> in) {
   const std::uint8_t* p = in.data();
   TFieldDesc f;
   f.number = LoadU16(p + 0);
-  f.name = GetText(p + 2, kMaxFieldNameLength);
-  f.description = GetText(p + 33, kMaxFieldTextLength);
+  f.name = GetShortText(p + 2, kMaxFieldNameLength);
+  f.description = GetShortText(p + 33, kMaxFieldTextLength);
   f.type = p[84];
   f.subtype = p[85];
   f.size = p[86];
@@ -100,9 +85,9 @@ TFieldDesc DecodeFieldDesc(std::span<const std::uint8_t, kFieldDescSize> in) {
   f.offset = LoadU16(p + 90);
   f.required = p[92] != 0;
   f.case_conversion = p[93];
-  f.default_value = GetText(p + 94, kMaxFieldTextLength);
-  f.min_value = GetText(p + 145, kMaxFieldTextLength);
-  f.max_value = GetText(p + 196, kMaxFieldTextLength);
+  f.default_value = GetShortText(p + 94, kMaxFieldTextLength);
+  f.min_value = GetShortText(p + 145, kMaxFieldTextLength);
+  f.max_value = GetShortText(p + 196, kMaxFieldTextLength);
   f.no_storage = p[247];
   return f;
 }

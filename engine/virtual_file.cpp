@@ -123,8 +123,37 @@ int TVirtualFile::CloseHandle(int handle) {
   return result;
 }
 
-int TVirtualFile::Rename(const std::string&) {
-  throw Exception("Rename procedure not implemented");
+// A new inner name in the same container (another container would be a
+// copy, not a rename: 11010).
+int TVirtualFile::Rename(const std::string& new_name) {
+  std::string path, inner, new_path, new_inner;
+  if (SplitEngineName(name_, &path, &inner) != 0 ||
+      SplitEngineName(new_name, &new_path, &new_inner) != 0 ||
+      CanonicalContainerPath(path) != CanonicalContainerPath(new_path)) {
+    win::SetLastError(win::ERROR_INVALID_NAME);
+    return -kInvalidPath;
+  }
+  TEntireDataBase* db = nullptr;
+  try {
+    db = TBaseList::Global().Resolve(path, false);
+  } catch (const EOSError& e) {
+    win::SetLastError(e.ErrorCode());
+    return -EngineCodeFromOsError(e.ErrorCode());
+  } catch (const EContainerError&) {
+    win::SetLastError(win::ERROR_INVALID_DATA);
+    return -kUnknownOsError;
+  }
+  const win::DWORD result = db->RenameInner(inner, new_inner);
+  TBaseList::Global().NoteIdle(db);
+  if (result == 0) {
+    name_ = new_name;
+    return 0;
+  }
+  win::SetLastError(result);
+  if (result == win::ERROR_FILE_NOT_FOUND || result == win::ERROR_INVALID_NAME) {
+    return -kInvalidPath;
+  }
+  return -kAccessDenied;
 }
 
 int TVirtualFile::DeleteFile() {

@@ -33,6 +33,13 @@ class TVirtualFile : public TAbstractFile {
 
   // The container while a handle is open, else null.
   TEntireDataBase* Container() const { return db_; }
+  // The container is closing under this open file: the file lets go of it
+  // and fails every later transfer (9217/9218 to its callers) instead of
+  // touching freed memory.
+  void Detach() {
+    db_ = nullptr;
+    slot_ = 0;
+  }
   int Slot() const { return slot_; }
 
  protected:

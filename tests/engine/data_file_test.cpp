@@ -93,6 +93,56 @@ TEST_F(TableFilesTest, FreeChainIsReusedNewestFirstThenRecordsAppend) {
   d.CloseTable();
 }
 
+// The record cache reads ahead in 64 KiB runs both ways: walking a reopened
+// table forwards or backwards takes a read per run, not per record; with a
+// small cache and writes held (a transaction) the cache grows instead of
+// writing, and a write-back then writes every changed record.
+TEST_F(TableFilesTest, RecordCacheReadsAheadBothWaysAndHoldsWrites) {
+  {
+    TDataFile d("T");
+    d.CreateTable(Base() + ".DAT", OneField(kTypeInteger, 0));
+    for (std::uint32_t i = 1; i <= 5000; ++i) {
+      TPinnedRecord r = d.AllocateRecord(false, false);
+      StoreU32(r->data() + 10, i * 7);
+      r->MarkDirty();
+    }
+    d.CloseTable();
+  }
+  const std::uint64_t per_read = 65535 / 14;  // records of 14 bytes
+  for (const bool backward : {false, true}) {
+    TDataFile d("T");
+    d.OpenTable(Base() + ".DAT", true, false);
+    for (std::uint32_t k = 0; k < 5000; ++k) {
+      const std::uint32_t n = backward ? 5000 - k : k + 1;
+      EXPECT_EQ(LoadU32(d.GetRecord(n)->data() + 10), n * 7);
+    }
+    EXPECT_LE(d.cache_reads(), 5000 / per_read + 3) << (backward ? "backward" : "forward");
+    d.CloseTable();
+  }
+  TDataFile d("T");
+  d.OpenTable(Base() + ".DAT", true, false);
+  d.set_cache_capacity(16);
+  d.HoldWrites(true);
+  for (std::uint32_t n = 1; n <= 100; ++n) {
+    TPinnedRecord r = d.GetRecord(n);
+    StoreU32(r->data() + 10, n);
+    r->MarkDirty();
+  }
+  EXPECT_GE(d.cached_records(), 100u);
+  d.DiscardChanges();  // a rollback: the file still holds the old values
+  EXPECT_EQ(LoadU32(d.GetRecord(50)->data() + 10), 350u);
+  d.HoldWrites(false);
+  for (std::uint32_t n = 1; n <= 100; ++n) {
+    TPinnedRecord r = d.GetRecord(n);
+    StoreU32(r->data() + 10, n);
+    r->MarkDirty();
+  }
+  EXPECT_LE(d.cached_records(), 16u);
+  d.CloseTable();
+  d.OpenTable(Base() + ".DAT", true, false);
+  for (std::uint32_t n = 1; n <= 100; ++n) EXPECT_EQ(LoadU32(d.GetRecord(n)->data() + 10), n);
+  d.CloseTable();
+}
 TEST_F(TableFilesTest, AutoIncrementWrapsToOne) {
   TDataFile d("T");
   d.CreateTable(Base() + ".DAT", OneField(kTypeInteger, 0, kAutoIncrementSubtype));
