@@ -259,7 +259,7 @@ std::uint64_t MessageQueue::Outgoing(std::uint32_t endpoint, bool* dead) {
       return 0;
   }
   std::uint64_t id = next_connection_++;
-  connections_.emplace(id, Connection{std::move(fd), true, endpoint, 0, {}});
+  connections_.emplace(id, Connection{std::move(fd), true, endpoint, 0, {}, 0, false});
   outgoing_[endpoint] = id;
   return id;
 }
@@ -285,7 +285,8 @@ void MessageQueue::AcceptAll() {
     DWORD pid = 0;
     UniqueFd fd = AcceptFrom(listener_.get(), &pid);
     if (!fd.valid()) return;
-    connections_.emplace(next_connection_++, Connection{std::move(fd), false, 0, pid, {}});
+    connections_.emplace(next_connection_++,
+                         Connection{std::move(fd), false, 0, pid, {}, 0, false});
   }
 }
 
@@ -340,6 +341,7 @@ void MessageQueue::Pump(int timeout_ms) {
     wait_entries_.push_back(WaitEntry{listener_.get(), false});
     wait_owners_.push_back(0);
   }
+  DropStalled();
   for (const auto& [id, c] : connections_) {
     wait_entries_.push_back(WaitEntry{c.fd.get(), !c.outbox.empty()});
     wait_owners_.push_back(id);
@@ -356,6 +358,22 @@ void MessageQueue::Pump(int timeout_ms) {
     }
     if (e.want_write && e.writable) FlushOutbox(owner);
     if (e.readable) ReadFrom(owner);
+  }
+}
+
+void MessageQueue::DropStalled() {
+  // A peer that has taken none of its waiting frames for this long has
+  // stopped reading for good (a live peer reads whenever it pumps).
+  constexpr std::int64_t kStalledMs = 30000;
+  const std::int64_t now = MonotonicMs();
+  stalled_.clear();
+  for (const auto& [id, c] : connections_) {
+    if (!c.outbox.empty() && now - c.last_progress_ms >= kStalledMs) stalled_.push_back(id);
+  }
+  for (std::uint64_t id : stalled_) {
+    WriteLogLine("A peer (pid " + std::to_string(connections_.at(id).peer_pid) +
+                 ") took no message for 30 s: its connection is dropped");
+    CloseConnection(id);
   }
 }
 
@@ -385,6 +403,7 @@ bool MessageQueue::SendOn(std::uint64_t id, const Frame& frame) {
     CloseConnection(id);
     return false;
   }
+  if (c.outbox.empty()) c.last_progress_ms = MonotonicMs();
   c.outbox.push_back(frame);
   return true;
 }
@@ -397,6 +416,8 @@ void MessageQueue::FlushOutbox(std::uint64_t id) {
     switch (SendFrame(c.fd.get(), c.outbox.front())) {
       case IoOutcome::kDone:
         c.outbox.pop_front();
+        c.last_progress_ms = MonotonicMs();
+        c.slow_reader = false;  // it reads again
         break;
       case IoOutcome::kWouldBlock:
         return;
@@ -404,6 +425,29 @@ void MessageQueue::FlushOutbox(std::uint64_t id) {
         CloseConnection(id);
         return;
     }
+  }
+}
+
+void MessageQueue::WaitForRoom(std::uint64_t id) {
+  // A post must reach its peer even if this thread stops pumping right
+  // after it (it may go on to wait for something else), so it waits until
+  // the kernel holds it. Meanwhile this thread keeps reading what its peers
+  // send it, so two threads that flood each other both go on.
+  constexpr int kPostRoomWaitMs = 5000;
+  const std::int64_t started = MonotonicMs();
+  for (;;) {
+    auto it = connections_.find(id);
+    if (it == connections_.end() || it->second.outbox.empty()) return;
+    // Queued behind the frames it has not taken.
+    if (it->second.slow_reader) return;
+    const std::int64_t waited = MonotonicMs() - started;
+    if (waited >= kPostRoomWaitMs) {
+      // It does not read: later posts queue without waiting, until it reads
+      // again or the connection is dropped as stalled.
+      it->second.slow_reader = true;
+      return;
+    }
+    Pump(static_cast<int>(kPostRoomWaitMs - waited));
   }
 }
 
@@ -501,7 +545,10 @@ BOOL MessageQueue::PostRemote(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam)
       if (dead) ForgetDeadWindow(hwnd, endpoint);
       break;
     }
-    if (SendOn(connection, frame)) return TRUE;
+    if (SendOn(connection, frame)) {
+      WaitForRoom(connection);
+      return TRUE;
+    }
   }
   known_owners_.erase(hwnd);
   SetLastError(ERROR_INVALID_WINDOW_HANDLE);

@@ -118,6 +118,10 @@ class MessageQueue {
     // Frames the peer has not taken yet, oldest first (its socket buffer
     // was full); sent as it reads.
     std::deque<Frame> outbox;
+    // When the peer last took a frame of the outbox (or it was started).
+    std::int64_t last_progress_ms = 0;
+    // A post waited 5 s for it to take the outbox, in vain.
+    bool slow_reader = false;
   };
   struct IncomingSend {
     std::uint64_t connection;
@@ -148,6 +152,13 @@ class MessageQueue {
   // frames still waiting (the connection stays, in order).
   bool SendOn(std::uint64_t id, const Frame& frame);
   void FlushOutbox(std::uint64_t id);
+  // After a post: waits up to 5 s, reading meanwhile, until the peer's
+  // socket has taken the connection's outbox; when the peer does not, later
+  // posts to it queue without waiting until it takes a frame again.
+  void WaitForRoom(std::uint64_t id);
+  // Closes the connections whose peer took none of their waiting frames
+  // for 30 s.
+  void DropStalled();
   // The connection to an endpoint, connected when needed; 0 when its owner is
   // dead (kDead) or the connection failed.
   std::uint64_t Outgoing(std::uint32_t endpoint, bool* dead);
@@ -188,6 +199,7 @@ class MessageQueue {
 
   std::vector<WaitEntry> wait_entries_;     // reused by Pump
   std::vector<std::uint64_t> wait_owners_;  // connection id per entry, 0 = listener
+  std::vector<std::uint64_t> stalled_;      // reused by DropStalled
 
   friend struct QueueHolder;
 };

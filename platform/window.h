@@ -51,6 +51,12 @@ constexpr UINT SMTO_NORMAL = 0x0000;
 constexpr UINT SMTO_ABORTIFHUNG = 0x0002;
 LRESULT SendMessageTimeoutA(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam, UINT flags,
                             UINT timeout_ms, DWORD* result);
+// Queues a message for the window's thread. When the peer's socket is full
+// the call waits (up to 5 s, reading meanwhile what arrives for the calling
+// thread) until the peer has taken it, so that a posted message never
+// depends on the caller pumping again; a peer that did not take it in that
+// time gets later posts queued without waiting, up to 65,536, beyond which
+// they fail, and one that takes nothing for 30 s is disconnected.
 BOOL PostMessageA(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam);
 // The process that sent the message the calling thread's window procedure
 // is handling now: for a message sent from another process, that process

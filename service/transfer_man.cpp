@@ -2,6 +2,7 @@
 // checked item reader. The layout is documented in transfer_man.h.
 #include "service/transfer_man.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <deque>
@@ -186,7 +187,15 @@ std::size_t TTransferMan::Reserve(std::size_t len) {
         "Growing transfer buffer failed: " + win::SysErrorMessage(win::ERROR_NOT_ENOUGH_MEMORY),
         kErrGrowBuffer);
   const std::size_t needed = write_pos_ + kItemHeaderSize + len + kEndMarkSize;
-  if (needed > static_cast<std::size_t>(buffer_size_)) Grow(static_cast<std::int32_t>(needed));
+  if (needed > static_cast<std::size_t>(buffer_size_)) {
+    // At least twice the old size, so that an answer of n items grows its
+    // buffer about log2(n) times instead of n times; doubling stops at the
+    // largest buffer a peer reads, and only an item bigger than that takes
+    // more.
+    const std::size_t doubled =
+        std::min(2 * static_cast<std::size_t>(buffer_size_), kMaxPeerBufferSize);
+    Grow(static_cast<std::int32_t>(std::max(needed, doubled)));
+  }
   return write_pos_;
 }
 

@@ -40,8 +40,11 @@
 // length is not 8 and a wide string of odd length fail exactly like an item
 // with the wrong id ("Wrong read ID. Query %d", code 5).
 //
-// A buffer never shrinks; it grows to exactly the size an append needs and
-// takes a new number when it grows. A reader that holds a view of an old
+// A buffer never shrinks; when an append does not fit it grows to twice its
+// size, or to what the append needs when that is more (doubling stops at
+// kMaxPeerBufferSize), and takes a new number when it grows. Readers take
+// the size from the mapped object, so the room after the end mark is
+// never read. A reader that holds a view of an old
 // number keeps a consistent old copy; it never sees new content under an
 // old number.
 //
@@ -131,9 +134,9 @@ class TTransferMan {
 
   // Writing the own buffer. ResetWrite moves the write position to offset 4
   // (the answer code stays); every request and every answer with items
-  // starts with it. An append that does not fit grows the buffer to exactly
-  // what it needs (which changes BufferId) and keeps the end mark after the
-  // last item.
+  // starts with it. An append that does not fit grows the buffer to at
+  // least twice its size (which changes BufferId) and keeps the end mark
+  // after the last item.
   void ResetWrite();
   void SetAnswer(std::int32_t code);
   void WriteInteger(std::uint16_t id, std::int32_t value);

@@ -5,6 +5,9 @@
 // service or client, and the buffers and descriptors left after many runs.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -82,6 +85,15 @@ class ConcurrencyE2eTest : public E2eTest {
   std::size_t ShmFiles() { return CountEntries(win::RuntimeDir() + "/shm"); }
   std::size_t ServiceDescriptors() {
     return CountEntries("/proc/" + std::to_string(ServicePid()) + "/fd");
+  }
+
+  std::size_t ServiceResidentKiB() {
+    std::ifstream status("/proc/" + std::to_string(ServicePid()) + "/status");
+    std::string line;
+    while (std::getline(status, line)) {
+      if (line.rfind("VmRSS:", 0) == 0) return std::strtoul(line.c_str() + 6, nullptr, 10);
+    }
+    return 0;
   }
 
   // Sends a request with a hand-made buffer and WParam; returns the
@@ -252,6 +264,103 @@ TEST_F(ConcurrencyE2eTest, AStoppedClientHoldsANotificationOnlyForOneCheckPeriod
   EXPECT_TRUE(other->NewCursor().Locate(WordOf(1)));
   win::SuspendProcess(pid, false);
   win::KillProcess(pid, true);
+}
+
+TEST_F(ConcurrencyE2eTest, APeerThatNeverReadsItsRepliesHoldsNobody) {
+  Service();
+  const std::size_t rss_before = ServiceResidentKiB();
+  const std::size_t fds_before = ServiceDescriptors();
+  const std::size_t shm_before = ShmFiles();
+  const std::string report = state_.path() + "/deaf.txt";
+  const win::DWORD deaf = StartChild(
+      {"/bin/sh", "-c", "exec '" + BinDir() + "/vandrel_deaf_peer' 10 >'" + report + "'"});
+  // Well-behaved clients are served in full meanwhile; the service's
+  // memory and descriptors stay bounded while it answers the flood.
+  std::size_t rss_peak = rss_before;
+  std::size_t fds_peak = fds_before;
+  std::size_t shm_peak = shm_before;
+  auto sample = [&] {
+    rss_peak = std::max(rss_peak, ServiceResidentKiB());
+    fds_peak = std::max(fds_peak, ServiceDescriptors());
+    shm_peak = std::max(shm_peak, ShmFiles());
+  };
+  // Sampled while the deaf peer is the only other client (the load
+  // peers' own channels and connections would blur the figure).
+  for (int round = 0; round < 3; ++round) {
+    win::Sleep(1000);
+    sample();
+    RunLoadPeers(4, 4, 3);
+  }
+  win::Sleep(1000);
+  sample();
+  int code = -1;
+  ASSERT_TRUE(WaitChild(deaf, kBoundMs, &code));
+  EXPECT_EQ(code, 0);
+  long frames = 0, drops = 0;
+  ASSERT_EQ(std::sscanf(ReadFile(report).c_str(), "frames %ld drops %ld", &frames, &drops), 2)
+      << ReadFile(report);
+  // It sent far more than the service keeps for one peer, and the service
+  // let go of it rather than hold its replies.
+  EXPECT_GT(frames, 4096 * 2);
+  EXPECT_GE(drops, 1);
+  EXPECT_LT(rss_peak, rss_before + 32 * 1024) << "resident KiB before " << rss_before;
+  // Channels of made-up callers are swept as the table grows (fewer than
+  // 32 of them), besides what the load peers left as in the next test.
+  constexpr std::size_t kBound = kRetiredKeep + 2 * 16 + 8 + 32;
+  EXPECT_LE(fds_peak, fds_before + kBound);
+  EXPECT_LE(shm_peak, shm_before + kBound);
+  std::printf(
+      "deaf peer: %ld requests, dropped %ld times; service resident %zu -> peak %zu KiB, "
+      "descriptors %zu -> peak %zu, shared-memory files %zu -> peak %zu\n",
+      frames, drops, rss_before, rss_peak, fds_before, fds_peak, shm_before, shm_peak);
+  // The service answers at once afterwards.
+  auto set = NewSet();
+  client::TBaseClient& base = set->OpenBase(u"Beta.dic");
+  client::TCursorClient& cursor = set->NewCursor();
+  ASSERT_TRUE(cursor.Locate(WordOf(99)));
+  EXPECT_EQ(cursor.GetTrans(base.Remote()), WordOf(99) + u" in Beta");
+}
+
+// The numbers buffers take come from one shared counter: how far it moved
+// tells how many buffers were made (one per growth).
+std::uint32_t TransferNumbersTaken() {
+  std::ifstream in(win::RuntimeDir() + "/shm/" + kTransferIdName, std::ios::binary);
+  std::uint32_t next = 0;
+  in.read(reinterpret_cast<char*>(&next), sizeof next);
+  return next;
+}
+
+TEST_F(ConcurrencyE2eTest, ALongAnswerGrowsItsBufferAFewTimesOnly) {
+  std::vector<TEntry> entries;
+  for (int i = 0; i < 2500; ++i) entries.push_back({WordOf(i), WordOf(i) + u" in Long"});
+  Compile("Long.dic", entries);
+  Service();
+  auto peer = StartPeer("e2e-peer-pages");
+  peer->BeginRequest().WriteWideString(kItemFileName, u"Long.dic");
+  peer->Request(e2epeer::PQ_OPEN);
+  auto page = [&](std::int32_t count) {
+    TTransferMan& ask = peer->BeginRequest();
+    ask.WriteWideString(kItemWord, u"w");
+    ask.WriteInteger(kItemCount, count);
+    peer->Request(e2epeer::PQ_PAGE);
+    TTransferMan& answer = peer->Answer();
+    ASSERT_EQ(answer.ReadInteger(kItemCount), count);
+    for (int i = 0; i < count; ++i) ASSERT_EQ(answer.ReadWideString(kItemWord), WordOf(i));
+  };
+  // A page of one word first: every object and channel on the way exists,
+  // and the peer's answer channel for this caller holds a few bytes.
+  page(1);
+  // Then 2,000 words, one item per word, through that same channel.
+  const std::uint32_t before = TransferNumbersTaken();
+  ASSERT_NE(before, 0u);
+  page(2000);
+  const std::uint32_t taken = TransferNumbersTaken() - before;
+  // Doubling from a few bytes reaches the answer's 28 KiB in about a dozen
+  // steps (a buffer sized exactly to each item would take one per word);
+  // the service's answer to the peer takes one or two more.
+  EXPECT_LE(taken, 16u);
+  std::printf("a 2,000-word answer took %u buffer numbers\n", taken);
+  peer->Call(e2epeer::PQ_QUIT);
 }
 
 TEST_F(ConcurrencyE2eTest, ManyRunsLeaveBoundedBuffersAndDescriptors) {

@@ -2,6 +2,7 @@
 // with a runtime folder that cannot be created and leave nothing in one
 // that can.
 #include <filesystem>
+#include <fstream>
 
 #include "tests/e2e/e2e_fixture.h"
 
@@ -59,6 +60,36 @@ TEST_F(DicToolsE2eTest, ReadingCommandsNeedNoRuntimeFolder) {
   }
   EXPECT_FALSE(std::filesystem::exists(uncreatable));
   EXPECT_TRUE(std::filesystem::is_empty(empty)) << "the commands left files in the runtime folder";
+}
+
+// A file the system cannot open is named beside the system's own text; so
+// is a runtime folder that cannot be used.
+TEST_F(DicToolsE2eTest, PlatformErrorsNameTheirPath) {
+  const std::string missing = state_.path() + "/no-such-folder/EnRu.dic";
+  for (const char* command : {"info", "dump"}) {
+    const TRun run = RunVandrel({"dic", command, missing});
+    EXPECT_EQ(run.code, 1) << run.err;
+    EXPECT_NE(run.err.find(missing + ": Win32 Error.  Code: 3."), std::string::npos) << run.err;
+  }
+  const std::string source = state_.path() + "/a.tsv";
+  { std::ofstream(source) << "apple\tan apple\n"; }
+  const std::string output = state_.path() + "/no-such-folder/A.dic";
+  const TRun compile =
+      RunVandrel({"dic", "compile", source, output, "--lang", "en", "--trans-lang", "ru"});
+  EXPECT_EQ(compile.code, 1) << compile.err;
+  EXPECT_NE(compile.err.find(output), std::string::npos) << compile.err;
+  EXPECT_NE(compile.err.find("The system cannot find the path specified."), std::string::npos)
+      << compile.err;
+
+  const std::string open = state_.path() + "/open-runtime";
+  std::filesystem::create_directory(open);
+  std::filesystem::permissions(open, std::filesystem::perms::owner_all |
+                                         std::filesystem::perms::group_read |
+                                         std::filesystem::perms::group_exec);
+  const TRun list = RunWithRuntime(open, {"list"});
+  EXPECT_NE(list.code, 0);
+  EXPECT_NE(list.err.find("runtime directory " + open + " has mode 0750"), std::string::npos)
+      << list.err;
 }
 
 }  // namespace

@@ -360,12 +360,10 @@ TEST_F(WindowTest, ThrowingProcedureStillAnswersTheSender) {
 }
 
 // Two threads that flood each other with posted messages before either
-// pumps: a full buffer never deadlocks them and nothing is lost or reordered.
-// Disabled while the bounded per-connection outbox (a peer that stops
-// reading no longer holds the sender) loses this flood: both threads post
-// 30,000 messages before either reads. To be mended in the platform, then
-// enabled again.
-TEST_F(WindowTest, DISABLED_PostFloodsBothWaysNeitherDeadlockNorReorder) {
+// pumps: a full buffer never deadlocks them and nothing is lost or reordered,
+// even when one of them stops pumping as soon as it has all of its own (its
+// posts must not wait in its own process for it to pump again).
+TEST_F(WindowTest, PostFloodsBothWaysNeitherDeadlockNorReorder) {
   constexpr WPARAM kCount = 30000;  // more than a connection's buffer holds
   constexpr UINT kFlood = WM_USER + 40;
   std::atomic<HWND> a{0};
@@ -401,6 +399,100 @@ TEST_F(WindowTest, DISABLED_PostFloodsBothWaysNeitherDeadlockNorReorder) {
   EXPECT_TRUE(ok);
   EXPECT_TRUE(other_ok);
   DestroyWindow(a);
+}
+
+// Collects posted kFlood messages for `mine` until `count` arrived or the
+// time runs out; true when they came numbered 0, 1, 2... in order.
+// A slow reader rests a millisecond every 50 messages.
+bool CollectFlood(HWND mine, UINT flood, WPARAM count, WPARAM* got, bool slow = false) {
+  bool in_order = true;
+  WPARAM expected = 0;
+  MSG msg;
+  const UINT_PTR guard = SetTimer(0, 0, kWaitMs, nullptr);
+  while (expected < count && GetMessageA(&msg, 0, 0, 0)) {
+    if (msg.message == WM_TIMER && msg.hwnd == 0) break;
+    if (msg.message != flood) continue;
+    if (msg.wParam != expected || msg.hwnd != mine) in_order = false;
+    ++expected;
+    if (slow && expected % 50 == 0) Sleep(1);
+  }
+  KillTimer(0, guard);
+  *got = expected;
+  return in_order;
+}
+
+// A thread that posts faster than its peer reads and then stops pumping (it
+// waits for something else) has handed every post over: none waits in its
+// process for it to pump again.
+TEST_F(WindowTest, PostsArriveAfterTheSenderStopsPumping) {
+  constexpr WPARAM kCount = 20000;
+  constexpr UINT kFlood = WM_USER + 41;
+  HWND mine = NewWindow();
+  std::atomic<bool> collected{false};
+  std::atomic<bool> posted_all{true};
+  std::thread sender([&] {
+    for (WPARAM i = 0; i < kCount; ++i) {
+      if (!PostMessageA(mine, kFlood, i, 0)) posted_all = false;
+    }
+    // Waits without pumping until the reader has everything.
+    const DWORD start = GetTickCount();
+    while (!collected && GetTickCount() - start < 2 * kWaitMs) Sleep(1);
+  });
+  WPARAM got = 0;
+  EXPECT_TRUE(CollectFlood(mine, kFlood, kCount, &got, /*slow=*/true));
+  EXPECT_EQ(got, kCount);
+  collected = true;
+  sender.join();
+  EXPECT_TRUE(posted_all);
+  DestroyWindow(mine);
+}
+
+// A reader that stops reading: the sender waits for it once (5 s), then
+// queues its posts without waiting, up to a bound beyond which posts fail;
+// what was accepted arrives in order when the reader reads again.
+TEST_F(WindowTest, PostsToAStoppedReaderAreBounded) {
+  constexpr WPARAM kTries = 100000;  // beyond the bound of waiting posts and the socket
+  constexpr UINT kFlood = WM_USER + 42;
+  HWND mine = NewWindow();
+  std::atomic<WPARAM> accepted{0};
+  std::atomic<bool> failed_in_the_middle{false};
+  std::atomic<DWORD> longest_post{0};
+  std::atomic<bool> read_now{false};
+  std::atomic<bool> collected{false};
+  std::thread sender([&] {
+    bool failing = false;
+    for (WPARAM i = 0; i < kTries; ++i) {
+      const DWORD before = GetTickCount();
+      const BOOL ok = PostMessageA(mine, kFlood, accepted, 0);
+      longest_post = std::max<DWORD>(longest_post, GetTickCount() - before);
+      if (ok) {
+        if (failing) failed_in_the_middle = true;  // a hole in the sequence
+        ++accepted;
+      } else {
+        failing = true;
+      }
+    }
+    read_now = true;
+    // Pumps so that its queued posts reach the reader.
+    MSG msg;
+    while (!collected) {
+      if (PeekMessageA(&msg, 0, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
+      Sleep(1);
+    }
+  });
+  const DWORD start = GetTickCount();
+  while (!read_now && GetTickCount() - start < 3 * kWaitMs) Sleep(10);
+  ASSERT_TRUE(read_now);
+  EXPECT_LT(accepted.load(), kTries);
+  EXPECT_FALSE(failed_in_the_middle);
+  EXPECT_GE(longest_post.load(), 4000u);  // the one wait for the reader
+  EXPECT_LT(longest_post.load(), 15000u);
+  WPARAM got = 0;
+  EXPECT_TRUE(CollectFlood(mine, kFlood, accepted, &got));
+  EXPECT_EQ(got, accepted.load());
+  collected = true;
+  sender.join();
+  DestroyWindow(mine);
 }
 
 // A connection that sends junk is dropped; the endpoint's owner goes on.

@@ -5,8 +5,8 @@
 
 #include <cstring>
 #include <fstream>
-#include <set>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -43,7 +43,7 @@ class TransferTest : public ::testing::Test {
   test::ScopedRuntimeDir runtime_;
 };
 
-TEST_F(TransferTest, BuffersStartAtSixZeroBytesAndGrowToExactlyWhatIsNeeded) {
+TEST_F(TransferTest, BuffersStartAtSixZeroBytesAndGrowAtLeastTwofold) {
   TTransferMan t;
   EXPECT_EQ(t.BufferId(), 1) << "a fresh counter starts at 1";
   EXPECT_EQ(t.BufferSize(), 6);
@@ -60,21 +60,35 @@ TEST_F(TransferTest, BuffersStartAtSixZeroBytesAndGrowToExactlyWhatIsNeeded) {
   EXPECT_EQ(t.WriteBuffer()[14], 0);
   EXPECT_EQ(t.WriteBuffer()[15], 0) << "end mark";
 
+  // 26 bytes needed: twice 16; then 40 needed: twice 32.
   t.WriteWideString(0x0102, u"ab");
-  EXPECT_EQ(t.BufferSize(), 26);
+  EXPECT_EQ(t.BufferSize(), 32);
+  EXPECT_EQ(t.BufferId(), 4);
   t.WriteDouble(9, 1.0);
-  EXPECT_EQ(t.BufferSize(), 40);
+  EXPECT_EQ(t.BufferSize(), 64);
   EXPECT_EQ(t.BufferId(), 5);
+  EXPECT_EQ(t.WriteLength(), 38u);
+  EXPECT_EQ(t.WriteBuffer()[38], 0);
+  EXPECT_EQ(t.WriteBuffer()[39], 0) << "end mark";
   const Bytes tail(t.WriteBuffer() + 14, t.WriteBuffer() + 40);
-  EXPECT_EQ(tail, (Bytes{2, 1, 4, 0, 0, 0, 'a', 0, 'b', 0, 9, 0, 8, 0, 0, 0, 0, 0, 0, 0, 0, 0,
-                         0xF0, 0x3F, 0, 0}));
+  EXPECT_EQ(tail, (Bytes{2, 1, 4, 0, 0, 0, 'a', 0, 'b', 0,    9,    0, 8,
+                         0, 0, 0, 0, 0, 0, 0,   0, 0,   0xF0, 0x3F, 0, 0}));
   // An empty string is id and length only; a rewrite from the start reuses
   // the grown buffer under the same number.
   t.ResetWrite();
   t.WriteWideString(4, u"");
   EXPECT_EQ(Written(t), (Bytes{1, 0, 0, 0, 4, 0, 0, 0, 0, 0}));
   EXPECT_EQ(t.BufferId(), 5);
-  EXPECT_EQ(t.BufferSize(), 40);
+  EXPECT_EQ(t.BufferSize(), 64);
+  // An item bigger than twice the buffer takes what it needs.
+  t.WriteWideString(5, std::u16string(100, u'x'));
+  EXPECT_EQ(t.BufferSize(), 10 + 206 + 2);
+  // Many small items: the buffer grows about log2 of their count times.
+  const std::int32_t before = t.BufferId();
+  t.ResetWrite();
+  for (int i = 0; i < 20000; ++i) t.WriteInteger(7, i);
+  EXPECT_LE(t.BufferId() - before, 11);  // 218 bytes doubled 10 times hold them
+  EXPECT_GE(t.BufferSize(), 4 + 20000 * 10 + 2);
 }
 
 TEST_F(TransferTest, ItemsWrittenAreReadBackInOrderThroughANamedView) {
@@ -144,10 +158,10 @@ TEST_F(TransferTest, FailedOpensLeaveNoView) {
 
 // A well-formed request of all three kinds, as raw bytes.
 Bytes ValidBuffer() {
-  return Bytes{1, 0, 0, 0,                               // answer 1
-               1, 0, 4, 0, 0, 0, 42, 0, 0, 0,           // item 1: 42
-               2, 0, 8, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xF8, 0x3F,  // item 2: 1.5
-               3, 0, 4, 0, 0, 0, 'h', 0, 'i', 0,        // item 3: "hi"
+  return Bytes{1, 0, 0, 0,                                          // answer 1
+               1, 0, 4, 0, 0, 0, 42,  0, 0,   0,                    // item 1: 42
+               2, 0, 8, 0, 0, 0, 0,   0, 0,   0, 0, 0, 0xF8, 0x3F,  // item 2: 1.5
+               3, 0, 4, 0, 0, 0, 'h', 0, 'i', 0,                    // item 3: "hi"
                0, 0};
 }
 
@@ -233,10 +247,10 @@ TEST_F(TransferTest, ProcessesGrowingAtOnceAreNeverHandedTheSameNumber) {
   test::ScratchDir scratch;
   std::vector<win::DWORD> pids;
   for (int p = 0; p < 2; ++p) {
-    pids.push_back(win::StartChildProcess({test::BinDir() + "/linkpeer", "numbers",
-                                           std::to_string(kEach),
-                                           scratch.path() + "/n" + std::to_string(p)},
-                                          ""));
+    pids.push_back(
+        win::StartChildProcess({test::BinDir() + "/linkpeer", "numbers", std::to_string(kEach),
+                                scratch.path() + "/n" + std::to_string(p)},
+                               ""));
     ASSERT_NE(pids.back(), 0u);
   }
   std::set<std::int32_t> numbers;
@@ -272,9 +286,12 @@ TEST_F(TransferTest, QueryWithoutPeerSendsNothing) {
 TEST(ErrorText, EightBitTextIsUtf8OnTheWay) {
   EXPECT_EQ(ErrorTextToWide("ascii"), u"ascii");
   EXPECT_EQ(ErrorTextToWide("\xC3\xBC \xE2\x82\xAC \xF0\x9F\x93\x96"), u"\u00FC \u20AC \U0001F4D6");
-  EXPECT_EQ(ErrorTextFromWide(u"\u00FC \u20AC \U0001F4D6"), "\xC3\xBC \xE2\x82\xAC \xF0\x9F\x93\x96");
+  EXPECT_EQ(ErrorTextFromWide(u"\u00FC \u20AC \U0001F4D6"),
+            "\xC3\xBC \xE2\x82\xAC \xF0\x9F\x93\x96");
   // Damaged input never fails: each bad byte or lone surrogate is U+FFFD.
-  EXPECT_EQ(ErrorTextToWide("a\xFF" "b\xC3"), u"a\uFFFDb\uFFFD");
+  EXPECT_EQ(ErrorTextToWide("a\xFF"
+                            "b\xC3"),
+            u"a\uFFFDb\uFFFD");
   EXPECT_EQ(ErrorTextToWide("\xE0\x80\x80"), u"\uFFFD\uFFFD\uFFFD") << "overlong form";
   EXPECT_EQ(ErrorTextToWide("\xED\xA0\x80"), u"\uFFFD\uFFFD\uFFFD") << "encoded surrogate";
   EXPECT_EQ(ErrorTextFromWide(std::u16string(1, u'\xD800') + u"x"), "\xEF\xBF\xBDx");

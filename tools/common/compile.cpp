@@ -48,7 +48,9 @@ std::string OpenNewTemporary(TVocabCompiler& compiler, const std::string& path) 
       compiler.BeginCompile(tmp, TVocabCompiler::Creation::kNew);
       return tmp;
     } catch (const EOSError& e) {
-      if (e.ErrorCode() != win::ERROR_FILE_EXISTS || attempt >= 16) throw;
+      // The system's text says what failed, not on which file.
+      if (e.ErrorCode() != win::ERROR_FILE_EXISTS || attempt >= 16)
+        throw EOSError(e.ErrorCode(), tmp + ": " + e.what());
     }
   }
 }

@@ -5,6 +5,7 @@
 
 #include "dictionary/dic_table.h"
 #include "platform/console.h"
+#include "platform/exceptions.h"
 #include "tools/common/languages.h"
 #include "tools/common/render.h"
 #include "tools/common/tsv_source.h"
@@ -44,7 +45,12 @@ std::string FormatDateTime(double days) {
 
 void OpenTable(TDicTable& table, const std::string& path) {
   table.FileName = path;
-  table.Open();
+  try {
+    table.Open();
+  } catch (const EOSError& e) {
+    // The system's text says what failed, not on which file.
+    throw EOSError(e.ErrorCode(), path + ": " + e.what());
+  }
 }
 
 void WriteOut(std::FILE* f, const std::string& s) {

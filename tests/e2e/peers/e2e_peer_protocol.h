@@ -15,5 +15,7 @@ constexpr std::uint16_t PQ_SET_NAME = 0x3402;  // 106 name: set on the first bas
 constexpr std::uint16_t PQ_PARAMS = 0x3403;    // -> 1 params received, 2 params-changed
                                                // received, 106 last name (first base)
 constexpr std::uint16_t PQ_QUIT = 0x3404;      // closes the base set, disconnects, ends
+constexpr std::uint16_t PQ_PAGE = 0x3405;      // 116 text, 102 count -> 102 N, N x 116 word:
+                                               // the words beginning with text, one item each
 
 }  // namespace vandrel::e2epeer

@@ -7,9 +7,11 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "client/base_man_client.h"
 #include "client/base_set_client.h"
+#include "client/cursor_match_client.h"
 #include "client/service_connection.h"
 #include "model/model_ids.h"
 #include "platform/exceptions.h"
@@ -31,7 +33,8 @@ class TControl : public TLinkObject {
                                       {PQ_LOCATE, &TControl::Locate},
                                       {PQ_SET_NAME, &TControl::SetName},
                                       {PQ_PARAMS, &TControl::Params},
-                                      {PQ_QUIT, &TControl::Quit}});
+                                      {PQ_QUIT, &TControl::Quit},
+                                      {PQ_PAGE, &TControl::Page}});
     return table;
   }
   const TMessageTable& ClassMessageTable() const override { return MessageTable(); }
@@ -68,6 +71,17 @@ class TControl : public TLinkObject {
     Transfer().WriteInteger(1, base.ParamsCount());
     Transfer().WriteInteger(2, base.ParamsChangedCount());
     Transfer().WriteWideString(kItemName, base.Params().Name);
+  }
+  void Page(TMessage&) {
+    const std::u16string text = Transfer().ReadWideString(kItemWord);
+    const std::int32_t count = Transfer().ReadInteger(kItemCount);
+    if (cursor_ == nullptr) cursor_ = &set_->NewCursor();
+    const std::vector<client::TMatchedWord> words =
+        client::MatchWords(*cursor_, u"prefix", text, count);
+    // Item by item: the answer channel grows as the items come.
+    Transfer().ResetWrite();
+    Transfer().WriteInteger(kItemCount, static_cast<std::int32_t>(words.size()));
+    for (const client::TMatchedWord& w : words) Transfer().WriteWideString(kItemWord, w.Word);
   }
   void Quit(TMessage&) {
     cursor_ = nullptr;
