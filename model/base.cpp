@@ -366,6 +366,9 @@ void TCustomBase::ApplyUpdates() {
       compiler.SetTransLanguage(table.TransLanguage());
       compiler.SetScrambled(table.Scrambled());
       compiler.SetCompressed(table.Compressed());
+      // Copied codec-2 bodies need their dictionary in the new file.
+      if (const auto& dictionary = table.File()->BodyDictionary())
+        compiler.SetBodyDictionary(dictionary->Bytes());
       compiler.BeginCompile(out);
       reader.First();
       updates.First();
@@ -392,7 +395,7 @@ void TCustomBase::ApplyUpdates() {
         }
         if (c < 0) {
           compiler.AddStoredBody(reader.GetWord(), reader.GetStoredBody(),
-                                 table.Version() >= dic::kFormatVersion);
+                                 table.Version() >= dic::kVersionWithEscapes);
           reader.Next();
         } else {
           const WideString trans = updates.GetTrans();
