@@ -161,6 +161,21 @@ TEST_F(BodyDictionaryTest, WithoutADictionaryTheFileIsCodecOneAsBefore) {
   EXPECT_EQ(ReadAll(Path("few2.dic"), few), 0u);
 }
 
+TEST_F(BodyDictionaryTest, AFileWrittenBeforeTheDictionaryStillReads) {
+  // Kept in the fuzz corpus: version 3, scrambled, one codec-1 body.
+  const std::string path = std::string(VANDREL_SOURCE_DIR) +
+                           "/fuzz/dictionary/corpus/dic_file/few_scrambled_compressed.dic";
+  const auto file = TDicFile::Open(path);
+  EXPECT_EQ(file->Version(), 3u);
+  EXPECT_EQ(file->BodyDictionary(), nullptr);
+  EXPECT_EQ(CountCodecs(path).codec1, 1u);
+  TDicTable table;
+  table.FileName = path;
+  table.Open();
+  ASSERT_TRUE(table.FindExact(u"cat"));
+  EXPECT_EQ(table.GetTrans(), WideString(200, u'\u043a'));
+}
+
 TEST_F(BodyDictionaryTest, DamagedDictionaryGivesTheBodyErrorForItsBodiesOnly) {
   auto entries = Entries(3000);
   entries.push_back({u"x", u"short"});  // plain: reads whatever the dictionary
