@@ -250,7 +250,7 @@ void TVocabCompiler::Enqueue(Pending entry) {
   // Long bodies wait to be compressed by all cores at once; the entries
   // behind them wait too, so that everything reaches the pages in order.
   const bool compress = !entry.final && NeedsCompression(entry.body);
-  if (pending_.empty() && !compress) {
+  if (pending_.empty() && !compress && !compressing_.joinable()) {
     Commit(entry);
     return;
   }
@@ -289,53 +289,90 @@ bool TVocabCompiler::NeedsCompression(const std::string& body) const {
          body.size() > (trained ? dic::kDictionaryCompressThreshold : dic::kCompressThreshold);
 }
 
-void TVocabCompiler::CompressRange(std::size_t begin, std::size_t end) {
-  for (std::size_t i = begin; i < end; ++i) {
-    Pending& e = pending_[i];
-    if (e.final || !NeedsCompression(e.body)) continue;
-    std::string candidate(1, '\0');
-    candidate += CompressBody(e.body, dictionary_.get());
-    if (candidate.size() < e.body.size()) {
-      e.body.swap(candidate);
-      e.compressed = true;
+void TVocabCompiler::CompressBatch(std::vector<Pending>& batch, std::size_t threshold,
+                                   const TBodyDictionary* dictionary, std::size_t threads) {
+  const auto range = [&batch, threshold, dictionary](std::size_t begin, std::size_t end) {
+    for (std::size_t i = begin; i < end; ++i) {
+      Pending& e = batch[i];
+      if (e.final || e.body.size() <= threshold) continue;
+      std::string candidate(1, '\0');
+      candidate += CompressBody(e.body, dictionary);
+      if (candidate.size() < e.body.size()) {
+        e.body.swap(candidate);
+        e.compressed = true;
+      }
     }
-  }
-}
-
-void TVocabCompiler::Flush() {
-  if (pending_.empty()) return;
+  };
   // The batch is cut into one slice per thread; this thread takes the first.
-  const std::size_t threads = std::max<std::size_t>(1, std::min(threads_, pending_.size()));
-  const std::size_t slice = (pending_.size() + threads - 1) / threads;
+  threads = std::max<std::size_t>(1, std::min(threads, batch.size()));
+  const std::size_t slice = (batch.size() + threads - 1) / threads;
   std::vector<std::thread> helpers;
   std::vector<std::exception_ptr> errors(threads);
   for (std::size_t t = 1; t < threads; ++t) {
-    helpers.emplace_back([this, t, slice, &errors] {
+    helpers.emplace_back([&, t] {
       try {
-        CompressRange(t * slice, std::min(pending_.size(), (t + 1) * slice));
+        range(t * slice, std::min(batch.size(), (t + 1) * slice));
       } catch (...) {
         errors[t] = std::current_exception();
       }
     });
   }
   try {
-    CompressRange(0, std::min(pending_.size(), slice));
+    range(0, std::min(batch.size(), slice));
   } catch (...) {
     errors[0] = std::current_exception();
   }
   for (std::thread& h : helpers) h.join();
   for (const auto& e : errors)
-    if (e) {
-      pending_.clear();
-      std::rethrow_exception(e);
-    }
-  try {
-    for (Pending& e : pending_) Commit(e);
-  } catch (...) {
-    pending_.clear();
-    throw;
+    if (e) std::rethrow_exception(e);
+}
+
+void TVocabCompiler::CommitInFlight() {
+  if (!compressing_.joinable()) return;
+  compressing_.join();
+  std::vector<Pending> batch;
+  batch.swap(in_flight_);
+  if (in_flight_error_) {
+    std::exception_ptr error = in_flight_error_;
+    in_flight_error_ = nullptr;
+    std::rethrow_exception(error);
   }
+  for (Pending& e : batch) Commit(e);
+}
+
+void TVocabCompiler::Flush(bool last) {
+  // The batch compressed in the background reaches the pages first.
+  CommitInFlight();
+  if (pending_.empty()) return;
+  if (!Compressed() && !dictionary_) {
+    // Nothing to compress (stored bodies waiting behind nothing).
+    std::vector<Pending> batch;
+    batch.swap(pending_);
+    for (Pending& e : batch) Commit(e);
+    return;
+  }
+  const bool trained = dictionary_ != nullptr;
+  const std::size_t threshold =
+      Compressed() ? (trained ? dic::kDictionaryCompressThreshold : dic::kCompressThreshold)
+                   : SIZE_MAX;
+  if (last || threads_ == 1) {
+    std::vector<Pending> batch;
+    batch.swap(pending_);
+    CompressBatch(batch, threshold, dictionary_.get(), threads_);
+    for (Pending& e : batch) Commit(e);
+    return;
+  }
+  // This batch is compressed on other threads while this one encodes the
+  // next words; it is committed, in order, at the next Flush.
+  in_flight_.swap(pending_);
   pending_.clear();
+  compressing_ = std::thread([this, threshold] {
+    try {
+      CompressBatch(in_flight_, threshold, dictionary_.get(), threads_);
+    } catch (...) {
+      in_flight_error_ = std::current_exception();
+    }
+  });
 }
 
 void TVocabCompiler::Commit(Pending& entry) {
@@ -455,7 +492,7 @@ void TVocabCompiler::EndCompile() {
   const std::uint32_t page = PageSize();
   try {
     if (!dictionary_settled_) TrainOnPending();
-    Flush();
+    Flush(true);
     for (std::size_t layer = layers_.size(); layer-- > 0;) {
       StoreU32(header_ + dic::kLayerOffsetsAt + 4 * layer, next_page_ * page);
       for (std::uint8_t* p : layers_[layer]) WritePage(p);
@@ -520,6 +557,9 @@ void TVocabCompiler::WriteDictionary() {
 }
 
 void TVocabCompiler::Release() {
+  if (compressing_.joinable()) compressing_.join();
+  in_flight_.clear();
+  in_flight_error_ = nullptr;
   if (file_) win::CloseHandle(file_);
   file_ = nullptr;
   layers_.clear();

@@ -23,8 +23,10 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <exception>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "dictionary/alloc_man.h"
@@ -145,9 +147,15 @@ class TVocabCompiler {
   void Enqueue(Pending entry);
   static constexpr std::size_t kBatch = 1024;
   bool NeedsCompression(const std::string& body) const;
-  void CompressRange(std::size_t begin, std::size_t end);
-  // Compresses the pending bodies on all threads, then commits them in order.
-  void Flush();
+  // Compresses the bodies of batch longer than threshold on threads threads.
+  static void CompressBatch(std::vector<Pending>& batch, std::size_t threshold,
+                            const TBodyDictionary* dictionary, std::size_t threads);
+  // Commits the pending bodies in order: the batch in flight first; then
+  // the pending ones start compressing in the background (committed at the
+  // next Flush), or, when last, are compressed and committed at once.
+  void Flush(bool last = false);
+  // Waits for the batch in flight and commits it.
+  void CommitInFlight();
   // Trains the body dictionary (once) on the pending bodies or a sample of
   // sample_bytes_ bytes.
   void TrainOnPending();
@@ -184,6 +192,11 @@ class TVocabCompiler {
   TCompileReport report_;
   std::size_t added_ = 0;  // words accepted, committed or pending
   std::vector<Pending> pending_;
+  // The batch being compressed by compressing_ (touched by no other thread
+  // until it is joined), and its failure.
+  std::vector<Pending> in_flight_;
+  std::thread compressing_;
+  std::exception_ptr in_flight_error_;
   std::size_t threads_;
   std::size_t dictionary_capacity_ = kDefaultDictionaryCapacity;
   // The given dictionary's bytes (SetBodyDictionary), if any.
