@@ -265,14 +265,14 @@ TEST_F(ConcurrencyE2eTest, ManyRunsLeaveBoundedBuffersAndDescriptors) {
     ASSERT_TRUE(WaitChild(pid, kBoundMs, &code));
     ASSERT_EQ(code, 0) << "run " << run;
   };
-  for (int run = 0; run < 200; ++run) {
+  for (int run = 0; run < 100; ++run) {
     run_peer(run);
     if (HasFatalFailure()) return;
   }
   // The channels of objects freed by their own last answer stay readable
   // for kRetiredMs; the next retirement after that frees them.
   win::Sleep(kRetiredMs + 500);
-  run_peer(200);
+  run_peer(100);
   if (HasFatalFailure()) return;
   // Each ended client's buffers are gone, up to the few retired ones and
   // those the service keeps until it sweeps the channels of ended callers;
@@ -284,7 +284,7 @@ TEST_F(ConcurrencyE2eTest, ManyRunsLeaveBoundedBuffersAndDescriptors) {
   EXPECT_LE(ShmFiles(), shm_before + kBound);
   EXPECT_LE(ServiceDescriptors(), fds_before + kBound);
   std::printf(
-      "after 200 runs: %zu shared-memory files (%zu before), service descriptors %zu "
+      "after 100 runs: %zu shared-memory files (%zu before), service descriptors %zu "
       "(%zu before)\n",
       ShmFiles(), shm_before, ServiceDescriptors(), fds_before);
 }
