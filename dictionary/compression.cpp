@@ -33,30 +33,21 @@ constexpr int kZstdLevel = 15;
 constexpr int kDictionaryLevel = 9;
 constexpr std::size_t kMaxBodySize = std::size_t{16} << 20;
 
-struct CCtxFree {
-  void operator()(ZSTD_CCtx* c) const { ZSTD_freeCCtx(c); }
-};
 struct DCtxFree {
   void operator()(ZSTD_DCtx* d) const { ZSTD_freeDCtx(d); }
 };
 
-// One context of each kind per thread and codec, kept for the thread's
-// life: a fresh context costs more than decoding a whole body. Frames are
-// written and read without their magic number.
-ZSTD_CCtx* CompressionContext(bool with_dictionary) {
-  const auto make = [](bool dictionary) {
-    std::unique_ptr<ZSTD_CCtx, CCtxFree> c(ZSTD_createCCtx());
-    if (!c) throw Exception("Cannot compress body: out of memory.");
-    if (!dictionary) ZSTD_CCtx_setParameter(c.get(), ZSTD_c_compressionLevel, kZstdLevel);
-    ZSTD_CCtx_setParameter(c.get(), ZSTD_c_format, ZSTD_f_zstd1_magicless);
-    ZSTD_CCtx_setParameter(c.get(), ZSTD_c_contentSizeFlag, 1);
-    ZSTD_CCtx_setParameter(c.get(), ZSTD_c_checksumFlag, 0);
-    ZSTD_CCtx_setParameter(c.get(), ZSTD_c_dictIDFlag, 0);
-    return c;
-  };
-  thread_local std::unique_ptr<ZSTD_CCtx, CCtxFree> plain = make(false);
-  thread_local std::unique_ptr<ZSTD_CCtx, CCtxFree> trained = make(true);
-  return with_dictionary ? trained.get() : plain.get();
+// A compression context; frames are written and read without their magic
+// number.
+ZSTD_CCtx* MakeCompressionContext(bool dictionary) {
+  ZSTD_CCtx* c = ZSTD_createCCtx();
+  if (c == nullptr) throw Exception("Cannot compress body: out of memory.");
+  if (!dictionary) ZSTD_CCtx_setParameter(c, ZSTD_c_compressionLevel, kZstdLevel);
+  ZSTD_CCtx_setParameter(c, ZSTD_c_format, ZSTD_f_zstd1_magicless);
+  ZSTD_CCtx_setParameter(c, ZSTD_c_contentSizeFlag, 1);
+  ZSTD_CCtx_setParameter(c, ZSTD_c_checksumFlag, 0);
+  ZSTD_CCtx_setParameter(c, ZSTD_c_dictIDFlag, 0);
+  return c;
 }
 
 ZSTD_DCtx* DecompressionContext() {
@@ -168,12 +159,25 @@ std::string TBodyDictionary::Train(const std::vector<std::string_view>& bodies,
 
 // ---- bodies ----
 
+TBodyCompressor::~TBodyCompressor() {
+  ZSTD_freeCCtx(plain_);
+  ZSTD_freeCCtx(trained_);
+}
+
 std::string CompressBody(std::string_view bytes, const TBodyDictionary* dictionary) {
+  // Kept for the thread's life: a fresh context costs more than a body.
+  thread_local TBodyCompressor compressor;
+  return compressor.Compress(bytes, dictionary);
+}
+
+std::string TBodyCompressor::Compress(std::string_view bytes, const TBodyDictionary* dictionary) {
   if (bytes.empty()) return {};
   const bool trained = dictionary != nullptr;
   if (trained && dictionary->cdict_ == nullptr)
     throw Exception("Cannot compress body: the dictionary is not prepared for compression.");
-  ZSTD_CCtx* ctx = CompressionContext(trained);
+  ZSTD_CCtx*& slot = trained ? trained_ : plain_;
+  if (slot == nullptr) slot = MakeCompressionContext(trained);
+  ZSTD_CCtx* ctx = slot;
   std::string out(1 + ZSTD_compressBound(bytes.size()), '\0');
   out[0] = static_cast<char>(trained ? kCodecZstdDictionary : kCodecZstd);
   if (trained) ZSTD_CCtx_refCDict(ctx, dictionary->cdict_);

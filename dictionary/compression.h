@@ -34,6 +34,7 @@
 // The codec's digested dictionaries (zstd.h).
 struct ZSTD_DDict_s;
 struct ZSTD_CDict_s;
+struct ZSTD_CCtx_s;
 
 namespace vandrel {
 
@@ -63,7 +64,7 @@ class TBodyDictionary {
   const std::string& Bytes() const { return bytes_; }
 
  private:
-  friend std::string CompressBody(std::string_view, const TBodyDictionary*);
+  friend class TBodyCompressor;
   friend std::string DecompressBody(std::string_view, const TBodyDictionary*);
   TBodyDictionary() = default;
 
@@ -72,8 +73,26 @@ class TBodyDictionary {
   ::ZSTD_CDict_s* cdict_ = nullptr;  // owned; only with kEncodeAndDecode
 };
 
-// Empty input gives an empty result without touching the codec. With a
-// dictionary (prepared for encoding) the image is codec 2, else codec 1.
+// Compression contexts of its own: a context is costly to create and
+// grows tables on first use, so a thread that compresses many bodies keeps
+// one (CompressBody keeps one per thread; the compiler one per slice of
+// its batches, whose threads come and go). One thread at a time.
+class TBodyCompressor {
+ public:
+  TBodyCompressor() = default;
+  ~TBodyCompressor();
+  TBodyCompressor(const TBodyCompressor&) = delete;
+  TBodyCompressor& operator=(const TBodyCompressor&) = delete;
+  // Empty input gives an empty result without touching the codec. With a
+  // dictionary (prepared for encoding) the image is codec 2, else codec 1.
+  std::string Compress(std::string_view bytes, const TBodyDictionary* dictionary = nullptr);
+
+ private:
+  ::ZSTD_CCtx_s* plain_ = nullptr;    // owned, made on first use
+  ::ZSTD_CCtx_s* trained_ = nullptr;  // owned, made on first use
+};
+
+// TBodyCompressor::Compress with the calling thread's contexts.
 std::string CompressBody(std::string_view bytes, const TBodyDictionary* dictionary = nullptr);
 // Raises EBodyFormat for a corrupt or unknown image, and for a codec-2
 // image without a dictionary; never reads or writes outside its buffers and

@@ -290,13 +290,15 @@ bool TVocabCompiler::NeedsCompression(const std::string& body) const {
 }
 
 void TVocabCompiler::CompressBatch(std::vector<Pending>& batch, std::size_t threshold,
-                                   const TBodyDictionary* dictionary, std::size_t threads) {
-  const auto range = [&batch, threshold, dictionary](std::size_t begin, std::size_t end) {
+                                   const TBodyDictionary* dictionary,
+                                   std::vector<std::unique_ptr<TBodyCompressor>>& compressors) {
+  const auto range = [&batch, threshold, dictionary](TBodyCompressor& compressor, std::size_t begin,
+                                                     std::size_t end) {
     for (std::size_t i = begin; i < end; ++i) {
       Pending& e = batch[i];
       if (e.final || e.body.size() <= threshold) continue;
       std::string candidate(1, '\0');
-      candidate += CompressBody(e.body, dictionary);
+      candidate += compressor.Compress(e.body, dictionary);
       if (candidate.size() < e.body.size()) {
         e.body.swap(candidate);
         e.compressed = true;
@@ -304,21 +306,21 @@ void TVocabCompiler::CompressBatch(std::vector<Pending>& batch, std::size_t thre
     }
   };
   // The batch is cut into one slice per thread; this thread takes the first.
-  threads = std::max<std::size_t>(1, std::min(threads, batch.size()));
+  const std::size_t threads = std::max<std::size_t>(1, std::min(compressors.size(), batch.size()));
   const std::size_t slice = (batch.size() + threads - 1) / threads;
   std::vector<std::thread> helpers;
   std::vector<std::exception_ptr> errors(threads);
   for (std::size_t t = 1; t < threads; ++t) {
     helpers.emplace_back([&, t] {
       try {
-        range(t * slice, std::min(batch.size(), (t + 1) * slice));
+        range(*compressors[t], t * slice, std::min(batch.size(), (t + 1) * slice));
       } catch (...) {
         errors[t] = std::current_exception();
       }
     });
   }
   try {
-    range(0, std::min(batch.size(), slice));
+    range(*compressors[0], 0, std::min(batch.size(), slice));
   } catch (...) {
     errors[0] = std::current_exception();
   }
@@ -351,6 +353,9 @@ void TVocabCompiler::Flush(bool last) {
     for (Pending& e : batch) Commit(e);
     return;
   }
+  while (compressors_.size() < threads_)
+    compressors_.push_back(std::make_unique<TBodyCompressor>());
+  compressors_.resize(threads_);
   const bool trained = dictionary_ != nullptr;
   const std::size_t threshold =
       Compressed() ? (trained ? dic::kDictionaryCompressThreshold : dic::kCompressThreshold)
@@ -358,7 +363,7 @@ void TVocabCompiler::Flush(bool last) {
   if (last || threads_ == 1) {
     std::vector<Pending> batch;
     batch.swap(pending_);
-    CompressBatch(batch, threshold, dictionary_.get(), threads_);
+    CompressBatch(batch, threshold, dictionary_.get(), compressors_);
     for (Pending& e : batch) Commit(e);
     return;
   }
@@ -368,7 +373,7 @@ void TVocabCompiler::Flush(bool last) {
   pending_.clear();
   compressing_ = std::thread([this, threshold] {
     try {
-      CompressBatch(in_flight_, threshold, dictionary_.get(), threads_);
+      CompressBatch(in_flight_, threshold, dictionary_.get(), compressors_);
     } catch (...) {
       in_flight_error_ = std::current_exception();
     }

@@ -148,8 +148,10 @@ class TVocabCompiler {
   static constexpr std::size_t kBatch = 1024;
   bool NeedsCompression(const std::string& body) const;
   // Compresses the bodies of batch longer than threshold on threads threads.
+  // compressors: one per thread, kept between batches.
   static void CompressBatch(std::vector<Pending>& batch, std::size_t threshold,
-                            const TBodyDictionary* dictionary, std::size_t threads);
+                            const TBodyDictionary* dictionary,
+                            std::vector<std::unique_ptr<TBodyCompressor>>& compressors);
   // Commits the pending bodies in order: the batch in flight first; then
   // the pending ones start compressing in the background (committed at the
   // next Flush), or, when last, are compressed and committed at once.
@@ -197,6 +199,7 @@ class TVocabCompiler {
   std::vector<Pending> in_flight_;
   std::thread compressing_;
   std::exception_ptr in_flight_error_;
+  std::vector<std::unique_ptr<TBodyCompressor>> compressors_;
   std::size_t threads_;
   std::size_t dictionary_capacity_ = kDefaultDictionaryCapacity;
   // The given dictionary's bytes (SetBodyDictionary), if any.
