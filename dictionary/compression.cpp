@@ -1,8 +1,11 @@
-// Compression of long translation bodies.
+// Compression of long translation bodies, and the trained body dictionary.
 //
 // The image layout and its limits are in compression.h.
+#define ZDICT_STATIC_LINKING_ONLY
+#define ZSTD_STATIC_LINKING_ONLY
 #include "dictionary/compression.h"
 
+#include <zdict.h>
 #include <zstd.h>
 
 #include <cstdint>
@@ -17,35 +20,34 @@ namespace vandrel {
 namespace {
 
 constexpr std::uint8_t kCodecZstd = 1;
+constexpr std::uint8_t kCodecZstdDictionary = 2;
 // Chosen by measurement on the bodies of a real dictionary (see
 // bench/dictionary/run_codec.sh): level 15 keeps 61.5% of the long bodies'
 // bytes, as much as 17 to 22 do, at three quarters of their time; 6 keeps
 // 63.2% at a third of the time. Every update merge recompiles the whole
 // dictionary, so the levels above 15 would cost time for nothing.
 constexpr int kZstdLevel = 15;
+// With a trained dictionary the level matters far less (the dictionary
+// does most of the work on bodies of a few hundred bytes); measured with
+// bench/dictionary/run_compile.sh.
+constexpr int kDictionaryLevel = 9;
 constexpr std::size_t kMaxBodySize = std::size_t{16} << 20;
-constexpr unsigned char kZstdMagic[4] = {0x28, 0xB5, 0x2F, 0xFD};
 
-struct CCtxFree {
-  void operator()(ZSTD_CCtx* c) const { ZSTD_freeCCtx(c); }
-};
 struct DCtxFree {
   void operator()(ZSTD_DCtx* d) const { ZSTD_freeDCtx(d); }
 };
 
-// One context of each kind per thread, kept for the thread's life: a fresh
-// context costs more than decoding a whole body.
-ZSTD_CCtx* CompressionContext() {
-  thread_local std::unique_ptr<ZSTD_CCtx, CCtxFree> ctx = [] {
-    std::unique_ptr<ZSTD_CCtx, CCtxFree> c(ZSTD_createCCtx());
-    if (!c) throw Exception("Cannot compress body: out of memory.");
-    ZSTD_CCtx_setParameter(c.get(), ZSTD_c_compressionLevel, kZstdLevel);
-    ZSTD_CCtx_setParameter(c.get(), ZSTD_c_contentSizeFlag, 1);
-    ZSTD_CCtx_setParameter(c.get(), ZSTD_c_checksumFlag, 0);
-    ZSTD_CCtx_setParameter(c.get(), ZSTD_c_dictIDFlag, 0);
-    return c;
-  }();
-  return ctx.get();
+// A compression context; frames are written and read without their magic
+// number.
+ZSTD_CCtx* MakeCompressionContext(bool dictionary) {
+  ZSTD_CCtx* c = ZSTD_createCCtx();
+  if (c == nullptr) throw Exception("Cannot compress body: out of memory.");
+  if (!dictionary) ZSTD_CCtx_setParameter(c, ZSTD_c_compressionLevel, kZstdLevel);
+  ZSTD_CCtx_setParameter(c, ZSTD_c_format, ZSTD_f_zstd1_magicless);
+  ZSTD_CCtx_setParameter(c, ZSTD_c_contentSizeFlag, 1);
+  ZSTD_CCtx_setParameter(c, ZSTD_c_checksumFlag, 0);
+  ZSTD_CCtx_setParameter(c, ZSTD_c_dictIDFlag, 0);
+  return c;
 }
 
 ZSTD_DCtx* DecompressionContext() {
@@ -54,6 +56,7 @@ ZSTD_DCtx* DecompressionContext() {
     if (!d) throw Exception("Cannot decompress body: out of memory.");
     // 2^24 = kMaxBodySize: no frame we accept needs a larger window.
     ZSTD_DCtx_setParameter(d.get(), ZSTD_d_windowLogMax, 24);
+    ZSTD_DCtx_setParameter(d.get(), ZSTD_d_format, ZSTD_f_zstd1_magicless);
     return d;
   }();
   return ctx.get();
@@ -63,51 +66,163 @@ ZSTD_DCtx* DecompressionContext() {
   throw EBodyFormat(std::string("Compressed body is corrupt: ") + why + ".");
 }
 
+// Bytes of the frame that starts at frame[0] after a header of
+// header_size bytes: the blocks walked by their headers, as the decoder
+// will read them. 0 when a block header or a block leaves the buffer.
+std::size_t FrameSize(const std::uint8_t* frame, std::size_t size, std::size_t header_size,
+                      bool checksum) {
+  std::size_t at = header_size;
+  for (;;) {
+    if (size - at < 3) return 0;
+    const std::uint32_t block = frame[at] | (frame[at + 1] << 8) | (frame[at + 2] << 16);
+    at += 3;
+    const std::uint32_t type = (block >> 1) & 3;
+    const std::size_t length = type == 1 ? 1 : block >> 3;  // RLE blocks store one byte
+    if (type == 3 || size - at < length) return 0;
+    at += length;
+    if (block & 1) break;
+  }
+  if (checksum) {
+    if (size - at < 4) return 0;
+    at += 4;
+  }
+  return at;
+}
+
 }  // namespace
 
-std::string CompressBody(std::string_view bytes) {
+// ---- the trained dictionary ----
+
+TBodyDictionary::~TBodyDictionary() {
+  ZSTD_freeDDict(ddict_);
+  ZSTD_freeCDict(cdict_);
+}
+
+const int TBodyDictionary::kLevel = kDictionaryLevel;
+
+std::shared_ptr<const TBodyDictionary> TBodyDictionary::Load(std::string bytes, Use use,
+                                                             int level) {
+  std::shared_ptr<TBodyDictionary> d(new TBodyDictionary());
+  d->bytes_ = std::move(bytes);
+  // A full dictionary only: its magic number and entropy tables are
+  // checked here, so damage shows now rather than as wrong text later.
+  d->ddict_ = ZSTD_createDDict_advanced(d->bytes_.data(), d->bytes_.size(), ZSTD_dlm_byRef,
+                                        ZSTD_dct_fullDict, ZSTD_defaultCMem);
+  if (d->ddict_ == nullptr) RaiseCorrupt("the file's body dictionary is damaged");
+  if (use == Use::kEncodeAndDecode) {
+    ZSTD_CCtx_params* params = ZSTD_createCCtxParams();
+    if (params == nullptr) throw Exception("Cannot compress body: out of memory.");
+    ZSTD_CCtxParams_init(params, level);
+    ZSTD_CCtxParams_setParameter(params, ZSTD_c_format, ZSTD_f_zstd1_magicless);
+    ZSTD_CCtxParams_setParameter(params, ZSTD_c_contentSizeFlag, 1);
+    ZSTD_CCtxParams_setParameter(params, ZSTD_c_checksumFlag, 0);
+    ZSTD_CCtxParams_setParameter(params, ZSTD_c_dictIDFlag, 0);
+    d->cdict_ = ZSTD_createCDict_advanced2(d->bytes_.data(), d->bytes_.size(), ZSTD_dlm_byRef,
+                                           ZSTD_dct_fullDict, params, ZSTD_defaultCMem);
+    ZSTD_freeCCtxParams(params);
+    if (d->cdict_ == nullptr) RaiseCorrupt("the body dictionary cannot be prepared");
+  }
+  return d;
+}
+
+std::string TBodyDictionary::Train(const std::vector<std::string_view>& bodies,
+                                   std::size_t capacity) {
+  std::string samples;
+  std::vector<std::size_t> sizes;
+  sizes.reserve(bodies.size());
+  std::size_t total = 0;
+  for (std::string_view b : bodies) total += b.size();
+  samples.reserve(total);
+  for (std::string_view b : bodies) {
+    samples.append(b);
+    sizes.push_back(b.size());
+  }
+  if (capacity < ZDICT_DICTSIZE_MIN || sizes.size() < 16) return {};
+  std::string dictionary(capacity, '\0');
+  ZDICT_fastCover_params_t params{};
+  params.d = 8;
+  params.k = 256;
+  params.f = 20;
+  params.accel = 2;
+  params.steps = 0;
+  params.nbThreads = 1;
+  params.splitPoint = 1.0;
+  params.zParams.compressionLevel = kDictionaryLevel;
+  params.zParams.notificationLevel = 0;
+  const std::size_t n =
+      ZDICT_trainFromBuffer_fastCover(dictionary.data(), dictionary.size(), samples.data(),
+                                      sizes.data(), static_cast<unsigned>(sizes.size()), params);
+  if (ZDICT_isError(n) || n < ZDICT_DICTSIZE_MIN) return {};
+  dictionary.resize(n);
+  return dictionary;
+}
+
+// ---- bodies ----
+
+TBodyCompressor::~TBodyCompressor() {
+  ZSTD_freeCCtx(plain_);
+  ZSTD_freeCCtx(trained_);
+}
+
+std::string CompressBody(std::string_view bytes, const TBodyDictionary* dictionary) {
+  // Kept for the thread's life: a fresh context costs more than a body.
+  thread_local TBodyCompressor compressor;
+  return compressor.Compress(bytes, dictionary);
+}
+
+std::string TBodyCompressor::Compress(std::string_view bytes, const TBodyDictionary* dictionary) {
   if (bytes.empty()) return {};
-  ZSTD_CCtx* ctx = CompressionContext();
-  // The frame is written at offset 0 and its magic then overwritten: the
-  // codec byte takes the magic's last byte, the first three are dropped.
-  std::string out(ZSTD_compressBound(bytes.size()), '\0');
-  const std::size_t n = ZSTD_compress2(ctx, out.data(), out.size(), bytes.data(), bytes.size());
+  const bool trained = dictionary != nullptr;
+  if (trained && dictionary->cdict_ == nullptr)
+    throw Exception("Cannot compress body: the dictionary is not prepared for compression.");
+  ZSTD_CCtx*& slot = trained ? trained_ : plain_;
+  if (slot == nullptr) slot = MakeCompressionContext(trained);
+  ZSTD_CCtx* ctx = slot;
+  std::string out(1 + ZSTD_compressBound(bytes.size()), '\0');
+  out[0] = static_cast<char>(trained ? kCodecZstdDictionary : kCodecZstd);
+  if (trained) ZSTD_CCtx_refCDict(ctx, dictionary->cdict_);
+  const std::size_t n =
+      ZSTD_compress2(ctx, out.data() + 1, out.size() - 1, bytes.data(), bytes.size());
+  if (trained) ZSTD_CCtx_refCDict(ctx, nullptr);
   if (ZSTD_isError(n)) {
     ZSTD_CCtx_reset(ctx, ZSTD_reset_session_only);
     throw Exception(std::string("Cannot compress body: ") + ZSTD_getErrorName(n));
   }
-  if (n < sizeof kZstdMagic || std::memcmp(out.data(), kZstdMagic, sizeof kZstdMagic) != 0)
-    throw Exception("Cannot compress body: unexpected frame.");
-  out.resize(n);
-  out[3] = static_cast<char>(kCodecZstd);
-  out.erase(0, 3);
+  out.resize(1 + n);
   return out;
 }
 
-std::string DecompressBody(std::string_view image) {
+std::string DecompressBody(std::string_view image, const TBodyDictionary* dictionary) {
   if (image.empty()) return {};
   const auto codec = static_cast<std::uint8_t>(image[0]);
-  if (codec != kCodecZstd) {
+  if (codec != kCodecZstd && codec != kCodecZstdDictionary) {
     char why[48];
     std::snprintf(why, sizeof why, "unknown codec %u", codec);
     RaiseCorrupt(why);
   }
-  // Put the magic back; the buffer is reused by the thread.
-  thread_local std::string frame;
-  frame.assign(reinterpret_cast<const char*>(kZstdMagic), sizeof kZstdMagic);
-  frame.append(image.substr(1));
+  if (codec == kCodecZstdDictionary && dictionary == nullptr)
+    RaiseCorrupt("it needs the file's body dictionary, and the file has none");
+  const auto* frame = reinterpret_cast<const std::uint8_t*>(image.data()) + 1;
+  const std::size_t frame_size = image.size() - 1;
 
-  const unsigned long long size = ZSTD_getFrameContentSize(frame.data(), frame.size());
-  if (size == ZSTD_CONTENTSIZE_ERROR) RaiseCorrupt("bad frame header");
-  if (size == ZSTD_CONTENTSIZE_UNKNOWN) RaiseCorrupt("size not stated");
-  if (size > kMaxBodySize) RaiseCorrupt("size out of range");
-  const std::size_t frame_size = ZSTD_findFrameCompressedSize(frame.data(), frame.size());
-  if (ZSTD_isError(frame_size)) RaiseCorrupt("truncated frame");
-  if (frame_size != frame.size()) RaiseCorrupt("bytes after the frame");
+  ZSTD_frameHeader header;
+  const std::size_t h =
+      ZSTD_getFrameHeader_advanced(&header, frame, frame_size, ZSTD_f_zstd1_magicless);
+  if (ZSTD_isError(h)) RaiseCorrupt("bad frame header");
+  if (h != 0) RaiseCorrupt("truncated frame");
+  if (header.frameType != ZSTD_frame) RaiseCorrupt("bad frame header");
+  if (header.frameContentSize == ZSTD_CONTENTSIZE_UNKNOWN) RaiseCorrupt("size not stated");
+  if (header.frameContentSize > kMaxBodySize) RaiseCorrupt("size out of range");
+  const std::size_t walked = FrameSize(frame, frame_size, header.headerSize, header.checksumFlag);
+  if (walked == 0) RaiseCorrupt("truncated frame");
+  if (walked != frame_size) RaiseCorrupt("bytes after the frame");
 
-  std::string out(static_cast<std::size_t>(size), '\0');
+  std::string out(static_cast<std::size_t>(header.frameContentSize), '\0');
   ZSTD_DCtx* ctx = DecompressionContext();
-  const std::size_t n = ZSTD_decompressDCtx(ctx, out.data(), out.size(), frame.data(), frame.size());
+  const std::size_t n = codec == kCodecZstdDictionary
+                            ? ZSTD_decompress_usingDDict(ctx, out.data(), out.size(), frame,
+                                                         frame_size, dictionary->ddict_)
+                            : ZSTD_decompressDCtx(ctx, out.data(), out.size(), frame, frame_size);
   if (ZSTD_isError(n)) {
     ZSTD_DCtx_reset(ctx, ZSTD_reset_session_only);
     RaiseCorrupt(ZSTD_getErrorName(n));

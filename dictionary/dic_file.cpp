@@ -2,6 +2,8 @@
 // page and item readers, bodies and parameters.
 #include "dictionary/dic_file.h"
 
+#include <zlib.h>
+
 #include <algorithm>
 #include <cstring>
 #include <vector>
@@ -86,6 +88,7 @@ std::shared_ptr<const TDicFile> TDicFile::Open(const std::string& path) {
   std::shared_ptr<TDicFile> file(new TDicFile(path));
   file->Map();
   file->CheckHeader();
+  file->LoadDictionary();
   file->first_chars_ = file->CollectChars(dic::kFirstCharCountsAt);
   file->lang_chars_ = file->CollectChars(dic::kCharCountsAt);
   return file;
@@ -174,6 +177,21 @@ void TDicFile::CheckHeader() {
     RaiseHeader("body stream length or parameters page offset");
   if (std::uint64_t{params} + p > static_cast<std::uint64_t>(file_size_))
     RaiseHeader("parameters page past the end of the file");
+  // The body dictionary lies in the gap between the body stream's last
+  // page and the parameters page.
+  if (version_ >= dic::kVersionWithDictionary) {
+    const std::uint32_t at = u32(dic::kDictionaryOffsetAt);
+    const std::uint32_t length = u32(dic::kDictionaryLengthAt);
+    if ((at == 0) != (length == 0)) RaiseHeader("body dictionary offset or length");
+    if (length != 0) {
+      const std::uint64_t body_end = (std::uint64_t{body} + body_length + p - 1) / p * p;
+      if (!aligned(at) || at < body_end || std::uint64_t{at} + length > params)
+        RaiseHeader("body dictionary outside its pages");
+      dictionary_offset_ = at;
+      dictionary_length_ = length;
+      dictionary_crc_ = u32(dic::kDictionaryCrcAt);
+    }
+  }
   // Every leaf page holds at least one item of at least 6 bytes.
   const std::uint64_t leaf_pages = (body - leaf) / p;
   if (n < leaf_pages || n > leaf_pages * ((p - 2) / 6))
@@ -209,6 +227,30 @@ void TDicFile::CheckHeader() {
     const WideString chars = AnsiToWide(language_, all);
     single_byte_ = chars.size() == 256;
     if (single_byte_) std::copy(chars.begin(), chars.end(), byte_chars_);
+  }
+}
+
+void TDicFile::LoadDictionary() {
+  if (dictionary_length_ == 0) return;
+  std::string bytes;
+  bytes.reserve(dictionary_length_);
+  std::uint32_t position = dictionary_offset_;
+  const std::uint32_t stop = dictionary_offset_ + dictionary_length_;
+  while (position < stop) {
+    const std::uint32_t piece = std::min(stop - position, kGranuleSize - position % kGranuleSize);
+    bytes.append(reinterpret_cast<const char*>(PageAddress(position)), piece);
+    position += piece;
+  }
+  const uLong crc = crc32(crc32(0, nullptr, 0), reinterpret_cast<const Bytef*>(bytes.data()),
+                          static_cast<uInt>(bytes.size()));
+  if (static_cast<std::uint32_t>(crc) != dictionary_crc_) {
+    dictionary_problem_ = "the file's body dictionary fails its CRC";
+    return;
+  }
+  try {
+    dictionary_ = TBodyDictionary::Load(std::move(bytes));
+  } catch (const EBodyFormat&) {
+    dictionary_problem_ = "the file's body dictionary is damaged";
   }
 }
 
@@ -428,7 +470,9 @@ std::string TDicFile::EncodedBody(std::int64_t page, int item, std::int32_t rec)
     damage.record = rec;
     damage.offset = std::int64_t{body_start_} + BodyOffset(page, item);
     try {
-      bytes = DecompressBody(std::string_view(bytes).substr(1));
+      if (!dictionary_problem_.empty() && bytes.size() > 1 && bytes[1] == '\x02')
+        throw EBodyFormat("Compressed body is corrupt: " + dictionary_problem_ + ".");
+      bytes = DecompressBody(std::string_view(bytes).substr(1), dictionary_.get());
     } catch (const EBodyFormat& e) {
       damage.check = std::string("compressed body: ") + e.what();
       throw EDicBodyDamaged(e.what(), std::move(damage));

@@ -18,6 +18,11 @@
 // the user's message "File %s is not base" and a detail naming the failed
 // check and the place (see TDamage); a damaged body raises EDicBodyDamaged,
 // the body-format error with the same detail.
+//
+// A file with a body dictionary (version 5) loads it once, at Open, and
+// every position decodes with it. A dictionary whose bytes are damaged
+// does not stop the file from opening: its codec-2 bodies raise
+// EDicBodyDamaged instead, and everything else reads.
 #pragma once
 
 #include <atomic>
@@ -27,6 +32,7 @@
 
 #include "dictionary/body_codec.h"
 #include "dictionary/charmap.h"
+#include "dictionary/compression.h"
 #include "dictionary/scramble.h"
 #include "platform/exceptions.h"
 
@@ -115,6 +121,13 @@ class TDicFile {
   const WideString& FirstChars() const { return first_chars_; }
   const WideString& LangChars() const { return lang_chars_; }
 
+  // The body dictionary (null when the file has none or it is damaged),
+  // and why a dictionary the header names could not be loaded ("" when it
+  // loaded or there is none). A merge that copies stored bodies hands the
+  // dictionary to its compiler, so that codec-2 bodies keep theirs.
+  const std::shared_ptr<const TBodyDictionary>& BodyDictionary() const { return dictionary_; }
+  const std::string& BodyDictionaryProblem() const { return dictionary_problem_; }
+
   // Parameters page items 0, 1, 2; read from the mapping on every call.
   WideString GetName() const { return ReadParam(0); }
   WideString GetShortName() const { return ReadParam(1); }
@@ -165,6 +178,7 @@ class TDicFile {
   explicit TDicFile(std::string path);
   void Map();
   void CheckHeader();
+  void LoadDictionary();
   const std::uint8_t* MakeCopy(std::size_t granule) const;
   WideString CollectChars(std::uint32_t counts_at) const;
   WideString ReadParam(int item) const;
@@ -198,6 +212,11 @@ class TDicFile {
   bool scrambled_ = false;
   bool compressed_ = false;
   TPageKey page_key_{};
+  std::uint32_t dictionary_offset_ = 0;
+  std::uint32_t dictionary_length_ = 0;
+  std::uint32_t dictionary_crc_ = 0;
+  std::shared_ptr<const TBodyDictionary> dictionary_;
+  std::string dictionary_problem_;
   // Single-byte code pages convert byte by byte: search probes use this
   // table instead of a conversion each.
   bool single_byte_ = false;

@@ -8,7 +8,7 @@
 // File: a sequence of pages of P bytes (P divides 65536, so no page
 // straddles a 64 KiB granule). The compiler writes P = 8192; the reader
 // accepts 4096, 8192, 16384 and 32768 (item offsets are 16-bit, and the
-// header needs 2270 bytes). Pages in file order:
+// header needs 2282 bytes). Pages in file order:
 //
 //   | pages                         | content                               |
 //   |-------------------------------|---------------------------------------|
@@ -17,14 +17,15 @@
 //   | ... layer 0                   | index pages just above the leaves     |
 //   | leaf pages                    | one item per word, in word order      |
 //   | body pages                    | the body stream, zero-padded          |
+//   | dictionary pages (version 5)  | the body dictionary, zero-padded      |
 //   | parameters page (last)        | Name, ShortName, Description          |
 //
-// Header (page 0; 2270 bytes used, rest zero):
+// Header (page 0; 2282 bytes used, rest zero):
 //
 //   | offset | width | field                                                |
 //   |--------|-------|------------------------------------------------------|
 //   | 0      | 4     | signature "VDIC" ("VBAS" marks the retired format)   |
-//   | 4      | 4     | format version, unsigned; 0..4 read, 3 or 4 written  |
+//   | 4      | 4     | format version, unsigned; 0..5 read, 3..5 written    |
 //   | 8      | 4     | page size P                                          |
 //   | 12     | 4     | record count N                                       |
 //   | 16     | 4     | offset of the first leaf page                        |
@@ -41,6 +42,9 @@
 //   | 2140   | 1     | Scrambled flag (pages >= 1 stored scrambled)         |
 //   | 2141   | 128   | page key: 32 random nonzero 32-bit words             |
 //   | 2269   | 1     | Compressed flag (long bodies may be compressed)      |
+//   | 2270   | 4     | offset of the body dictionary (version 5; 0: none)   |
+//   | 2274   | 4     | body dictionary length in bytes (0: none)            |
+//   | 2278   | 4     | CRC-32 (zlib's) of the body dictionary's bytes       |
 //
 // Words are stored as bytes in the ANSI code page of Language.
 //
@@ -48,7 +52,18 @@
 // UTF-16 unit, body_codec.h) is written as version 4, so that readers that
 // do not know the escape refuse it instead of showing other text; every
 // other file is written as version 3, byte for byte as before escapes
-// existed. Readers accept 0..4 and decode escapes in any version.
+// existed. Readers accept 0..5 and decode escapes in any version.
+//
+// Body dictionary: a compressed file whose bodies are numerous enough gets
+// a trained compression dictionary (compression.h, codec 2), stored once,
+// on pages of its own between the body stream and the parameters page
+// (scrambled like every page >= 1), and named by the three header fields
+// at 2270. Such a file is written as version 5 (which also allows
+// escapes), so that readers without codec 2 refuse it instead of failing
+// on every long body. Readers of a version below 5 ignore the three fields.
+// A dictionary whose pages lie outside that gap is a damaged header; a
+// dictionary whose bytes fail the CRC or the codec's own checks leaves the
+// file readable, and only its codec-2 bodies raise the body error.
 //
 // Item pages (index, leaf, parameters) use the TPageMan layout of
 // page_man.h: a 16-bit count, 16-bit item offsets, item 0 at the page end.
@@ -109,14 +124,20 @@ constexpr std::uint32_t kCharCountsAt = 1116;
 constexpr std::uint32_t kScrambledAt = 2140;
 constexpr std::uint32_t kPageKeyAt = 2141;
 constexpr std::uint32_t kCompressedAt = 2269;
-constexpr std::uint32_t kHeaderSize = 2270;
+constexpr std::uint32_t kDictionaryOffsetAt = 2270;
+constexpr std::uint32_t kDictionaryLengthAt = 2274;
+constexpr std::uint32_t kDictionaryCrcAt = 2278;
+constexpr std::uint32_t kHeaderSize = 2282;
 
 constexpr char kSignature[4] = {'V', 'D', 'I', 'C'};
 constexpr char kOldSignature[4] = {'V', 'B', 'A', 'S'};
-// The newest version (readers accept 0 up to it), and the version of a file
-// whose bodies hold no escape.
-constexpr std::uint32_t kFormatVersion = 4;
+// The newest version (readers accept 0 up to it); the version of a file
+// whose bodies hold no escape; the first version that knows escapes; the
+// first that may hold a body dictionary.
+constexpr std::uint32_t kFormatVersion = 5;
 constexpr std::uint32_t kVersionWithoutEscapes = 3;
+constexpr std::uint32_t kVersionWithEscapes = 4;
+constexpr std::uint32_t kVersionWithDictionary = 5;
 
 constexpr std::uint32_t kGranuleSize = 65536;
 constexpr std::uint32_t kCompilerPageSize = 8192;
@@ -134,8 +155,11 @@ constexpr int kIndexKeyAt = 8;
 constexpr int kMinWordBytes = 1;
 constexpr int kMaxWordBytes = 1024;
 
-// Bodies of at most this many encoded bytes are never compressed.
+// Bodies of at most this many encoded bytes are never compressed; with a
+// body dictionary, shorter bodies already shrink, down to this many.
+// (The compiler's choice: a reader looks at each body's first byte.)
 constexpr std::size_t kCompressThreshold = 106;
+constexpr std::size_t kDictionaryCompressThreshold = 32;
 
 // True for the page sizes a reader can address.
 constexpr bool ValidPageSize(std::uint32_t p) {

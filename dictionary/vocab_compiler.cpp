@@ -1,6 +1,8 @@
 // The dictionary compiler and the parameters page writer.
 #include "dictionary/vocab_compiler.h"
 
+#include <zlib.h>
+
 #include <algorithm>
 #include <chrono>
 #include <climits>
@@ -143,6 +145,35 @@ void TVocabCompiler::BeginCompile(const std::string& file_name, Creation creatio
   pending_.clear();
   report_ = {};
   StoreU32(header_ + dic::kVersionAt, dic::kVersionWithoutEscapes);
+  // Without a given dictionary one is trained for a compressed file.
+  if (!dictionary_given_) dictionary_.reset();
+  dictionary_settled_ = dictionary_given_ || !Compressed() || dictionary_capacity_ == 0;
+  sample_bytes_ = 0;
+  if (!dictionary_settled_ && !training_sample_.empty()) {
+    std::vector<std::string> bodies;
+    for (const WideString& t : training_sample_) {
+      std::string body;
+      try {
+        body = EncodeBody(Language(), TransLanguage(), t, nullptr);
+      } catch (const Exception&) {
+        continue;  // AddWord reports it
+      }
+      if (body.size() > dic::kDictionaryCompressThreshold) {
+        sample_bytes_ += body.size();
+        bodies.push_back(std::move(body));
+      }
+    }
+    training_sample_.clear();
+    TrainDictionary(std::vector<std::string_view>(bodies.begin(), bodies.end()));
+    sample_bytes_ = 0;
+  }
+}
+
+void TVocabCompiler::SetBodyDictionary(std::string bytes) {
+  dictionary_given_ = true;
+  dictionary_.reset();
+  if (!bytes.empty())
+    dictionary_ = TBodyDictionary::Load(std::move(bytes), TBodyDictionary::Use::kEncodeAndDecode);
 }
 
 void TVocabCompiler::AddWord(WideView word, WideView translation) {
@@ -176,8 +207,12 @@ void TVocabCompiler::AddStoredWord(std::string bytes, WideString stored, WideVie
                     " is not in dictionary order: it does not follow the previous word");
 
   BodyReport encoded;
-  Pending entry{std::move(bytes), EncodeBody(Language(), TransLanguage(), translation, &encoded),
-                encoded.escapes, false, false, false};
+  Pending entry{std::move(bytes),
+                EncodeBody(Language(), TransLanguage(), translation, &encoded),
+                encoded.escapes,
+                false,
+                false,
+                false};
   previous_word_ = std::move(stored);
   ++added_;
   Enqueue(std::move(entry));
@@ -200,6 +235,11 @@ void TVocabCompiler::AddStoredBody(WideView word, std::string stored_body, bool 
   // A stored body is final: byte 0 says whether it is compressed, and it is
   // never compressed again.
   const bool compressed = !stored_body.empty() && stored_body[0] == '\0';
+  // A codec-2 body decodes only with its own file's dictionary.
+  if (compressed && stored_body.size() > 1 && stored_body[1] == '\x02' && !dictionary_given_)
+    throw Exception("Word #" + std::to_string(record) +
+                    " has a body compressed with its file's dictionary, which " + file_name_ +
+                    " does not keep");
   Pending entry{std::move(bytes), std::move(stored_body), 0, compressed, true, may_hold_escapes};
   previous_word_ = std::move(stored);
   ++added_;
@@ -209,65 +249,135 @@ void TVocabCompiler::AddStoredBody(WideView word, std::string stored_body, bool 
 void TVocabCompiler::Enqueue(Pending entry) {
   // Long bodies wait to be compressed by all cores at once; the entries
   // behind them wait too, so that everything reaches the pages in order.
-  if (pending_.empty() && (entry.final || !NeedsCompression(entry.body))) {
+  const bool compress = !entry.final && NeedsCompression(entry.body);
+  if (pending_.empty() && !compress && !compressing_.joinable()) {
     Commit(entry);
     return;
   }
+  if (compress) sample_bytes_ += entry.body.size();
   pending_.push_back(std::move(entry));
+  if (!dictionary_settled_) {
+    // The first long bodies are the training sample: they wait until there
+    // are enough of them (or too many entries wait behind them).
+    if (sample_bytes_ < kTrainingBytes && pending_.size() < kTrainingBytes / 64) return;
+    TrainOnPending();
+  }
   if (pending_.size() >= kBatch) Flush();
 }
 
+void TVocabCompiler::TrainOnPending() {
+  std::vector<std::string_view> sample;
+  for (const Pending& e : pending_)
+    if (!e.final && NeedsCompression(e.body)) sample.push_back(e.body);
+  TrainDictionary(sample);
+}
+
+void TVocabCompiler::TrainDictionary(const std::vector<std::string_view>& sample) {
+  dictionary_settled_ = true;
+  const std::size_t capacity = std::min(dictionary_capacity_, sample_bytes_ / 10);
+  if (capacity < 1024) return;
+  std::string bytes = TBodyDictionary::Train(sample, capacity);
+  if (bytes.empty()) return;
+  dictionary_ = TBodyDictionary::Load(std::move(bytes), TBodyDictionary::Use::kEncodeAndDecode);
+}
+
 bool TVocabCompiler::NeedsCompression(const std::string& body) const {
-  return Compressed() && body.size() > dic::kCompressThreshold;
+  // Until the dictionary is settled the shorter bodies wait too: they are
+  // part of the sample, and compressed once a dictionary is there.
+  const bool trained = dictionary_ != nullptr || !dictionary_settled_;
+  return Compressed() &&
+         body.size() > (trained ? dic::kDictionaryCompressThreshold : dic::kCompressThreshold);
 }
 
-void TVocabCompiler::CompressRange(std::size_t begin, std::size_t end) {
-  for (std::size_t i = begin; i < end; ++i) {
-    Pending& e = pending_[i];
-    if (e.final || !NeedsCompression(e.body)) continue;
-    std::string candidate(1, '\0');
-    candidate += CompressBody(e.body);
-    if (candidate.size() < e.body.size()) {
-      e.body.swap(candidate);
-      e.compressed = true;
+void TVocabCompiler::CompressBatch(std::vector<Pending>& batch, std::size_t threshold,
+                                   const TBodyDictionary* dictionary,
+                                   std::vector<std::unique_ptr<TBodyCompressor>>& compressors) {
+  const auto range = [&batch, threshold, dictionary](TBodyCompressor& compressor, std::size_t begin,
+                                                     std::size_t end) {
+    for (std::size_t i = begin; i < end; ++i) {
+      Pending& e = batch[i];
+      if (e.final || e.body.size() <= threshold) continue;
+      std::string candidate(1, '\0');
+      candidate += compressor.Compress(e.body, dictionary);
+      if (candidate.size() < e.body.size()) {
+        e.body.swap(candidate);
+        e.compressed = true;
+      }
     }
-  }
-}
-
-void TVocabCompiler::Flush() {
-  if (pending_.empty()) return;
+  };
   // The batch is cut into one slice per thread; this thread takes the first.
-  const std::size_t threads = std::max<std::size_t>(1, std::min(threads_, pending_.size()));
-  const std::size_t slice = (pending_.size() + threads - 1) / threads;
+  const std::size_t threads = std::max<std::size_t>(1, std::min(compressors.size(), batch.size()));
+  const std::size_t slice = (batch.size() + threads - 1) / threads;
   std::vector<std::thread> helpers;
   std::vector<std::exception_ptr> errors(threads);
   for (std::size_t t = 1; t < threads; ++t) {
-    helpers.emplace_back([this, t, slice, &errors] {
+    helpers.emplace_back([&, t] {
       try {
-        CompressRange(t * slice, std::min(pending_.size(), (t + 1) * slice));
+        range(*compressors[t], t * slice, std::min(batch.size(), (t + 1) * slice));
       } catch (...) {
         errors[t] = std::current_exception();
       }
     });
   }
   try {
-    CompressRange(0, std::min(pending_.size(), slice));
+    range(*compressors[0], 0, std::min(batch.size(), slice));
   } catch (...) {
     errors[0] = std::current_exception();
   }
   for (std::thread& h : helpers) h.join();
   for (const auto& e : errors)
-    if (e) {
-      pending_.clear();
-      std::rethrow_exception(e);
-    }
-  try {
-    for (Pending& e : pending_) Commit(e);
-  } catch (...) {
-    pending_.clear();
-    throw;
+    if (e) std::rethrow_exception(e);
+}
+
+void TVocabCompiler::CommitInFlight() {
+  if (!compressing_.joinable()) return;
+  compressing_.join();
+  std::vector<Pending> batch;
+  batch.swap(in_flight_);
+  if (in_flight_error_) {
+    std::exception_ptr error = in_flight_error_;
+    in_flight_error_ = nullptr;
+    std::rethrow_exception(error);
   }
+  for (Pending& e : batch) Commit(e);
+}
+
+void TVocabCompiler::Flush(bool last) {
+  // The batch compressed in the background reaches the pages first.
+  CommitInFlight();
+  if (pending_.empty()) return;
+  if (!Compressed() && !dictionary_) {
+    // Nothing to compress (stored bodies waiting behind nothing).
+    std::vector<Pending> batch;
+    batch.swap(pending_);
+    for (Pending& e : batch) Commit(e);
+    return;
+  }
+  while (compressors_.size() < threads_)
+    compressors_.push_back(std::make_unique<TBodyCompressor>());
+  compressors_.resize(threads_);
+  const bool trained = dictionary_ != nullptr;
+  const std::size_t threshold =
+      Compressed() ? (trained ? dic::kDictionaryCompressThreshold : dic::kCompressThreshold)
+                   : SIZE_MAX;
+  if (last || threads_ == 1) {
+    std::vector<Pending> batch;
+    batch.swap(pending_);
+    CompressBatch(batch, threshold, dictionary_.get(), compressors_);
+    for (Pending& e : batch) Commit(e);
+    return;
+  }
+  // This batch is compressed on other threads while this one encodes the
+  // next words; it is committed, in order, at the next Flush.
+  in_flight_.swap(pending_);
   pending_.clear();
+  compressing_ = std::thread([this, threshold] {
+    try {
+      CompressBatch(in_flight_, threshold, dictionary_.get(), compressors_);
+    } catch (...) {
+      in_flight_error_ = std::current_exception();
+    }
+  });
 }
 
 void TVocabCompiler::Commit(Pending& entry) {
@@ -311,8 +421,9 @@ void TVocabCompiler::Commit(Pending& entry) {
     ++report_.bodies_with_escapes;
   }
   // Readers that do not know the escape must refuse the file.
-  if (entry.escapes > 0 || entry.escape_version)
-    StoreU32(header_ + dic::kVersionAt, dic::kFormatVersion);
+  if ((entry.escapes > 0 || entry.escape_version) &&
+      LoadU32(header_ + dic::kVersionAt) < dic::kVersionWithEscapes)
+    StoreU32(header_ + dic::kVersionAt, dic::kVersionWithEscapes);
 }
 
 void TVocabCompiler::StartLeafPage(const std::string& word) {
@@ -385,7 +496,8 @@ void TVocabCompiler::EndCompile() {
   if (!file_) return;
   const std::uint32_t page = PageSize();
   try {
-    Flush();
+    if (!dictionary_settled_) TrainOnPending();
+    Flush(true);
     for (std::size_t layer = layers_.size(); layer-- > 0;) {
       StoreU32(header_ + dic::kLayerOffsetsAt + 4 * layer, next_page_ * page);
       for (std::uint8_t* p : layers_[layer]) WritePage(p);
@@ -394,6 +506,7 @@ void TVocabCompiler::EndCompile() {
     for (std::uint8_t* p : leaf_pages_) WritePage(p);
     StoreU32(header_ + dic::kBodyStartAt, next_page_ * page);
     for (std::uint8_t* p : body_pages_) WritePage(p);
+    WriteDictionary();
 
     StoreU32(header_ + dic::kParamsOffsetAt, next_page_ * page);
     std::vector<std::uint8_t> params(page, 0);
@@ -422,7 +535,36 @@ void TVocabCompiler::EndCompile() {
   Release();
 }
 
+void TVocabCompiler::WriteDictionary() {
+  StoreU32(header_ + dic::kDictionaryOffsetAt, 0);
+  StoreU32(header_ + dic::kDictionaryLengthAt, 0);
+  StoreU32(header_ + dic::kDictionaryCrcAt, 0);
+  report_.dictionary_bytes = 0;
+  if (!dictionary_) return;
+  const std::string& bytes = dictionary_->Bytes();
+  const std::uint32_t page = PageSize();
+  if (std::uint64_t{next_page_} * page + bytes.size() + page > INT32_MAX)
+    throw Exception("Dictionary " + file_name_ + " is too large");
+  StoreU32(header_ + dic::kDictionaryOffsetAt, next_page_ * page);
+  StoreU32(header_ + dic::kDictionaryLengthAt, static_cast<std::uint32_t>(bytes.size()));
+  const uLong crc = crc32(crc32(0, nullptr, 0), reinterpret_cast<const Bytef*>(bytes.data()),
+                          static_cast<uInt>(bytes.size()));
+  StoreU32(header_ + dic::kDictionaryCrcAt, static_cast<std::uint32_t>(crc));
+  StoreU32(header_ + dic::kVersionAt, dic::kVersionWithDictionary);
+  std::vector<std::uint8_t> buffer(page);
+  for (std::size_t done = 0; done < bytes.size(); done += page) {
+    std::fill(buffer.begin(), buffer.end(), 0);
+    std::memcpy(buffer.data(), bytes.data() + done,
+                std::min<std::size_t>(page, bytes.size() - done));
+    WritePage(buffer.data());
+  }
+  report_.dictionary_bytes = bytes.size();
+}
+
 void TVocabCompiler::Release() {
+  if (compressing_.joinable()) compressing_.join();
+  in_flight_.clear();
+  in_flight_error_ = nullptr;
   if (file_) win::CloseHandle(file_);
   file_ = nullptr;
   layers_.clear();

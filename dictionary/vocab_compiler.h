@@ -23,12 +23,15 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <exception>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "dictionary/alloc_man.h"
 #include "dictionary/charmap.h"
+#include "dictionary/compression.h"
 #include "dictionary/dic_format.h"
 #include "dictionary/page_man.h"
 #include "platform/win_types.h"
@@ -42,11 +45,13 @@ struct TCompileReport {
   std::size_t escapes = 0;              // translation units stored as escapes
   std::size_t bodies_with_escapes = 0;
   std::size_t compressed_bodies = 0;
+  std::size_t dictionary_bytes = 0;  // the body dictionary stored (0: none)
 };
 
 class TVocabCompiler {
  public:
-  // Header image: signature, version 3 (4 once a body holds an escape), page size 8192, Language
+  // Header image: signature, version 3 (4 once a body holds an escape, 5
+  // with a body dictionary), page size 8192, Language
   // and TransLanguage 1033, a random page key; everything else 0.
   TVocabCompiler();
   // Runs EndCompile when a file is still open (errors are swallowed: the
@@ -86,7 +91,8 @@ class TVocabCompiler {
   // A word with a body as another file of the same languages and switches
   // stores it (TDicReader::GetStoredBody): copied as it is, not encoded.
   // may_hold_escapes: the source file's version allows escapes; the new
-  // file then gets that version too.
+  // file then gets that version too. A codec-2 body is refused (Exception)
+  // unless SetBodyDictionary gave the compiler its file's dictionary.
   void AddStoredBody(WideView word, std::string stored_body, bool may_hold_escapes);
   // Writes every page and the header, flushes and closes the file, frees the
   // buffers. Nothing when no file is open. Raises the platform error when a
@@ -96,6 +102,28 @@ class TVocabCompiler {
   // Threads that compress long bodies (default: the cores, at most 4).
   // The file is the same for any number.
   void SetCompressionThreads(std::size_t threads) { threads_ = std::max<std::size_t>(1, threads); }
+
+  // Body dictionary (codec 2, compression.h). By default a compressed file
+  // gets one trained on the first kTrainingBytes of its long bodies (they
+  // wait for it), at most capacity bytes and a tenth of the sample; a sample
+  // too small for a dictionary of 1 KiB, or a capacity of 0, leaves the
+  // file without one (codec 1). Set before BeginCompile.
+  static constexpr std::size_t kDefaultDictionaryCapacity = 112 * 1024;
+  static constexpr std::size_t kTrainingBytes = 8 << 20;
+  void SetDictionaryCapacity(std::size_t capacity) { dictionary_capacity_ = capacity; }
+  // Trains on these translations (marked-up text, as AddWord takes them)
+  // instead of the first long bodies: a caller that holds every entry
+  // passes some spread over the whole dictionary, which gives a better
+  // dictionary and lets no body wait. Set before BeginCompile, after the
+  // languages; trained by BeginCompile.
+  void SetTrainingSample(std::vector<WideString> translations) {
+    training_sample_ = std::move(translations);
+  }
+  // Uses this dictionary instead of training one: a merge that copies the
+  // stored bodies of a file passes that file's dictionary, and the new
+  // file keeps it. Raises EBodyFormat when bytes are not a dictionary.
+  // Empty bytes: no dictionary and no training. Set before BeginCompile.
+  void SetBodyDictionary(std::string bytes);
 
   bool IsCompiling() const { return file_ != nullptr; }
   // Words accepted so far.
@@ -119,9 +147,22 @@ class TVocabCompiler {
   void Enqueue(Pending entry);
   static constexpr std::size_t kBatch = 1024;
   bool NeedsCompression(const std::string& body) const;
-  void CompressRange(std::size_t begin, std::size_t end);
-  // Compresses the pending bodies on all threads, then commits them in order.
-  void Flush();
+  // Compresses the bodies of batch longer than threshold on threads threads.
+  // compressors: one per thread, kept between batches.
+  static void CompressBatch(std::vector<Pending>& batch, std::size_t threshold,
+                            const TBodyDictionary* dictionary,
+                            std::vector<std::unique_ptr<TBodyCompressor>>& compressors);
+  // Commits the pending bodies in order: the batch in flight first; then
+  // the pending ones start compressing in the background (committed at the
+  // next Flush), or, when last, are compressed and committed at once.
+  void Flush(bool last = false);
+  // Waits for the batch in flight and commits it.
+  void CommitInFlight();
+  // Trains the body dictionary (once) on the pending bodies or a sample of
+  // sample_bytes_ bytes.
+  void TrainOnPending();
+  void TrainDictionary(const std::vector<std::string_view>& sample);
+  void WriteDictionary();
   // Puts one word and its final body into the pages.
   void Commit(Pending& entry);
   void StartLeafPage(const std::string& word);
@@ -153,7 +194,23 @@ class TVocabCompiler {
   TCompileReport report_;
   std::size_t added_ = 0;  // words accepted, committed or pending
   std::vector<Pending> pending_;
+  // The batch being compressed by compressing_ (touched by no other thread
+  // until it is joined), and its failure.
+  std::vector<Pending> in_flight_;
+  std::thread compressing_;
+  std::exception_ptr in_flight_error_;
+  std::vector<std::unique_ptr<TBodyCompressor>> compressors_;
   std::size_t threads_;
+  std::size_t dictionary_capacity_ = kDefaultDictionaryCapacity;
+  // The given dictionary's bytes (SetBodyDictionary), if any.
+  bool dictionary_given_ = false;
+  std::string given_dictionary_;
+  // Whether the dictionary is settled (given, trained, or none); until then
+  // long bodies wait in pending_, sample_bytes_ of them.
+  bool dictionary_settled_ = false;
+  std::size_t sample_bytes_ = 0;
+  std::vector<WideString> training_sample_;
+  std::shared_ptr<const TBodyDictionary> dictionary_;
 };
 
 // Rewrites the parameters page of an existing dictionary file. The

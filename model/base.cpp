@@ -391,6 +391,9 @@ void TCustomBase::ApplyUpdates() {
       compiler.SetTransLanguage(table.TransLanguage());
       compiler.SetScrambled(table.Scrambled());
       compiler.SetCompressed(table.Compressed());
+      // Copied codec-2 bodies need their dictionary in the new file.
+      if (const auto& dictionary = table.File()->BodyDictionary())
+        compiler.SetBodyDictionary(dictionary->Bytes());
       compiler.BeginCompile(out);
       // For the benchmark alone: VANDREL_MERGE_REENCODE=1 decodes and
       // encodes every kept word as a new one instead of copying its stored
@@ -406,7 +409,7 @@ void TCustomBase::ApplyUpdates() {
       std::int64_t counter = 0;
       WideString previous_update, old_word, new_word;
       bool have_previous = false, have_old = false, have_new = false;
-      const bool stored_form_current = table.Version() >= dic::kFormatVersion;
+      const bool stored_form_current = table.Version() >= dic::kVersionWithEscapes;
       while (!stop && !(reader.Eof() && updates.Eof())) {
         // Each side's word is read once per record.
         if (!reader.Eof() && !have_old) {

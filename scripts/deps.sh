@@ -6,7 +6,7 @@ packages=(cmake ninja-build g++ clang libclang-rt-14-dev pkg-config
           libzstd-dev zlib1g-dev nlohmann-json3-dev
           libgtest-dev libgmock-dev libbenchmark-dev gzip dict-freedict-deu-eng
           libre2-dev libhunspell-dev hunspell-en-us hunspell-ru hunspell-de-de
-          dict dictd dict-wn clang-format)
+          dict dictd dict-wn clang-format time)
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")

@@ -66,7 +66,7 @@ TEST_F(DicTableTest, EachDamagedHeaderFieldGivesItsMessage) {
       {"version 0", [](auto& b) { Put32(b, dic::kVersionAt, 0); }, ""},
       {"version 2", [](auto& b) { Put32(b, dic::kVersionAt, 2); }, ""},
       {"version 4", [](auto& b) { Put32(b, dic::kVersionAt, 4); }, ""},
-      {"version 5", [](auto& b) { Put32(b, dic::kVersionAt, 5); }, unknown},
+      {"version 6", [](auto& b) { Put32(b, dic::kVersionAt, 6); }, unknown},
       {"version FFFFFFFF", [](auto& b) { Put32(b, dic::kVersionAt, 0xFFFFFFFF); }, unknown},
       {"page size 65536", [](auto& b) { Put32(b, dic::kPageSizeAt, 65536); }, not_base},
       {"page size 0", [](auto& b) { Put32(b, dic::kPageSizeAt, 0); }, not_base},

@@ -204,49 +204,60 @@ TEST_F(VocabCompilerTest, RefusesEmptyTooLongAndOutOfOrderWordsAndKeepsGoing) {
 // same whatever the number of threads (header date and page key aside), and
 // an escape anywhere makes it version 4.
 TEST_F(VocabCompilerTest, ThreadsDoNotChangeTheFileAndEscapesMakeVersionFour) {
-  std::vector<std::vector<std::uint8_t>> files;
-  for (std::size_t threads : {1, 3}) {
-    TVocabCompiler compiler;
-    compiler.SetLanguage(0x0407);
-    compiler.SetTransLanguage(0x0409);
-    compiler.SetCompressed(true);
-    compiler.SetCompressionThreads(threads);
-    const std::string path = Path(threads == 1 ? "one.dic" : "three.dic");
-    compiler.BeginCompile(path, TVocabCompiler::Creation::kNew);
-    for (int i = 0; i < 5000; ++i) {
-      char word[16];
-      std::snprintf(word, sizeof word, "w%05d", i);
-      WideString trans;
-      for (int k = 0; k < i % 40; ++k)
-        trans += u"house and home " + WideString(1, char16_t(u'a' + k % 26));
-      if (i == 4321) trans += u" [ha\u028As]";
-      compiler.AddWord(WideString(word, word + std::strlen(word)), trans);
+  // Without a body dictionary escapes make version 4; with one, version 5
+  // (which knows escapes too). Trained or not, threads change nothing.
+  std::size_t one_size = 0;
+  for (std::size_t capacity : {std::size_t{0}, TVocabCompiler::kDefaultDictionaryCapacity}) {
+    SCOPED_TRACE(capacity);
+    const std::uint32_t version = capacity == 0 ? 4u : 5u;
+    std::vector<std::vector<std::uint8_t>> files;
+    for (std::size_t threads : {1, 3}) {
+      TVocabCompiler compiler;
+      compiler.SetDictionaryCapacity(capacity);
+      compiler.SetLanguage(0x0407);
+      compiler.SetTransLanguage(0x0409);
+      compiler.SetCompressed(true);
+      compiler.SetCompressionThreads(threads);
+      const std::string path = Path(threads == 1 ? (capacity ? "one2.dic" : "one.dic")
+                                                 : (capacity ? "three2.dic" : "three.dic"));
+      compiler.BeginCompile(path, TVocabCompiler::Creation::kNew);
+      for (int i = 0; i < 5000; ++i) {
+        char word[16];
+        std::snprintf(word, sizeof word, "w%05d", i);
+        WideString trans;
+        for (int k = 0; k < i % 40; ++k)
+          trans += u"house and home " + WideString(1, char16_t(u'a' + k % 26));
+        if (i == 4321) trans += u" [ha\u028As]";
+        compiler.AddWord(WideString(word, word + std::strlen(word)), trans);
+      }
+      EXPECT_EQ(compiler.RecordCount(), 5000);
+      const TCompileReport report = compiler.Report();
+      compiler.EndCompile();
+      EXPECT_EQ(compiler.Report().escapes, 1u);
+      EXPECT_EQ(compiler.Report().bodies_with_escapes, 1u);
+      EXPECT_GT(compiler.Report().compressed_bodies, 3000u);
+      EXPECT_LE(report.compressed_bodies, compiler.Report().compressed_bodies);
+      auto b = ReadBytes(path);
+      EXPECT_EQ(Get32(b, dic::kVersionAt), version);
+      EXPECT_EQ(Get32(b, dic::kRecordCountAt), 5000u);
+      std::fill(b.begin() + dic::kCreateTimeAt, b.begin() + dic::kCreateTimeAt + 8, 0);
+      std::fill(b.begin() + dic::kPageKeyAt, b.begin() + dic::kPageKeyAt + 128, 0);
+      files.push_back(std::move(b));
+      TDicTable table;
+      table.FileName = path;
+      table.Open();
+      EXPECT_EQ(table.Version(), version);
+      EXPECT_EQ(table.File()->BodyDictionary() != nullptr, capacity > 0);
     }
-    EXPECT_EQ(compiler.RecordCount(), 5000);
-    const TCompileReport report = compiler.Report();
-    compiler.EndCompile();
-    EXPECT_EQ(compiler.Report().escapes, 1u);
-    EXPECT_EQ(compiler.Report().bodies_with_escapes, 1u);
-    EXPECT_GT(compiler.Report().compressed_bodies, 3000u);
-    EXPECT_LE(report.compressed_bodies, compiler.Report().compressed_bodies);
-    auto b = ReadBytes(path);
-    EXPECT_EQ(Get32(b, dic::kVersionAt), 4u);
-    EXPECT_EQ(Get32(b, dic::kRecordCountAt), 5000u);
-    std::fill(b.begin() + dic::kCreateTimeAt, b.begin() + dic::kCreateTimeAt + 8, 0);
-    std::fill(b.begin() + dic::kPageKeyAt, b.begin() + dic::kPageKeyAt + 128, 0);
-    files.push_back(std::move(b));
-    TDicTable table;
-    table.FileName = path;
-    table.Open();
-    EXPECT_EQ(table.Version(), 4u);
+    EXPECT_TRUE(files[0] == files[1]);
+    if (capacity == 0) one_size = files[0].size();
   }
-  EXPECT_TRUE(files[0] == files[1]);
   // A new compile refuses a name that exists, a link included.
   TVocabCompiler again;
   EXPECT_THROW(again.BeginCompile(Path("one.dic"), TVocabCompiler::Creation::kNew), EOSError);
   ASSERT_EQ(symlink(Path("one.dic").c_str(), Path("link.tmp").c_str()), 0);
   EXPECT_THROW(again.BeginCompile(Path("link.tmp"), TVocabCompiler::Creation::kNew), EOSError);
-  EXPECT_EQ(ReadBytes(Path("one.dic")).size(), files[0].size());
+  EXPECT_EQ(ReadBytes(Path("one.dic")).size(), one_size);
 }
 
 TEST_F(VocabCompilerTest, DestructionFinishesAnOpenCompile) {

@@ -1,6 +1,7 @@
 // The compile driver.
 #include "tools/common/compile.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <random>
@@ -70,6 +71,17 @@ TCompileReport CompileEntries(std::vector<PreparedEntry> entries, const CompileS
   compiler.SetTransLanguage(settings.trans_language);
   compiler.SetScrambled(settings.scrambled);
   compiler.SetCompressed(settings.compressed);
+  compiler.SetDictionaryCapacity(settings.dictionary_capacity);
+  if (settings.compressed && settings.dictionary_capacity > 0) {
+    // About kTrainingBytes of translations spread evenly over the
+    // dictionary (a character encodes to about a byte).
+    std::size_t chars = 0;
+    for (const PreparedEntry& e : entries) chars += e.trans.size();
+    const std::size_t step = std::max<std::size_t>(1, chars / TVocabCompiler::kTrainingBytes);
+    std::vector<WideString> sample;
+    for (std::size_t i = 0; i < entries.size(); i += step) sample.push_back(entries[i].trans);
+    compiler.SetTrainingSample(std::move(sample));
+  }
   const std::string tmp = OpenNewTemporary(compiler, path);
   try {
     for (std::size_t i = 0; i < entries.size(); ++i) {
@@ -77,8 +89,9 @@ TCompileReport CompileEntries(std::vector<PreparedEntry> entries, const CompileS
       PreparedEntry e = std::move(entries[i]);
       compiler.AddStoredWord(std::move(e.bytes), std::move(e.word), e.trans);
     }
-    const TCompileReport report = compiler.Report();
     compiler.EndCompile();
+    // Taken after the last bodies were compressed and committed.
+    const TCompileReport report = compiler.Report();
     WriteBaseParams(tmp, settings.name, settings.short_name, settings.description);
     if (!win::MoveFileExA(tmp.c_str(), path.c_str(), win::MOVEFILE_REPLACE_EXISTING)) {
       RaiseLastOSError();

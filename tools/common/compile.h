@@ -19,6 +19,8 @@ struct CompileSettings {
   std::uint16_t trans_language = 0x0409;
   bool scrambled = false;
   bool compressed = false;
+  // Largest trained body dictionary of a compressed file (0: none, codec 1).
+  std::size_t dictionary_capacity = 112 * 1024;
   WideString name;
   WideString short_name;
   WideString description;

@@ -26,6 +26,7 @@ struct CompileArgs {
   std::optional<std::uint16_t> language, trans_language;
   std::optional<WideString> name, short_name, description;
   std::optional<bool> scrambled, compressed;
+  std::optional<std::size_t> dictionary_size;
   bool verbose = false;
   bool quiet = false;
   bool allow_empty = false;
@@ -59,6 +60,13 @@ CompileArgs ParseArgs(const Args& args) {
         a.scrambled = o == "--scramble";
       } else if (o == "--compress" || o == "--no-compress") {
         a.compressed = o == "--compress";
+      } else if (o == "--dictionary-size") {
+        const std::string& v = value();
+        std::size_t used = 0;
+        const unsigned long n = std::stoul(v, &used);
+        if (used != v.size() || n > 1024 * 1024 || (n != 0 && n < 1024))
+          throw UsageError{"--dictionary-size is 0 or 1024 to 1048576 bytes"};
+        a.dictionary_size = n;
       } else if (o == "--allow-empty") {
         a.allow_empty = true;
       } else if (o == "--allow-loss") {
@@ -179,6 +187,7 @@ int DicCompile(const Args& args) {
   tools::CheckDictionaryLanguage(s.trans_language);
   s.scrambled = a.scrambled.value_or(src.params.scrambled.value_or(false));
   s.compressed = a.compressed.value_or(src.params.compressed.value_or(false));
+  if (a.dictionary_size) s.dictionary_capacity = *a.dictionary_size;
   s.short_name = a.short_name.value_or(src.params.short_name.value_or(Utf8ToWideOrThrow(out_stem)));
   s.name = a.name.value_or(src.params.name.value_or(s.short_name));
   s.description = a.description.value_or(src.params.description.value_or(WideString()));

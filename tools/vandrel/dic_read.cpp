@@ -160,6 +160,8 @@ int DicInfoOf(const std::string& file, bool json, bool check_all) {
       table.GetTrans();
     }
   }
+  const std::size_t dictionary_bytes =
+      table.File()->BodyDictionary() ? table.File()->BodyDictionary()->Bytes().size() : 0;
   if (json) {
     PrintJson(Json{{"file", file},
                    {"version", table.Version()},
@@ -172,6 +174,7 @@ int DicInfoOf(const std::string& file, bool json, bool check_all) {
                    {"scrambled", table.Scrambled()},
                    {"compressed", table.Compressed()},
                    {"body_stream_bytes", table.BodyLength()},
+                   {"body_dictionary_bytes", dictionary_bytes},
                    {"file_bytes", table.FileSize()},
                    {"first_chars", JsonString(table.FirstChars())},
                    {"chars", JsonString(table.LangChars())},
@@ -194,6 +197,10 @@ int DicInfoOf(const std::string& file, bool json, bool check_all) {
   line("scrambled:", table.Scrambled() ? "yes" : "no");
   line("compressed:", table.Compressed() ? "yes" : "no");
   line("body stream:", std::to_string(table.BodyLength()) + " bytes");
+  if (dictionary_bytes > 0 || !table.File()->BodyDictionaryProblem().empty())
+    line("body dictionary:", table.File()->BodyDictionaryProblem().empty()
+                                 ? std::to_string(dictionary_bytes) + " bytes"
+                                 : table.File()->BodyDictionaryProblem());
   line("file size:", std::to_string(table.FileSize()) + " bytes");
   line("first chars:", tools::RenderPlain(table.FirstChars()));
   line("chars:", tools::RenderPlain(table.LangChars()));
