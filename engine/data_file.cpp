@@ -15,10 +15,13 @@
 namespace vandrel::engine {
 namespace {
 
-void PutText(std::uint8_t* p, const std::string& text, std::size_t capacity) {
+// Stores a length byte and at most capacity bytes of text; returns the
+// length stored.
+std::size_t PutText(std::uint8_t* p, const std::string& text, std::size_t capacity) {
   const std::size_t n = std::min(text.size(), capacity);
   p[0] = static_cast<std::uint8_t>(n);
   std::memcpy(p + 1, text.data(), n);
+  return n;
 }
 
 // Days from 1899-12-30 (fraction: time of day), local time, minus 693594.
@@ -84,9 +87,9 @@ void EncodeDataHeader(const TDataHeader& h, std::uint8_t* p) {
   StoreU16(p + 23, h.field_count);
   StoreU16(p + 25, h.blob_field_count);
   StoreDouble(p + 27, h.last_update);
-  PutText(p + 35, h.description, 50);
+  const std::size_t description_length = PutText(p + 35, h.description, 50);
   p[86] = h.encrypted ? 1 : 0;
-  PutText(p + 87, h.password, kMaxPasswordLength);
+  const std::size_t password_length = PutText(p + 87, h.password, kMaxPasswordLength);
   StoreU16(p + 103, h.locale);
   StoreU16(p + 105, h.sort);
   StoreU16(p + 107, h.user_major);
@@ -94,8 +97,9 @@ void EncodeDataHeader(const TDataHeader& h, std::uint8_t* p) {
   p[111] = h.header_changed ? 1 : 0;
   StoreU64(p + 116, static_cast<std::uint64_t>(kEngineVersion));
   if (h.encrypted) {
-    Scramble(kStringSeed, p + 36, p[35]);
-    Scramble(kStringSeed, p + 88, p[87]);
+    // The lengths just stored, not re-read: their bound is then plain.
+    Scramble(kStringSeed, p + 36, description_length);
+    Scramble(kStringSeed, p + 88, password_length);
   }
 }
 

@@ -5,7 +5,7 @@
 
 #include "dataset/engine_query.h"
 #include "engine/languages.h"
-#include "model/model_ids.h"
+#include "protocol/model_ids.h"
 #include "platform/file.h"
 #include "platform/utf8.h"
 #include "service/errors.h"
