@@ -2,7 +2,7 @@
 #include "client/base_man_client.h"
 
 #include "client/base_set_client.h"
-#include "model/model_ids.h"
+#include "protocol/model_ids.h"
 
 namespace vandrel::client {
 

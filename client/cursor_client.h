@@ -70,7 +70,7 @@ struct TPageAnswer {
   TCursorState State;  // the cursor's afterwards
 };
 
-// Where a page begins (model/cursor_page.h).
+// Where a page begins (protocol/page_ids.h).
 enum class TPageStart : std::int32_t {
   AfterCurrent = 0,  // the words after the current one (N x Next)
   FromCurrent = 1,   // the current word, then the words after it

@@ -3,8 +3,8 @@
 #include <string>
 
 #include "client/cursor_client.h"
-#include "model/cursor_page.h"
-#include "model/model_ids.h"
+#include "protocol/page_ids.h"
+#include "protocol/model_ids.h"
 #include "platform/exceptions.h"
 #include "service/transfer_man.h"
 

@@ -1,8 +1,7 @@
 // MatchWords: one CR_MATCH request and its answer, every count checked.
 #include "client/cursor_match_client.h"
 
-#include "model/cursor_match.h"
-#include "model/model_ids.h"
+#include "protocol/model_ids.h"
 #include "platform/exceptions.h"
 
 namespace vandrel::client {

@@ -1,4 +1,4 @@
-// MatchWords: the client's side of CR_MATCH (model/cursor_match.h) - the
+// MatchWords: the client's side of CR_MATCH (protocol/model_ids.h) - the
 // words of the cursor's base set that answer a match strategy, in
 // dictionary order, each with the bases that hold it. The cursor's own
 // position does not change.

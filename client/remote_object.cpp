@@ -11,7 +11,7 @@
 #include "client/service_error.h"
 #include "platform/window.h"
 #include "service/errors.h"
-#include "service/query_ids.h"
+#include "protocol/message_ids.h"
 
 namespace vandrel::client {
 namespace {

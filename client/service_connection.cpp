@@ -5,9 +5,9 @@
 #include "client/service_launcher.h"
 #include "platform/exceptions.h"
 #include "platform/window.h"
-#include "service/errors.h"
-#include "service/manager.h"
-#include "service/query_ids.h"
+#include "platform/utf8.h"
+#include "protocol/manager_ids.h"
+#include "protocol/message_ids.h"
 
 namespace vandrel::client {
 
@@ -43,7 +43,7 @@ bool TServiceConnection::TryConnect(win::HWND manager, const TClientOptions& opt
   SetServiceProcessId(pid);
   TTransferMan& out = manager_->BeginRequest();
   out.WriteInteger(kConnectVersionItem, options.Version);
-  out.WriteWideString(kConnectNameItem, ErrorTextToWide(options.Name));
+  out.WriteWideString(kConnectNameItem, Utf8ToWideLenient(options.Name));
   try {
     manager_->Request(QM_CONNECT);
   } catch (const EServiceUnavailable& e) {

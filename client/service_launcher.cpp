@@ -10,7 +10,7 @@
 #include "platform/exceptions.h"
 #include "platform/process.h"
 #include "platform/window.h"
-#include "service/manager.h"
+#include "protocol/manager_ids.h"
 
 namespace vandrel::client {
 namespace {
@@ -43,7 +43,7 @@ std::string ClientStateFolder() {
   return folder.string();
 }
 
-win::HWND FindManagerWindow() { return win::FindWindowA("STATIC", kManagerWindowName); }
+win::HWND FindManagerWindow() { return win::FindWindowA(kManagerWindowClass, kManagerWindowName); }
 
 TServiceStart StartService(const std::string& program, const std::vector<std::string>& args,
                            int timeout_ms) {

@@ -8,7 +8,7 @@
 # | vandrel                      | bindir                                      |
 # | vandrel-service              | libexecdir/vandrel                          |
 # | libvandrel-client.so.*, .a   | libdir                                      |
-# | public headers               | includedir/vandrel/{client,service,...}     |
+# | public headers               | includedir/vandrel/{client,protocol,...}    |
 # | CMake package                | libdir/cmake/Vandrel                        |
 # | vandrel-client.pc            | libdir/pkgconfig                            |
 # | sample dictionaries          | datadir/vandrel/dic                         |
@@ -19,13 +19,14 @@ include(CMakePackageConfigHelpers)
 # The client library for other programs: the client objects with the
 # messaging layer and the platform pieces they stand on, as one shared
 # library (versioned, with a soname) and one static archive. Those three
-# layers are compiled position-independent for it.
-set_target_properties(vandrel_client vandrel_service vandrel_platform PROPERTIES
+# layers are compiled position-independent for it; the wire contract
+# (protocol/) is headers only.
+set_target_properties(vandrel_client vandrel_messaging vandrel_platform PROPERTIES
   POSITION_INDEPENDENT_CODE ON)
 # The installed layout, for finding the service and the samples.
 target_include_directories(vandrel_client PRIVATE ${VANDREL_GENERATED_DIR})
 target_include_directories(vandrel_service PRIVATE ${VANDREL_GENERATED_DIR})
-set(client_objects $<TARGET_OBJECTS:vandrel_client> $<TARGET_OBJECTS:vandrel_service>
+set(client_objects $<TARGET_OBJECTS:vandrel_client> $<TARGET_OBJECTS:vandrel_messaging>
                    $<TARGET_OBJECTS:vandrel_platform>)
 add_library(vandrel_client_shared SHARED ${client_objects})
 add_library(vandrel_client_static STATIC ${client_objects})
@@ -50,14 +51,17 @@ install(TARGETS vandrel_client_shared vandrel_client_static EXPORT VandrelTarget
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
 
 # Public headers: what a client program includes - the client objects, the
-# error type, the protocol identifiers, and the messaging and platform
-# types those headers expose. tests/install compiles each one on its own.
+# error type, the wire contract (protocol/), and the messaging and platform
+# types those headers expose. service/query_ids.h and model/model_ids.h
+# forward to protocol/ for programs written against the older paths.
+# tests/install compiles each one on its own.
 set(VANDREL_PUBLIC_HEADERS
   client/base_client.h client/base_man_client.h client/base_set_client.h
   client/cursor_client.h client/message_pump.h client/remote_object.h
   client/service_connection.h client/service_error.h client/service_launcher.h
+  protocol/manager_ids.h protocol/message_ids.h protocol/model_ids.h protocol/page_ids.h protocol/transfer_ids.h
   model/model_ids.h
-  service/query_ids.h service/handle_object.h service/link_object.h service/message.h
+  service/query_ids.h service/errors.h service/handle_object.h service/link_object.h service/message.h
   service/notify.h service/transfer_man.h
   platform/exceptions.h platform/win_types.h)
 foreach(h ${VANDREL_PUBLIC_HEADERS})

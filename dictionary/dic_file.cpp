@@ -13,7 +13,6 @@
 #include "dictionary/page_man.h"
 #include "platform/error.h"
 #include "platform/file.h"
-#include "platform/handle.h"
 #include "platform/mapping.h"
 
 namespace vandrel {
@@ -25,20 +24,6 @@ using dic::LoadU32;
 
 // Win32's answer to mapping an empty file.
 constexpr win::DWORD kErrorFileInvalid = 1006;
-
-// Closes a kernel handle when the scope ends.
-class THandleCloser {
- public:
-  explicit THandleCloser(win::HANDLE handle) : handle_(handle) {}
-  ~THandleCloser() {
-    if (handle_ != nullptr && handle_ != win::INVALID_HANDLE_VALUE) win::CloseHandle(handle_);
-  }
-  THandleCloser(const THandleCloser&) = delete;
-  THandleCloser& operator=(const THandleCloser&) = delete;
-
- private:
-  win::HANDLE handle_;
-};
 
 }  // namespace
 
@@ -77,7 +62,6 @@ const TDamage* DamageOf(const std::exception& e) {
 TDicFile::TDicFile(std::string path) : file_name_(std::move(path)) {}
 
 TDicFile::~TDicFile() {
-  if (view_ != nullptr) win::UnmapViewOfFile(view_);
   if (copies_) {
     for (std::size_t g = 0; g < granule_count_; ++g)
       if (std::uint8_t* copy = copies_[g].load()) win::VirtualFree(copy, 0, win::MEM_RELEASE);
@@ -96,13 +80,12 @@ std::shared_ptr<const TDicFile> TDicFile::Open(const std::string& path) {
 
 void TDicFile::Map() {
   // Read access, no sharing: nobody writes the file while it is mapped.
-  win::HANDLE file = win::CreateFileA(file_name_.c_str(), win::GENERIC_READ, 0, nullptr,
-                                      win::OPEN_EXISTING, 0, nullptr);
-  if (file == win::INVALID_HANDLE_VALUE) RaiseLastOSError();
-  THandleCloser file_closer(file);
+  const win::UniqueHandle file(win::CreateFileA(file_name_.c_str(), win::GENERIC_READ, 0, nullptr,
+                                                win::OPEN_EXISTING, 0, nullptr));
+  if (!file) RaiseLastOSError();
   win::DWORD size_high = 0;
   win::SetLastError(win::ERROR_SUCCESS);
-  const win::DWORD size_low = win::GetFileSize(file, &size_high);
+  const win::DWORD size_low = win::GetFileSize(file.get(), &size_high);
   const win::DWORD size_error = win::GetLastError();
   if (size_low == win::INVALID_FILE_SIZE && size_error != win::ERROR_SUCCESS)
     throw OSError(size_error);
@@ -111,16 +94,14 @@ void TDicFile::Map() {
   if (file_size_ > INT32_MAX) RaiseHeader("file larger than 2 GiB");
   if (file_size_ == 0) throw OSError(kErrorFileInvalid);
 
-  win::HANDLE mapping =
-      win::CreateFileMappingA(file, nullptr, win::PAGE_READONLY | win::SEC_COMMIT, 0, 0, nullptr);
-  if (mapping == nullptr) RaiseLastOSError();
-  THandleCloser mapping_closer(mapping);
-  void* view =
-      win::MapViewOfFile(mapping, win::FILE_MAP_READ, 0, 0, static_cast<std::size_t>(file_size_));
-  if (view == nullptr) RaiseLastOSError();
+  const win::UniqueHandle mapping(win::CreateFileMappingA(
+      file.get(), nullptr, win::PAGE_READONLY | win::SEC_COMMIT, 0, 0, nullptr));
+  if (!mapping) RaiseLastOSError();
+  view_.reset(win::MapViewOfFile(mapping.get(), win::FILE_MAP_READ, 0, 0,
+                                 static_cast<std::size_t>(file_size_)));
+  if (!view_) RaiseLastOSError();
   // The view keeps the file's contents reachable on its own; both handles
   // close here.
-  view_ = static_cast<const std::uint8_t*>(view);
   granule_count_ = static_cast<std::size_t>((file_size_ - 1) / kGranuleSize + 1);
 }
 
@@ -135,7 +116,7 @@ void TDicFile::RaiseHeader(const char* check) const {
 }
 
 void TDicFile::CheckHeader() {
-  const std::uint8_t* header = view_;
+  const std::uint8_t* header = view_.bytes();
   const auto u32 = [header](std::uint32_t at) { return LoadU32(header + at); };
   if (file_size_ < 4) RaiseHeader("file shorter than its signature");
   if (std::memcmp(header, dic::kOldSignature, 4) == 0)
@@ -258,7 +239,7 @@ WideString TDicFile::CollectChars(std::uint32_t counts_at) const {
   // The header page is never scrambled: the view holds it as stored.
   std::string bytes;
   for (int b = 0; b < 256; ++b)
-    if (static_cast<std::int32_t>(LoadU32(view_ + counts_at + 4 * b)) > 0)
+    if (static_cast<std::int32_t>(LoadU32(view_.bytes() + counts_at + 4 * b)) > 0)
       bytes += static_cast<char>(b);
   const WideString chars = AnsiToWide(language_, bytes);
   // Stable insertion sort by primary and diacritic weight.
@@ -283,7 +264,7 @@ const std::uint8_t* TDicFile::PageAddress(std::uint32_t offset) const {
     RaiseDamaged(std::move(damage));
   }
   const std::size_t g = offset / kGranuleSize;
-  if (!scrambled_) return view_ + offset;
+  if (!scrambled_) return view_.bytes() + offset;
   const std::uint8_t* copy = copies_[g].load(std::memory_order_acquire);
   if (copy == nullptr) copy = MakeCopy(g);
   return copy + offset % kGranuleSize;
@@ -295,7 +276,7 @@ const std::uint8_t* TDicFile::MakeCopy(std::size_t g) const {
   if (memory == nullptr) RaiseLastOSError();
   auto* copy = static_cast<std::uint8_t*>(memory);
   const std::int64_t at = static_cast<std::int64_t>(g) * kGranuleSize;
-  std::memcpy(copy, view_ + at,
+  std::memcpy(copy, view_.bytes() + at,
               static_cast<std::size_t>(std::min<std::int64_t>(kGranuleSize, file_size_ - at)));
   // Slots past the end of the file hold zeros and are descrambled too; the
   // header (page 0) is never scrambled.

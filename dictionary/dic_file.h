@@ -35,6 +35,7 @@
 #include "dictionary/compression.h"
 #include "dictionary/scramble.h"
 #include "platform/exceptions.h"
+#include "platform/unique_handle.h"
 
 namespace vandrel {
 
@@ -188,7 +189,7 @@ class TDicFile {
 
   std::string file_name_;
   // The file's one read-only view; the header lies at its start.
-  const std::uint8_t* view_ = nullptr;
+  win::UniqueView view_;
   std::int64_t file_size_ = 0;
   std::size_t granule_count_ = 0;
   // Private descrambled copies (scrambled files only), one per granule,

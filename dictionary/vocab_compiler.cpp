@@ -15,10 +15,11 @@
 #include "dictionary/body_codec.h"
 #include "dictionary/compression.h"
 #include "dictionary/scramble.h"
+#include "platform/date_time.h"
 #include "platform/error.h"
 #include "platform/exceptions.h"
 #include "platform/file.h"
-#include "platform/handle.h"
+#include "platform/unique_handle.h"
 
 namespace vandrel {
 
@@ -26,18 +27,6 @@ namespace {
 
 using dic::LoadU32;
 using dic::StoreU32;
-
-// Local date and time as days since 1899-12-30, time of day as fraction.
-double NowAsDateTime() {
-  std::time_t now = std::time(nullptr);
-  std::tm local{};
-  if (const std::tm* t = std::localtime(&now)) local = *t;
-  using namespace std::chrono;
-  const year_month_day date{year{local.tm_year + 1900}, month(local.tm_mon + 1),
-                            day(local.tm_mday)};
-  const double days = sys_days(date).time_since_epoch().count() + 25569.0;
-  return days + (local.tm_hour * 3600 + local.tm_min * 60 + local.tm_sec) / 86400.0;
-}
 
 TPageKey RandomPageKey() {
   std::random_device device;
@@ -64,12 +53,6 @@ void SeekTo(win::HANDLE file, std::uint32_t offset) {
       win::INVALID_SET_FILE_POINTER)
     RaiseLastOSError();
 }
-
-// Closes a file handle when it leaves scope.
-struct FileCloser {
-  win::HANDLE handle;
-  ~FileCloser() { win::CloseHandle(handle); }
-};
 
 }  // namespace
 
@@ -123,17 +106,17 @@ void TVocabCompiler::BeginCompile(const std::string& file_name, Creation creatio
   alloc_->SetBlockSize(page);
   page_man_ = std::make_unique<TPageMan>();
   page_man_->PageSize = page;
-  win::HANDLE file = win::CreateFileA(
+  win::UniqueHandle file(win::CreateFileA(
       file_name.c_str(), win::GENERIC_READ | win::GENERIC_WRITE, 0, nullptr,
-      creation == Creation::kNew ? win::CREATE_NEW : win::CREATE_ALWAYS, 0, nullptr);
-  if (file == win::INVALID_HANDLE_VALUE) {
+      creation == Creation::kNew ? win::CREATE_NEW : win::CREATE_ALWAYS, 0, nullptr));
+  if (!file) {
     const win::DWORD error = win::GetLastError();
     Release();
     throw OSError(error);
   }
-  file_ = file;
+  file_ = std::move(file);
   try {
-    SeekTo(file_, page);
+    SeekTo(file_.get(), page);
   } catch (...) {
     Release();
     throw;
@@ -488,7 +471,7 @@ void TVocabCompiler::AppendBody(const std::string& body) {
 
 void TVocabCompiler::WritePage(std::uint8_t* page) {
   if (Scrambled()) ScramblePage(page, ReadPageKey(header_), PageSize(), next_page_);
-  WriteAll(file_, page, PageSize());
+  WriteAll(file_.get(), page, PageSize());
   ++next_page_;
 }
 
@@ -509,22 +492,17 @@ void TVocabCompiler::EndCompile() {
     WriteDictionary();
 
     StoreU32(header_ + dic::kParamsOffsetAt, next_page_ * page);
-    std::vector<std::uint8_t> params(page, 0);
-    TPageMan params_man;
-    params_man.Page = params.data();
-    params_man.PageSize = page;
-    for (int i = 0; i < 3; ++i) params_man.AddItem(0);
+    // Empty until WriteBaseParams fills it.
+    std::vector<std::uint8_t> params = BuildParamsPage(page, file_name_, {}, {}, {});
     WritePage(params.data());
 
     dic::StoreDouble(header_ + dic::kCreateTimeAt, NowAsDateTime());
     std::vector<std::uint8_t> header(page, 0);
     std::memcpy(header.data(), header_, dic::kHeaderSize);
-    SeekTo(file_, 0);
-    WriteAll(file_, header.data(), page);
-    if (!win::FlushFileBuffers(file_)) RaiseLastOSError();
-    const win::HANDLE file = file_;
-    file_ = nullptr;
-    if (!win::CloseHandle(file)) {
+    SeekTo(file_.get(), 0);
+    WriteAll(file_.get(), header.data(), page);
+    if (!win::FlushFileBuffers(file_.get())) RaiseLastOSError();
+    if (!file_.close()) {
       Release();
       RaiseLastOSError();
     }
@@ -565,8 +543,7 @@ void TVocabCompiler::Release() {
   if (compressing_.joinable()) compressing_.join();
   in_flight_.clear();
   in_flight_error_ = nullptr;
-  if (file_) win::CloseHandle(file_);
-  file_ = nullptr;
+  file_.reset();
   layers_.clear();
   leaf_pages_.clear();
   body_pages_.clear();
@@ -575,32 +552,26 @@ void TVocabCompiler::Release() {
   alloc_.reset();
 }
 
-void WriteBaseParams(const std::string& file_name, WideView name, WideView short_name,
-                     WideView description) {
-  win::HANDLE file = win::CreateFileA(file_name.c_str(), win::GENERIC_READ | win::GENERIC_WRITE, 0,
-                                      nullptr, win::OPEN_EXISTING, 0, nullptr);
-  if (file == win::INVALID_HANDLE_VALUE) RaiseLastOSError();
-  FileCloser closer{file};
+std::ptrdiff_t ParamsDescriptionRoom(std::uint32_t page_size, WideView name,
+                                     WideView short_name) {
+  std::vector<std::uint8_t> page(page_size, 0);
+  TPageMan pm;
+  pm.Page = page.data();
+  pm.PageSize = page_size;
+  for (WideView text : {name, short_name}) {
+    if (2 * text.size() > static_cast<std::size_t>(std::max(pm.FreeSpace(), 0))) return -1;
+    pm.AddItem(static_cast<int>(2 * text.size()));
+  }
+  return std::max(pm.FreeSpace(), 0) / 2;
+}
 
-  const auto not_base = [&] { return Exception("File " + file_name + " is not base"); };
-  std::uint8_t header[dic::kHeaderSize];
-  win::DWORD read = 0;
-  if (!win::ReadFile(file, header, dic::kHeaderSize, &read, nullptr)) RaiseLastOSError();
-  win::DWORD size_high = 0;
-  const win::DWORD size = win::GetFileSize(file, &size_high);
-  if (size == win::INVALID_FILE_SIZE && win::GetLastError() != win::ERROR_SUCCESS)
-    RaiseLastOSError();
-  const std::uint32_t page = LoadU32(header + dic::kPageSizeAt);
-  const std::uint32_t params_at = LoadU32(header + dic::kParamsOffsetAt);
-  if (read != dic::kHeaderSize || std::memcmp(header, dic::kSignature, 4) != 0 ||
-      !dic::ValidPageSize(page) || params_at < page || params_at % page != 0 ||
-      std::uint64_t{params_at} + page > (std::uint64_t{size_high} << 32 | size))
-    throw not_base();
-
-  std::vector<std::uint8_t> buffer(page, 0);
+std::vector<std::uint8_t> BuildParamsPage(std::uint32_t page_size, const std::string& file_name,
+                                          WideView name, WideView short_name,
+                                          WideView description) {
+  std::vector<std::uint8_t> buffer(page_size, 0);
   TPageMan pm;
   pm.Page = buffer.data();
-  pm.PageSize = page;
+  pm.PageSize = page_size;
   const auto add = [&](WideView text) {
     std::uint8_t* cursor = pm.AddItem(static_cast<int>(2 * text.size()));
     TPageMan::PutWideStr(cursor, text);
@@ -618,7 +589,33 @@ void WriteBaseParams(const std::string& file_name, WideView name, WideView short
       description[keep - 1] <= 0xDBFF)
     --keep;
   add(description.substr(0, keep));
+  return buffer;
+}
 
+void WriteBaseParams(const std::string& file_name, WideView name, WideView short_name,
+                     WideView description) {
+  const win::UniqueHandle owned(win::CreateFileA(file_name.c_str(),
+                                                 win::GENERIC_READ | win::GENERIC_WRITE, 0, nullptr,
+                                                 win::OPEN_EXISTING, 0, nullptr));
+  if (!owned) RaiseLastOSError();
+  const win::HANDLE file = owned.get();
+
+  const auto not_base = [&] { return Exception("File " + file_name + " is not base"); };
+  std::uint8_t header[dic::kHeaderSize];
+  win::DWORD read = 0;
+  if (!win::ReadFile(file, header, dic::kHeaderSize, &read, nullptr)) RaiseLastOSError();
+  win::DWORD size_high = 0;
+  const win::DWORD size = win::GetFileSize(file, &size_high);
+  if (size == win::INVALID_FILE_SIZE && win::GetLastError() != win::ERROR_SUCCESS)
+    RaiseLastOSError();
+  const std::uint32_t page = LoadU32(header + dic::kPageSizeAt);
+  const std::uint32_t params_at = LoadU32(header + dic::kParamsOffsetAt);
+  if (read != dic::kHeaderSize || std::memcmp(header, dic::kSignature, 4) != 0 ||
+      !dic::ValidPageSize(page) || params_at < page || params_at % page != 0 ||
+      std::uint64_t{params_at} + page > (std::uint64_t{size_high} << 32 | size))
+    throw not_base();
+
+  std::vector<std::uint8_t> buffer = BuildParamsPage(page, file_name, name, short_name, description);
   if (header[dic::kScrambledAt])
     ScramblePage(buffer.data(), ReadPageKey(header), page, params_at / page);
   SeekTo(file, params_at);

@@ -34,6 +34,7 @@
 #include "dictionary/compression.h"
 #include "dictionary/dic_format.h"
 #include "dictionary/page_man.h"
+#include "platform/unique_handle.h"
 #include "platform/win_types.h"
 
 namespace vandrel {
@@ -125,7 +126,7 @@ class TVocabCompiler {
   // Empty bytes: no dictionary and no training. Set before BeginCompile.
   void SetBodyDictionary(std::string bytes);
 
-  bool IsCompiling() const { return file_ != nullptr; }
+  bool IsCompiling() const { return file_.valid(); }
   // Words accepted so far.
   std::int32_t RecordCount() const;
   // The header image (dic::kHeaderSize bytes), for inspection.
@@ -179,7 +180,7 @@ class TVocabCompiler {
   std::unique_ptr<TAllocMan> alloc_;    // created by BeginCompile
   std::unique_ptr<TPageMan> page_man_;  // created by BeginCompile
   std::string file_name_;
-  win::HANDLE file_ = nullptr;  // owned while compiling
+  win::UniqueHandle file_;  // while compiling
   // Page buffers, owned by alloc_.
   std::vector<std::vector<std::uint8_t*>> layers_;
   std::vector<std::uint8_t*> leaf_pages_;
@@ -212,6 +213,21 @@ class TVocabCompiler {
   std::vector<WideString> training_sample_;
   std::shared_ptr<const TBodyDictionary> dictionary_;
 };
+
+// The parameters page, laid out here for every writer: items 0, 1 and 2
+// (page_man.h) hold name, short name and description as UTF-16 without a
+// terminator.
+//
+// The UTF-16 units left for the description beside name and short name on
+// a page of page_size bytes; negative when those two alone do not fit.
+std::ptrdiff_t ParamsDescriptionRoom(std::uint32_t page_size, WideView name, WideView short_name);
+// The page, unscrambled. The description is cut to the room left (never
+// inside a surrogate pair); a name or short name that does not fit raises
+// "Name of dictionary %s is too long" / "Short name of dictionary %s is too
+// long" (file_name names the file in the text).
+std::vector<std::uint8_t> BuildParamsPage(std::uint32_t page_size, const std::string& file_name,
+                                          WideView name, WideView short_name,
+                                          WideView description);
 
 // Rewrites the parameters page of an existing dictionary file. The
 // description is cut to the room left after name and short name; a name and

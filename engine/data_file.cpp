@@ -64,9 +64,9 @@ void EncodeDataHeader(const TDataHeader& h, std::uint8_t* p) {
   StoreU16(p + 23, h.field_count);
   StoreU16(p + 25, h.blob_field_count);
   StoreDouble(p + 27, h.last_update);
-  PutShortText(p + 35, h.description, 50);
+  const std::size_t description_length = PutShortText(p + 35, h.description, 50);
   p[86] = h.encrypted ? 1 : 0;
-  PutShortText(p + 87, h.password, kMaxPasswordLength);
+  const std::size_t password_length = PutShortText(p + 87, h.password, kMaxPasswordLength);
   StoreU16(p + 103, h.locale);
   StoreU16(p + 105, h.sort);
   StoreU16(p + 107, h.user_major);
@@ -74,8 +74,9 @@ void EncodeDataHeader(const TDataHeader& h, std::uint8_t* p) {
   p[111] = h.header_changed ? 1 : 0;
   StoreU64(p + 116, static_cast<std::uint64_t>(kEngineVersion));
   if (h.encrypted) {
-    Scramble(kStringSeed, p + 36, p[35]);
-    Scramble(kStringSeed, p + 88, p[87]);
+    // The lengths just stored, not re-read: their bound is then plain.
+    Scramble(kStringSeed, p + 36, description_length);
+    Scramble(kStringSeed, p + 88, password_length);
   }
 }
 

@@ -50,10 +50,12 @@ inline double LoadDouble(const std::uint8_t* p) {
   return d;
 }
 // Short texts: a length byte and up to capacity bytes after it.
-inline void PutShortText(std::uint8_t* p, const std::string& text, std::size_t capacity) {
+// Returns the length stored.
+inline std::size_t PutShortText(std::uint8_t* p, const std::string& text, std::size_t capacity) {
   const std::size_t n = text.size() < capacity ? text.size() : capacity;
   p[0] = static_cast<std::uint8_t>(n);
   std::memcpy(p + 1, text.data(), n);
+  return n;
 }
 inline std::string GetShortText(const std::uint8_t* p, std::size_t capacity) {
   const std::size_t n = p[0] < capacity ? p[0] : capacity;

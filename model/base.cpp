@@ -15,7 +15,7 @@
 #include "model/base_set.h"
 #include "model/cursor.h"
 #include "model/dictionary_folder.h"
-#include "model/model_ids.h"
+#include "protocol/model_ids.h"
 #include "model/update_table.h"
 #include "model/vocab_table.h"
 #include "platform/error.h"
@@ -23,7 +23,7 @@
 #include "platform/file.h"
 #include "platform/utf8.h"
 #include "service/errors.h"
-#include "service/query_ids.h"
+#include "protocol/message_ids.h"
 
 namespace vandrel {
 namespace {

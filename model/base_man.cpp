@@ -7,7 +7,7 @@
 #include "model/base_set.h"
 #include "model/dictionary_folder.h"
 #include "model/error_log.h"
-#include "model/model_ids.h"
+#include "protocol/model_ids.h"
 #include "model/vocab_table.h"
 #include "platform/exceptions.h"
 #include "platform/process.h"

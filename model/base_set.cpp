@@ -9,12 +9,13 @@
 #include "model/base_man.h"
 #include "model/cursor.h"
 #include "model/dictionary_folder.h"
-#include "model/model_ids.h"
+#include "protocol/model_ids.h"
 #include "model/vocab_table.h"
 #include "platform/error.h"
 #include "platform/exceptions.h"
 #include "platform/file.h"
 #include "platform/utf8.h"
+#include "platform/unique_handle.h"
 #include "service/errors.h"
 #include "service/service_options.h"
 
@@ -142,13 +143,13 @@ void TCustomBaseSet::EndUpdate() {
 void TCustomBaseSet::GetFileList(TFilePathArray& files) const {
   files.clear();
   win::WIN32_FIND_DATAA data;
-  win::HANDLE find = win::FindFirstFileA(JoinPath(DictionaryFolder(), "*.dic").c_str(), &data);
-  if (find == win::INVALID_HANDLE_VALUE) return;
+  const win::UniqueHandle find(
+      win::FindFirstFileA(JoinPath(DictionaryFolder(), "*.dic").c_str(), &data));
+  if (!find) return;
   do {
     if ((data.dwFileAttributes & win::FILE_ATTRIBUTE_DIRECTORY) == 0)
       files.emplace_back(data.cFileName);
-  } while (win::FindNextFileA(find, &data));
-  win::FindClose(find);
+  } while (win::FindNextFileA(find.get(), &data));
 }
 
 int TCustomBaseSet::NewCursor() {

@@ -6,7 +6,7 @@
 
 #include "model/base.h"
 #include "model/base_set.h"
-#include "model/cursor_page.h"
+#include "protocol/page_ids.h"
 #include "model/dictionary_folder.h"
 #include "model/model_ids.h"
 #include "model/vocab_table.h"

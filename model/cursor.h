@@ -123,7 +123,7 @@ class TCustomCursor : public TChangeObject {
   // its own requests was still running.
   void CheckLive() const;
 
-  // Steps of the requests that run several (model/cursor_page.h), each as
+  // Steps of the requests that run several (protocol/page_ids.h), each as
   // its own request runs it: a table failure puts the state before the
   // step back and raises ELocal 223.
   bool StepNext();
@@ -213,8 +213,8 @@ class TCursor : public TCustomCursor {
   void CrGetPosition(TMessage& message);
   void CrAssign(TMessage& message);
   void CrGetTrans(TMessage& message);
-  void CrLookup(TMessage& message);  // model/cursor_page.h
-  void CrPage(TMessage& message);    // model/cursor_page.h
+  void CrLookup(TMessage& message);  // protocol/page_ids.h
+  void CrPage(TMessage& message);    // protocol/page_ids.h
   // Items 102, 128, 129 of CR_LOOKUP and CR_PAGE.
   void WriteSkipped(const std::vector<TSkipped>& skipped);
   // Item 101 = result, then the bases passed over (item 128 = a base's

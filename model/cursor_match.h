@@ -34,18 +34,9 @@
 
 #include "dictionary/charmap.h"
 #include "dictionary/word_match.h"
+#include "protocol/model_ids.h"
 
 namespace vandrel {
-
-constexpr std::uint16_t CR_MATCH = 0x2C8A;
-
-constexpr std::uint16_t kItemStrategy = 130;  // wide string
-constexpr std::uint16_t kItemLimit = 131;     // integer
-
-constexpr int kErrUnknownStrategy = 224;
-constexpr int kErrBadPattern = 225;
-constexpr int kErrBadLimit = 226;
-constexpr std::int32_t kMaxMatchLimit = 100000;
 
 // One answer of a merged match: a word and the indexes (in the set's
 // order) of the sources that hold it.

@@ -1,6 +1,6 @@
 // CR_LOOKUP and CR_PAGE on a cursor: the steps of CR_LOCATE, CR_NEXT and
 // CR_GET_TRANS run in one request, their answers gathered in one reply.
-#include "model/cursor_page.h"
+#include "protocol/page_ids.h"
 
 #include <algorithm>
 #include <exception>

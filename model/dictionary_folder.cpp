@@ -2,6 +2,7 @@
 #include "model/dictionary_folder.h"
 
 #include "platform/file.h"
+#include "platform/unique_handle.h"
 #include "service/errors.h"
 
 namespace vandrel {
@@ -42,8 +43,9 @@ std::string FindFolderFile(const std::string& folder, const std::string& name) {
   // Every entry is compared by hand: characters that are wildcards of a
   // pattern are ordinary characters of a name here.
   win::WIN32_FIND_DATAA data;
-  win::HANDLE find = win::FindFirstFileA(JoinPath(folder, "*").c_str(), &data);
-  if (find == win::INVALID_HANDLE_VALUE) return {};
+  // A find handle closes as any other handle.
+  const win::UniqueHandle find(win::FindFirstFileA(JoinPath(folder, "*").c_str(), &data));
+  if (!find) return {};
   std::string found;
   do {
     if ((data.dwFileAttributes & win::FILE_ATTRIBUTE_DIRECTORY) == 0 &&
@@ -51,8 +53,7 @@ std::string FindFolderFile(const std::string& folder, const std::string& name) {
       found = data.cFileName;
       break;
     }
-  } while (win::FindNextFileA(find, &data));
-  win::FindClose(find);
+  } while (win::FindNextFileA(find.get(), &data));
   return found;
 }
 

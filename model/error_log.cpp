@@ -6,8 +6,9 @@
 #include <cstdio>
 #include <exception>
 
+#include "platform/date_time.h"
 #include "platform/file.h"
-#include "platform/handle.h"
+#include "platform/unique_handle.h"
 
 namespace vandrel {
 namespace {
@@ -33,23 +34,22 @@ std::string InFolder(const char* name) {
 
 // Reads the whole file; false when it does not exist or cannot be read.
 bool ReadAll(const std::string& path, std::string& content) {
-  win::HANDLE file = win::CreateFileA(path.c_str(), win::GENERIC_READ,
-                                      win::FILE_SHARE_READ | win::FILE_SHARE_WRITE, nullptr,
-                                      win::OPEN_EXISTING, 0, nullptr);
-  if (file == win::INVALID_HANDLE_VALUE) return false;
+  const win::UniqueHandle file(win::CreateFileA(path.c_str(), win::GENERIC_READ,
+                                                win::FILE_SHARE_READ | win::FILE_SHARE_WRITE,
+                                                nullptr, win::OPEN_EXISTING, 0, nullptr));
+  if (!file) return false;
   content.clear();
   char buffer[16384];
   bool ok = true;
   for (;;) {
     win::DWORD read = 0;
-    if (!win::ReadFile(file, buffer, sizeof buffer, &read, nullptr)) {
+    if (!win::ReadFile(file.get(), buffer, sizeof buffer, &read, nullptr)) {
       ok = false;
       break;
     }
     if (read == 0) break;
     content.append(buffer, read);
   }
-  win::CloseHandle(file);
   return ok;
 }
 
@@ -101,16 +101,7 @@ std::string ErrorLogPath() { return InFolder(kErrorLogName); }
 std::string ErrorLogWorkPath() { return InFolder(kErrorLogWorkName); }
 void SetErrorLogClock(TLogClock clock) { Clock() = clock; }
 
-std::string FormatLogTime(std::time_t moment) {
-  // The service uses the clock from its one thread only.
-  const std::tm* found = std::localtime(&moment);
-  if (found == nullptr) return "0000-00-00 00:00:00";
-  const std::tm local = *found;
-  char text[80];
-  std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", local.tm_year + 1900,
-                local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec);
-  return text;
-}
+std::string FormatLogTime(std::time_t moment) { return FormatLocalTime(moment); }
 
 bool ParseLogTime(std::string_view text, std::time_t& moment) {
   // YYYY-MM-DD hh:mm:ss
@@ -142,11 +133,11 @@ bool ParseLogTime(std::string_view text, std::time_t& moment) {
 void LogError(std::string_view text) {
   const std::string log_path = ErrorLogPath();
   const std::string work_path = ErrorLogWorkPath();
-  win::HANDLE work = win::INVALID_HANDLE_VALUE;
+  win::UniqueHandle work;
   try {
-    work = win::CreateFileA(work_path.c_str(), win::GENERIC_WRITE, 0, nullptr,
-                            win::CREATE_ALWAYS, 0, nullptr);
-    if (work == win::INVALID_HANDLE_VALUE) return;
+    work.reset(win::CreateFileA(work_path.c_str(), win::GENERIC_WRITE, 0, nullptr,
+                                win::CREATE_ALWAYS, 0, nullptr));
+    if (!work) return;
     // The log names files and words of the user's: readable by the user alone.
     ::chmod(work_path.c_str(), 0600);
     const std::time_t now = Now();
@@ -159,16 +150,16 @@ void LogError(std::string_view text) {
     // A text with line breaks would read back as lines without a date.
     for (char c : text) lines.push_back(c == '\n' || c == '\r' ? ' ' : c);
     lines.push_back('\n');
-    const bool written = WriteAll(work, lines) && win::FlushFileBuffers(work);
-    win::CloseHandle(work);
-    work = win::INVALID_HANDLE_VALUE;
+    // A failed close may have lost the last writes: the old log then stays.
+    const bool written =
+        WriteAll(work.get(), lines) && win::FlushFileBuffers(work.get()) && work.close();
     if (written &&
         win::MoveFileExA(work_path.c_str(), log_path.c_str(), win::MOVEFILE_REPLACE_EXISTING))
       return;
   } catch (const std::exception&) {
     // The log never raises.
   }
-  if (work != win::INVALID_HANDLE_VALUE) win::CloseHandle(work);
+  work.reset();
   win::DeleteFileA(work_path.c_str());
 }
 

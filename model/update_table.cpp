@@ -7,7 +7,7 @@
 #include "engine/data_cursor.h"
 #include "engine/data_table.h"
 #include "engine/languages.h"
-#include "model/model_ids.h"
+#include "protocol/model_ids.h"
 #include "platform/error.h"
 #include "platform/exceptions.h"
 #include "platform/file.h"

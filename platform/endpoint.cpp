@@ -36,11 +36,6 @@ bool IsDeadPeerErrno(int e) { return e == ECONNREFUSED || e == ENOENT || e == EN
 
 }  // namespace
 
-void UniqueFd::Reset() {
-  if (fd_ >= 0) close(fd_);
-  fd_ = -1;
-}
-
 UniqueFd ListenAt(const std::string& path) {
   sockaddr_un addr;
   if (!MakeAddress(path, &addr)) return UniqueFd();

@@ -10,38 +10,12 @@
 #include <string>
 
 #include "platform/message_frame.h"
+#include "platform/unique_handle.h"
 
 namespace vandrel::win::detail {
 
-// An owned file descriptor; closed on destruction.
-class UniqueFd {
- public:
-  UniqueFd() = default;
-  explicit UniqueFd(int fd) : fd_(fd) {}
-  ~UniqueFd() { Reset(); }
-  UniqueFd(UniqueFd&& other) noexcept : fd_(other.Release()) {}
-  UniqueFd& operator=(UniqueFd&& other) noexcept {
-    if (this != &other) {
-      Reset();
-      fd_ = other.Release();
-    }
-    return *this;
-  }
-  UniqueFd(const UniqueFd&) = delete;
-  UniqueFd& operator=(const UniqueFd&) = delete;
-
-  int get() const { return fd_; }
-  bool valid() const { return fd_ >= 0; }
-  int Release() {
-    int fd = fd_;
-    fd_ = -1;
-    return fd;
-  }
-  void Reset();
-
- private:
-  int fd_ = -1;
-};
+// UniqueFd lives in platform/unique_handle.h.
+using win::UniqueFd;
 
 // Listens at path (which must not exist). Invalid on failure, last error set
 // (ERROR_FILENAME_EXCED_RANGE when the path does not fit a socket address).

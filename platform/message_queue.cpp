@@ -95,7 +95,7 @@ void MessageQueue::Teardown() {
   outgoing_.clear();
   connections_.clear();
   if (listener_.valid()) {
-    listener_.Reset();
+    listener_.reset();
     unlink(EndpointPath(dir_, endpoint_).c_str());
   }
   endpoint_ = 0;

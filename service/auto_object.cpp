@@ -1,7 +1,7 @@
 // TAutoObject: reference counting by connect and disconnect.
 #include "service/auto_object.h"
 
-#include "service/query_ids.h"
+#include "protocol/message_ids.h"
 
 namespace vandrel {
 

@@ -1,7 +1,7 @@
 // TChangeObject: change tracking, update brackets and change delivery.
 #include "service/change_object.h"
 
-#include "service/query_ids.h"
+#include "protocol/message_ids.h"
 
 namespace vandrel {
 

@@ -13,6 +13,7 @@
 #include <string_view>
 
 #include "platform/exceptions.h"
+#include "protocol/transfer_ids.h"  // the channel's error codes
 
 namespace vandrel {
 
@@ -31,13 +32,6 @@ class ERemote : public EAbort {
  public:
   ERemote(const std::string& message, int code) : EAbort(message, code) {}
 };
-
-// Error codes of the transfer channel.
-constexpr int kErrCreateTransferId = 1;   // "Creating NewTransferID failed: %s"
-constexpr int kErrGrowBuffer = 2;         // "Growing transfer buffer failed: %s"
-constexpr int kErrReadBuffer = 3;         // "Read transfer buffer failed: %s"
-constexpr int kErrEmptyReadBuffer = 4;    // "Empty read buffer. Query %d"
-constexpr int kErrWrongReadId = 5;        // "Wrong read ID. Query %d"
 
 // The code that an exception travels with: an ELocal's own code, 1 for any
 // other exception.

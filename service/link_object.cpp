@@ -9,7 +9,7 @@
 #include "platform/process.h"
 #include "platform/window.h"
 #include "service/errors.h"
-#include "service/query_ids.h"
+#include "protocol/message_ids.h"
 
 namespace vandrel {
 
@@ -78,11 +78,7 @@ const TMessageTable& TLinkObject::MessageTable() {
 }
 
 void TLinkObject::ShowError(const std::string& text) {
-  win::ShowWindow(Handle(), win::SW_SHOWNORMAL);
-  win::SetWindowPos(Handle(), win::HWND_TOPMOST, 0, 0, 0, 0,
-                    win::SWP_NOSIZE | win::SWP_NOMOVE | win::SWP_SHOWWINDOW);
   win::MessageBoxA(Handle(), text.c_str(), "Vandrel", win::MB_ICONERROR);
-  win::ShowWindow(Handle(), win::SW_HIDE);
 }
 
 void TLinkObject::WndProc(TMessage& message) {

@@ -11,7 +11,7 @@
 #include "platform/window.h"
 #include "service/errors.h"
 #include "service/object_window.h"
-#include "service/query_ids.h"
+#include "protocol/message_ids.h"
 
 namespace vandrel {
 namespace {
@@ -45,7 +45,7 @@ TCustomManager::TCustomManager(TNotifyObject* owner) try : TAutoObject(NameNextW
   if (Handle() == 0) {
     // The name is the only thing that can be taken: the last error of the
     // window creation is gone by now (the transfer channel came after it).
-    const win::HWND other = win::FindWindowA("STATIC", kManagerWindowName);
+    const win::HWND other = win::FindWindowA(kManagerWindowClass, kManagerWindowName);
     if (other != 0) {
       win::DWORD pid = 0;
       win::GetWindowThreadProcessId(other, &pid);

@@ -20,29 +20,16 @@
 #include <vector>
 
 #include "platform/win_types.h"
+#include "protocol/manager_ids.h"
 #include "service/auto_object.h"
 #include "service/handle_object.h"
 #include "service/link_object.h"
 
 namespace vandrel {
 
-// Window name of the manager.
-inline constexpr const char* kManagerWindowName = "Vandrel_kstbpsd";
-// Highest client protocol version the manager accepts.
-constexpr std::int32_t kSupportedClientVersion = 1;
 // The client check: window timer id 2 of the manager's window, every 5 s.
 constexpr win::UINT_PTR kClientCheckTimerId = 2;
 constexpr win::UINT kClientCheckPeriodMs = 5000;
-
-// Items of the manager's requests.
-constexpr std::uint16_t kConnectVersionItem = 5;  // QM_CONNECT: integer
-constexpr std::uint16_t kConnectNameItem = 6;     // QM_CONNECT: wide string, version > 1 only
-constexpr std::uint16_t kBaseManItem = 1;         // QM_GETBASEMAN answer: integer window
-
-// Error codes of the manager.
-constexpr int kErrVersionNotSupported = 101;  // "This version of %s not supports. ..."
-constexpr int kErrSecondConnect = 102;        // "Second connect query from client"
-constexpr int kErrNonClientDisconnect = 103;  // "Disconnect query from non-client"
 
 class TCustomManager;
 

@@ -31,11 +31,7 @@ void IdleTimerProc(win::HWND, win::UINT, win::UINT_PTR, win::DWORD) {
 }
 
 void ReportLoopError(win::HWND window, const char* text) {
-  win::ShowWindow(window, win::SW_SHOWNORMAL);
-  win::SetWindowPos(window, win::HWND_TOPMOST, 0, 0, 0, 0,
-                    win::SWP_NOSIZE | win::SWP_NOMOVE | win::SWP_SHOWWINDOW);
   win::MessageBoxA(window, text, "Vandrel", win::MB_ICONERROR);
-  win::ShowWindow(window, win::SW_HIDE);
 }
 
 bool IsIdleTimerMessage(const win::MSG& msg) {
@@ -72,7 +68,6 @@ void RunServiceLoop(win::HWND report_window) {
 }
 
 int ServiceMain(const std::vector<std::string>& args) {
-  win::CoInitialize(nullptr);
   // A few descriptors per client: a low soft limit must not be what
   // refuses the next client.
   win::RaiseDescriptorLimit();
@@ -88,7 +83,6 @@ int ServiceMain(const std::vector<std::string>& args) {
     manager = new TManager(nullptr);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "vandrel-service: %s\n", e.what());
-    win::CoUninitialize();
     return 1;
   }
   RunServiceLoop(manager->Handle());
@@ -97,7 +91,6 @@ int ServiceMain(const std::vector<std::string>& args) {
   // manager: free it, so that its window leaves the namespace now.
   if (ManagerAlive()) manager->Free();
   FreeRetiredTransfers();
-  win::CoUninitialize();
   return 0;
 }
 

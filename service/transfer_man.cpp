@@ -14,6 +14,7 @@
 #include "platform/handle.h"
 #include "platform/mapping.h"
 #include "platform/runtime_dir.h"
+#include "platform/unique_handle.h"
 #include "platform/window.h"
 #include "service/errors.h"
 
@@ -44,14 +45,6 @@ std::string LastErrorText() { return win::SysErrorMessage(win::GetLastError()); 
 }
 
 }  // namespace
-
-const char* const kTransferIdName = "Vandrel_TransferID";
-
-std::string TransferBufferName(std::int32_t buffer_id) {
-  // The number's 32 bits in decimal: the same name on both ends whatever
-  // sign the 32-bit message parameter gives it.
-  return "Vandrel_Transfer" + std::to_string(static_cast<std::uint32_t>(buffer_id));
-}
 
 // ---------------------------------------------------------------- reader
 
@@ -130,38 +123,31 @@ class TTransferIdCounter {
     counters[dir] = counter;
     return counter;
   }
-  ~TTransferIdCounter() {
-    win::UnmapViewOfFile(view_);
-    win::CloseHandle(mapping_);
-  }
   TTransferIdCounter(const TTransferIdCounter&) = delete;
   TTransferIdCounter& operator=(const TTransferIdCounter&) = delete;
-  std::uint32_t* View() const { return view_; }
+  std::uint32_t* View() const { return static_cast<std::uint32_t*>(view_.get()); }
 
  private:
   TTransferIdCounter() {
     // The creator stores 1 before any other process can open the name, so
     // nobody ever sees the counter uninitialised.
-    mapping_ = win::CreateFileMappingInitA(kSharedProtect, sizeof(std::uint32_t), kTransferIdName,
-                                           [](void* bytes, std::size_t) {
-                                             const std::uint32_t first = 1;
-                                             std::memcpy(bytes, &first, sizeof first);
-                                           });
-    if (mapping_ == nullptr)
+    mapping_.reset(win::CreateFileMappingInitA(kSharedProtect, sizeof(std::uint32_t),
+                                               kTransferIdName, [](void* bytes, std::size_t) {
+                                                 const std::uint32_t first = 1;
+                                                 std::memcpy(bytes, &first, sizeof first);
+                                               }));
+    if (!mapping_)
       throw ELocal("Creating NewTransferID failed: " + LastErrorText(), kErrCreateTransferId);
-    void* view = win::MapViewOfFile(mapping_, win::FILE_MAP_ALL_ACCESS, 0, 0, 0);
-    if (view == nullptr || win::ViewSize(view) < sizeof(std::uint32_t)) {
-      const std::string text =
-          view == nullptr ? LastErrorText() : win::SysErrorMessage(win::ERROR_INVALID_DATA);
-      if (view != nullptr) win::UnmapViewOfFile(view);
-      win::CloseHandle(mapping_);
-      throw ELocal("Creating NewTransferID failed: " + text, kErrCreateTransferId);
+    view_.reset(win::MapViewOfFile(mapping_.get(), win::FILE_MAP_ALL_ACCESS, 0, 0, 0));
+    if (!view_ || win::ViewSize(view_.get()) < sizeof(std::uint32_t)) {
+      throw ELocal("Creating NewTransferID failed: " +
+                       (!view_ ? LastErrorText() : win::SysErrorMessage(win::ERROR_INVALID_DATA)),
+                   kErrCreateTransferId);
     }
-    view_ = static_cast<std::uint32_t*>(view);
   }
 
-  win::HANDLE mapping_ = nullptr;
-  std::uint32_t* view_ = nullptr;
+  win::UniqueHandle mapping_;
+  win::UniqueView view_;
 };
 
 TTransferMan::TTransferMan() : id_counter_owner_(TTransferIdCounter::Get()) {

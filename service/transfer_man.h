@@ -58,6 +58,7 @@
 #include <string_view>
 
 #include "platform/win_types.h"
+#include "protocol/transfer_ids.h"
 
 namespace vandrel {
 
@@ -80,11 +81,6 @@ constexpr std::size_t kMaxPeerBufferSize = std::size_t{64} << 20;
 constexpr std::size_t kAnswerSize = 4;
 constexpr std::size_t kItemHeaderSize = 6;
 constexpr std::size_t kEndMarkSize = 2;
-
-// "Vandrel_Transfer" followed by the decimal number.
-std::string TransferBufferName(std::int32_t buffer_id);
-// The name of the shared counter, "Vandrel_TransferID".
-extern const char* const kTransferIdName;
 
 // A checked cursor over the items of one transfer buffer of known size.
 // Reads strictly in order; every failure raises ELocal "Wrong read ID.

@@ -26,7 +26,7 @@
 #include "platform/window.h"
 #include "service/errors.h"
 #include "service/manager.h"
-#include "service/query_ids.h"
+#include "protocol/message_ids.h"
 
 namespace vandrel::client::bench {
 

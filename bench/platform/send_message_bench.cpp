@@ -153,7 +153,7 @@ int main(int argc, char** argv) {
       Fail("socket exchange failed");
     }
   });
-  fd.Reset();
+  fd.reset();
   WaitChildProcess(socket_peer, 30000, &code);
 
   Print("send_remote", rounds, send);

@@ -28,7 +28,7 @@
 #include "platform/window.h"
 #include "service/link_object.h"
 #include "service/object_window.h"
-#include "service/query_ids.h"
+#include "protocol/message_ids.h"
 
 namespace vandrel {
 namespace {

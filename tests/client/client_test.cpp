@@ -28,33 +28,7 @@ using namespace clientpeer;
 
 constexpr int kBoundMs = 20000;
 
-// Sets an environment variable (or unsets it with null) for a scope.
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, const char* value) : name_(name) {
-    if (const char* old = std::getenv(name)) {
-      had_ = true;
-      old_ = old;
-    }
-    if (value != nullptr) {
-      setenv(name, value, 1);
-    } else {
-      unsetenv(name);
-    }
-  }
-  ~ScopedEnv() {
-    if (had_) {
-      setenv(name_.c_str(), old_.c_str(), 1);
-    } else {
-      unsetenv(name_.c_str());
-    }
-  }
-
- private:
-  std::string name_;
-  std::string old_;
-  bool had_ = false;
-};
+using test::ScopedEnv;
 
 bool WaitGone(win::DWORD pid) {
   return PumpMessagesUntil([&] { return !win::ProcessAlive(pid); }, kBoundMs) ||
@@ -70,21 +44,10 @@ class ClientTest : public ::testing::Test {
       win::GetWindowThreadProcessId(manager, &pid);
       if (pid != 0) win::KillProcess(pid, true);
     }
-    for (win::DWORD pid : children_) {
-      int code = 0;
-      if (!win::WaitChildProcess(pid, 0, &code)) {
-        win::KillProcess(pid, true);
-        win::WaitChildProcess(pid, kBoundMs, &code);
-      }
-    }
+    children_.EndAll();
   }
   win::DWORD Start(const std::string& program, const std::vector<std::string>& args) {
-    std::vector<std::string> argv{test::BinDir() + "/" + program};
-    argv.insert(argv.end(), args.begin(), args.end());
-    const win::DWORD pid = win::StartChildProcess(argv, state_.path());
-    EXPECT_NE(pid, 0u) << program;
-    children_.push_back(pid);
-    return pid;
+    return children_.Start(program, args, state_.path());
   }
   static win::HWND WaitForWindow(const char* name) {
     win::HWND found = 0;
@@ -103,9 +66,9 @@ class ClientTest : public ::testing::Test {
 
   test::ScopedRuntimeDir ns_;
   test::ScratchDir state_{"vandrel-client-state"};
-  ScopedEnv state_home_{"XDG_STATE_HOME", state_.path().c_str()};
-  ScopedEnv service_{"VANDREL_SERVICE", (test::BinDir() + "/vandrel-service").c_str()};
-  std::vector<win::DWORD> children_;
+  ScopedEnv state_home_{"XDG_STATE_HOME", state_.path()};
+  ScopedEnv service_{"VANDREL_SERVICE", test::BinDir() + "/vandrel-service"};
+  test::ChildProcesses children_;
 };
 
 TEST_F(ClientTest, StartsTheServiceOnDemandInTheStateFolder) {

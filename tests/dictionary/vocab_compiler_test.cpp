@@ -13,7 +13,9 @@
 #include "dictionary/body_codec.h"
 #include "dictionary/compression.h"
 #include "dictionary/dic_table.h"
+#include "dictionary/page_man.h"
 #include "dictionary/scramble.h"
+#include "dictionary/vocab_compiler.h"
 #include "platform/exceptions.h"
 #include "tests/dictionary/dic_fixture.h"
 #include "tests/support/test_support.h"
@@ -323,6 +325,39 @@ TEST_F(VocabCompilerTest, ParametersAreWrittenScrambledOrNotAndTheDescriptionIsC
     table.Last();
     EXPECT_EQ(table.GetTrans(), u"t:two");
   }
+}
+
+TEST_F(VocabCompilerTest, TheRoomTheToolsAnnounceIsTheRoomTheWriterKeeps) {
+  Compile(Path("r.dic"), Words({u"one"}));
+  const WideString name(300, u'N');
+  const WideString short_name(7, u'S');
+  const std::ptrdiff_t room = ParamsDescriptionRoom(P, name, short_name);
+  ASSERT_GT(room, 0);
+  for (std::ptrdiff_t length : {room, room + 1}) {
+    WriteBaseParams(Path("r.dic"), name, short_name, WideString(static_cast<std::size_t>(length), u'd'));
+    TDicTable table;
+    table.FileName = Path("r.dic");
+    table.Open();
+    EXPECT_EQ(table.GetDescription().size(), static_cast<std::size_t>(room)) << length;
+  }
+  // A cut never splits a surrogate pair: the high half is dropped with it.
+  WideString pairs;
+  while (pairs.size() < static_cast<std::size_t>(room) + 2) pairs += u"\U0001F4D6";
+  if (room % 2 == 0) pairs.insert(pairs.begin(), u'x');
+  const std::vector<std::uint8_t> page = BuildParamsPage(P, "r.dic", name, short_name, pairs);
+  TPageMan pm;
+  pm.Page = const_cast<std::uint8_t*>(page.data());
+  pm.PageSize = P;
+  ASSERT_EQ(pm.ItemCount(), 3);
+  EXPECT_EQ(pm.ItemSize(2), 2 * (room - 1));
+  // Name and short name that do not fit: no room, and the page refuses them.
+  EXPECT_LT(ParamsDescriptionRoom(P, WideString(3000, u'n'), WideString(3000, u's')), 0);
+  EXPECT_THROW(BuildParamsPage(P, "r.dic", WideString(5000, u'n'), u"", u""), Exception);
+  // The empty page the compiler writes holds three empty items.
+  const std::vector<std::uint8_t> empty = BuildParamsPage(P, "r.dic", u"", u"", u"");
+  pm.Page = const_cast<std::uint8_t*>(empty.data());
+  ASSERT_EQ(pm.ItemCount(), 3);
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(pm.ItemSize(i), 0);
 }
 
 TEST_F(VocabCompilerTest, ParametersThatCannotFitLeaveTheFileUntouched) {

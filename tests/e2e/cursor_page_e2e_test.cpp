@@ -13,7 +13,7 @@
 
 #include "client/service_error.h"
 #include "dictionary/dic_format.h"
-#include "model/cursor_page.h"
+#include "protocol/page_ids.h"
 #include "model/model_ids.h"
 #include "tests/e2e/e2e_fixture.h"
 

@@ -22,10 +22,19 @@ class DicToolsE2eTest : public E2eTest {
   TRun RunWithRuntime(const std::string& runtime, const std::vector<std::string>& args) {
     const std::string out = state_.path() + "/tool-out.txt";
     const std::string err = state_.path() + "/tool-err.txt";
-    std::string command =
-        "VANDREL_RUNTIME_DIR=" + ShellWord(runtime) + " " + ShellWord(BinDir() + "/vandrel");
-    for (const std::string& a : args) command += " " + ShellWord(a);
-    command += " >" + ShellWord(out) + " 2>" + ShellWord(err);
+    // Appended piece by piece, as RunVandrel does (-Wrestrict at -O3).
+    std::string command = "VANDREL_RUNTIME_DIR=";
+    command += ShellWord(runtime);
+    command += " ";
+    command += ShellWord(BinDir() + "/vandrel");
+    for (const std::string& a : args) {
+      command += " ";
+      command += ShellWord(a);
+    }
+    command += " >";
+    command += ShellWord(out);
+    command += " 2>";
+    command += ShellWord(err);
     TRun run;
     const win::DWORD pid = StartChild({"/bin/sh", "-c", command});
     EXPECT_TRUE(WaitChild(pid, kBoundMs, &run.code)) << command;

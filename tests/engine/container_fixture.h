@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -42,23 +43,11 @@ inline std::string Joined(const std::vector<std::string>& lines) {
 class ScopedTmpDir {
  public:
   ScopedTmpDir() {
-    const char* old = std::getenv("TMPDIR");
-    if (old != nullptr) previous_ = old, had_ = true;
-    if (std::ifstream("/dev/shm/.").good() || std::filesystem::is_directory("/dev/shm")) {
-      setenv("TMPDIR", "/dev/shm", 1);
-    }
-  }
-  ~ScopedTmpDir() {
-    if (had_) {
-      setenv("TMPDIR", previous_.c_str(), 1);
-    } else {
-      unsetenv("TMPDIR");
-    }
+    if (std::filesystem::is_directory("/dev/shm")) env_.emplace("TMPDIR", "/dev/shm");
   }
 
  private:
-  std::string previous_;
-  bool had_ = false;
+  std::optional<vandrel::test::ScopedEnv> env_;
 };
 
 class ContainerTest : public ::testing::Test {

@@ -502,16 +502,11 @@ TEST(NlsLocales, DefaultLanguageComesFromTheEnvironment) {
       {"C", "de_DE.UTF-8", 0x0409, 1252},
       {"", "", 0x0409, 1252},
   };
-  const char* saved_names[] = {"LC_ALL", "LC_CTYPE", "LANG"};
-  std::vector<std::optional<std::string>> saved;
-  for (const char* name : saved_names) {
-    const char* v = std::getenv(name);
-    saved.push_back(v ? std::optional<std::string>(v) : std::nullopt);
-  }
+  // Each case sets them; the test's end restores them.
+  test::ScopedEnv lc_all("LC_ALL", nullptr), lc_ctype("LC_CTYPE", nullptr), lang("LANG", nullptr);
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.lc_all) + " / " + c.lang);
     setenv("LC_ALL", c.lc_all, 1);
-    unsetenv("LC_CTYPE");
     setenv("LANG", c.lang, 1);
     const DWORD pid = StartChildProcess(
         {test::BinDir() + "/nlslocalepeer", std::to_string(c.expected), std::to_string(c.acp)}, "");
@@ -519,13 +514,6 @@ TEST(NlsLocales, DefaultLanguageComesFromTheEnvironment) {
     int code = -1;
     ASSERT_TRUE(WaitChildProcess(pid, 30000, &code));
     EXPECT_EQ(code, 0);
-  }
-  for (std::size_t i = 0; i < saved.size(); ++i) {
-    if (saved[i]) {
-      setenv(saved_names[i], saved[i]->c_str(), 1);
-    } else {
-      unsetenv(saved_names[i]);
-    }
   }
 }
 

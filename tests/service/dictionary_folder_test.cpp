@@ -26,18 +26,9 @@ unsigned Mode(const fs::path& p) {
 class DictionaryFolderTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    old_data_home_ = std::getenv("XDG_DATA_HOME") ? std::getenv("XDG_DATA_HOME") : "";
-    setenv("XDG_DATA_HOME", (root_ / "data").c_str(), 1);
     // An installed layout: the service in libexec/vandrel, the samples in
     // share/vandrel/dic, at the same relative place as a real install.
     fs::create_directories(service_dir_);
-  }
-  void TearDown() override {
-    if (old_data_home_.empty()) {
-      unsetenv("XDG_DATA_HOME");
-    } else {
-      setenv("XDG_DATA_HOME", old_data_home_.c_str(), 1);
-    }
   }
   fs::path Samples() const {
     return (service_dir_ / install::kSamplesFromServiceDir).lexically_normal();
@@ -46,7 +37,7 @@ class DictionaryFolderTest : public ::testing::Test {
   test::ScratchDir scratch_{"vandrel-dicfolder"};
   fs::path root_ = scratch_.path();
   fs::path service_dir_ = root_ / "prefix" / "libexec" / "vandrel";
-  std::string old_data_home_;
+  test::ScopedEnv data_home_{"XDG_DATA_HOME", (root_ / "data").string()};
 };
 
 TEST_F(DictionaryFolderTest, EachPlaceInItsTurn) {

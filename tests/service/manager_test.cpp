@@ -11,48 +11,14 @@
 #include "service/errors.h"
 #include "service/manager.h"
 #include "service/query_ids.h"
+#include "tests/support/manager_probe.h"
 #include "tests/support/test_support.h"
 
 namespace vandrel {
 namespace {
 
-// A client's object: connects with a version and a name, counts pings.
-class TProbe : public TLinkObject {
- public:
-  explicit TProbe(win::HWND manager) : TLinkObject(nullptr) { SetRemote(manager); }
-  int pings = 0;
-  void Connect(std::int32_t version, const std::string& name = "Probe") {
-    Transfer().ResetWrite();
-    Transfer().WriteInteger(kConnectVersionItem, version);
-    Transfer().WriteWideString(kConnectNameItem, ErrorTextToWide(name));
-    Query(QM_CONNECT);
-  }
-  void Call(std::uint16_t id) {
-    Transfer().ResetWrite();
-    Query(id);
-  }
-  static const TMessageTable& MessageTable() {
-    static const TMessageTable table("TProbe", &TLinkObject::MessageTable(), {{QM_PING, &TProbe::Ping}});
-    return table;
-  }
-  const TMessageTable& ClassMessageTable() const override { return MessageTable(); }
-
- private:
-  void Ping(TMessage& message) {
-    ++pings;
-    Inherited<TProbe>(message);
-  }
-};
-
-int ErrorCode(const std::function<void()>& f, std::string* text = nullptr) {
-  try {
-    f();
-  } catch (const ERemote& e) {
-    if (text != nullptr) *text = e.Message();
-    return e.HelpContext();
-  }
-  return 0;
-}
+using TProbe = test::TManagerProbe;
+using test::RemoteCode;
 
 class ManagerTest : public ::testing::Test {
  protected:
@@ -100,7 +66,7 @@ TEST_F(ManagerTest, VersionsUpToOneAreAcceptedAndHigherOnesRefusedByName) {
   v0.Connect(0);
   v1.Connect(1);
   std::string text;
-  EXPECT_EQ(ErrorCode([&] { v2.Connect(2, "Old Translator 7"); }, &text), 101);
+  EXPECT_EQ(RemoteCode([&] { v2.Connect(2, "Old Translator 7"); }, &text), 101);
   EXPECT_EQ(text, "This version of Old Translator 7 not supports. Download latest Vandrel version.");
   EXPECT_EQ(manager_->Clients(), (std::vector<win::HWND>{v0.Handle(), v1.Handle()}));
   // The refused connect counts; it links the manager to its window too.
@@ -112,7 +78,7 @@ TEST_F(ManagerTest, VersionsUpToOneAreAcceptedAndHigherOnesRefusedByName) {
 TEST_F(ManagerTest, AConnectWithoutItsVersionIsRefusedWithAReadError) {
   TProbe probe(window_);
   std::string text;
-  EXPECT_EQ(ErrorCode([&] { probe.Call(QM_CONNECT); }, &text), 5);
+  EXPECT_EQ(RemoteCode([&] { probe.Call(QM_CONNECT); }, &text), 5);
   EXPECT_EQ(text, "Wrong read ID. Query 11025");
   EXPECT_TRUE(manager_->Clients().empty());
 }
@@ -121,7 +87,7 @@ TEST_F(ManagerTest, ASecondConnectIsRefusedAndKeepsTheServiceUpAfterTheDisconnec
   TProbe probe(window_);
   probe.Connect(1);
   std::string text;
-  EXPECT_EQ(ErrorCode([&] { probe.Connect(1); }, &text), 102);
+  EXPECT_EQ(RemoteCode([&] { probe.Connect(1); }, &text), 102);
   EXPECT_EQ(text, "Second connect query from client");
   EXPECT_EQ(manager_->Clients().size(), 1u);
   probe.Call(QM_DISCONNECT);
@@ -135,7 +101,7 @@ TEST_F(ManagerTest, ADisconnectFromANonClientIsRefusedAndChangesNothing) {
   TProbe client(window_), stranger(window_);
   client.Connect(1);
   std::string text;
-  EXPECT_EQ(ErrorCode([&] { stranger.Call(QM_DISCONNECT); }, &text), 103);
+  EXPECT_EQ(RemoteCode([&] { stranger.Call(QM_DISCONNECT); }, &text), 103);
   EXPECT_EQ(text, "Disconnect query from non-client");
   EXPECT_EQ(manager_->Clients(), (std::vector<win::HWND>{client.Handle()}));
   EXPECT_EQ(manager_->RefCount(), 1);
@@ -232,7 +198,7 @@ TEST_F(ManagerTest, TheClientCheckEndsTheManagerWhenItsLastClientIsGone) {
 
 TEST_F(ManagerTest, ARefusedConnectsReferenceIsGivenBackWhenItsWindowIsGone) {
   auto* old_client = new TProbe(window_);
-  EXPECT_EQ(ErrorCode([&] { old_client->Connect(2, "Old"); }), 101);
+  EXPECT_EQ(RemoteCode([&] { old_client->Connect(2, "Old"); }), 101);
   EXPECT_EQ(manager_->Refused(), (std::vector<win::HWND>{old_client->Handle()}));
   CheckClients();  // still there: the service stays up for it
   EXPECT_TRUE(ManagerAlive());

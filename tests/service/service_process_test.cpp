@@ -16,6 +16,7 @@
 #include "service/manager.h"
 #include "service/query_ids.h"
 #include "service/service_main.h"
+#include "tests/support/manager_probe.h"
 #include "tests/support/test_support.h"
 
 namespace vandrel {
@@ -23,79 +24,19 @@ namespace {
 
 constexpr int kBoundMs = 20000;
 
-// Handles this thread's messages until done() or the bound passes (the
-// service pings the test's own client windows, and waits for the answer).
+// This thread's messages until done() or the bound passes (the service
+// pings the test's own client windows, and waits for the answer).
 bool PumpUntil(const std::function<bool()>& done, int timeout_ms = kBoundMs) {
-  const win::DWORD start = win::GetTickCount();
-  // A short thread timer wakes the loop to test the condition.
-  const win::UINT_PTR timer = win::SetTimer(0, 0, 10, nullptr);
-  win::MSG msg;
-  bool result = done();
-  while (!result && win::GetTickCount() - start < static_cast<win::DWORD>(timeout_ms)) {
-    if (win::GetMessageA(&msg, 0, 0, 0) == 0) break;
-    win::DispatchMessageA(&msg);
-    result = done();
-  }
-  win::KillTimer(0, timer);
-  return result;
+  return test::PumpUntil(done, timeout_ms);
 }
 
-class TProbe : public TLinkObject {
- public:
-  explicit TProbe(win::HWND manager) : TLinkObject(nullptr) { SetRemote(manager); }
-  int pings = 0;
-  void Connect(std::int32_t version, const std::string& name = "Test probe") {
-    Transfer().ResetWrite();
-    Transfer().WriteInteger(kConnectVersionItem, version);
-    Transfer().WriteWideString(kConnectNameItem, ErrorTextToWide(name));
-    Query(QM_CONNECT);
-  }
-  void Disconnect() {
-    Transfer().ResetWrite();
-    Query(QM_DISCONNECT);
-  }
-  static const TMessageTable& MessageTable() {
-    static const TMessageTable table("TProbe", &TLinkObject::MessageTable(), {{QM_PING, &TProbe::Ping}});
-    return table;
-  }
-  const TMessageTable& ClassMessageTable() const override { return MessageTable(); }
-
- private:
-  void Ping(TMessage& message) {
-    ++pings;
-    Inherited<TProbe>(message);
-  }
-};
-
-int RemoteCode(const std::function<void()>& f, std::string* text = nullptr) {
-  try {
-    f();
-  } catch (const ERemote& e) {
-    if (text != nullptr) *text = e.Message();
-    return e.HelpContext();
-  }
-  return 0;
-}
+using TProbe = test::TManagerProbe;
+using test::RemoteCode;
 
 class ServiceProcessTest : public ::testing::Test {
  protected:
-  void TearDown() override {
-    for (win::DWORD pid : children_) {
-      int code = 0;
-      if (!win::WaitChildProcess(pid, 0, &code)) {
-        win::KillProcess(pid, true);
-        win::WaitChildProcess(pid, kBoundMs, &code);
-      }
-    }
-  }
-
   win::DWORD Start(const std::string& program, const std::vector<std::string>& args) {
-    std::vector<std::string> argv{test::BinDir() + "/" + program};
-    argv.insert(argv.end(), args.begin(), args.end());
-    const win::DWORD pid = win::StartChildProcess(argv, work_.path());
-    EXPECT_NE(pid, 0u) << program;
-    children_.push_back(pid);
-    return pid;
+    return children_.Start(program, args, work_.path());
   }
   win::DWORD StartService(const std::vector<std::string>& args) { return Start("vandrel-service", args); }
 
@@ -115,7 +56,7 @@ class ServiceProcessTest : public ::testing::Test {
 
   test::ScopedRuntimeDir ns_;
   test::ScratchDir work_{"vandrel-service-work"};
-  std::vector<win::DWORD> children_;
+  test::ChildProcesses children_;
 };
 
 TEST_F(ServiceProcessTest, WithoutStayAndWithoutClientsItEndsAfterTheIdleTime) {

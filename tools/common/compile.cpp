@@ -14,11 +14,7 @@
 namespace vandrel::tools {
 
 std::ptrdiff_t DescriptionRoom(WideView name, WideView short_name) {
-  // Page: 2-byte count, three 2-byte offsets, the items' UTF-16 units.
-  const std::ptrdiff_t page = dic::kCompilerPageSize;
-  std::ptrdiff_t used =
-      2 + 3 * 2 + 2 * static_cast<std::ptrdiff_t>(name.size() + short_name.size());
-  return (page - used) / 2;
+  return ParamsDescriptionRoom(dic::kCompilerPageSize, name, short_name);
 }
 
 void CheckOutputIsNotSource(const std::vector<std::string>& sources, const std::string& output) {

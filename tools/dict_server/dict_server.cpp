@@ -18,20 +18,20 @@
 #include <vector>
 
 #include "client/message_pump.h"
+#include "platform/unique_handle.h"
 #include "tools/dict_server/dict_connection.h"
 
 namespace vandrel::dictd {
 namespace {
 
 struct TClient {
-  int fd = -1;
+  win::UniqueFd fd;
   std::unique_ptr<TDictConnection> connection;
   std::time_t last_read = 0;
 };
 
 void CloseClient(TClient& client, TServerInfo& info) {
-  ::close(client.fd);
-  client.fd = -1;
+  client.fd.reset();
   --info.Connections;
 }
 
@@ -39,7 +39,7 @@ void CloseClient(TClient& client, TServerInfo& info) {
 bool Flush(TClient& client) {
   std::string& out = client.connection->Output();
   while (!out.empty()) {
-    const ssize_t n = ::send(client.fd, out.data(), out.size(), MSG_NOSIGNAL);
+    const ssize_t n = ::send(client.fd.get(), out.data(), out.size(), MSG_NOSIGNAL);
     if (n > 0) {
       out.erase(0, static_cast<std::size_t>(n));
     } else if (n < 0 && errno == EINTR) {
@@ -90,14 +90,14 @@ int RunDictServer(TDictBackend& backend, const TListenAddress& address,
   std::memcpy(&at, found->ai_addr, sizeof at);
   ::freeaddrinfo(found);
   at.sin_port = htons(static_cast<std::uint16_t>(address.Port));
-  const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  const win::UniqueFd listener_fd(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+  const int listener = listener_fd.get();
   const int yes = 1;
-  ::setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-  if (listener < 0 || ::bind(listener, reinterpret_cast<sockaddr*>(&at), sizeof at) != 0 ||
+  if (!listener_fd || ::setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes) != 0 ||
+      ::bind(listener, reinterpret_cast<sockaddr*>(&at), sizeof at) != 0 ||
       ::listen(listener, 128) != 0) {
     std::fprintf(stderr, "vandrel dict-server: cannot listen on %s:%d: %s\n", address.Host.c_str(),
                  address.Port, std::strerror(errno));
-    if (listener >= 0) ::close(listener);
     return 1;
   }
   socklen_t length = sizeof at;
@@ -123,7 +123,7 @@ int RunDictServer(TDictBackend& backend, const TListenAddress& address,
       if (!c.connection->Closing() && c.connection->Output().size() < TDictConnection::kOutputBound)
         events |= POLLIN;
       if (!c.connection->Output().empty()) events |= POLLOUT;
-      fds.push_back({c.fd, events, 0});
+      fds.push_back({c.fd.get(), events, 0});
       order.push_back(&c);
     }
     const int ready_count = ::poll(fds.data(), fds.size(), 50);
@@ -137,18 +137,17 @@ int RunDictServer(TDictBackend& backend, const TListenAddress& address,
     if (ready_count > 0 && (fds[0].revents & POLLIN) != 0) {
       // Accept what waits, a bounded number per round.
       for (int n = 0; n < 64; ++n) {
-        const int fd = ::accept4(listener, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
-        if (fd < 0) break;
+        win::UniqueFd fd(::accept4(listener, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC));
+        if (!fd) break;
         if (clients.size() >= kMaxConnections) {
           static const char kBusy[] =
               "420 server temporarily unavailable (too many connections)\r\n";
-          [[maybe_unused]] const ssize_t sent = ::send(fd, kBusy, sizeof kBusy - 1, MSG_NOSIGNAL);
-          ::close(fd);
+          [[maybe_unused]] const ssize_t sent = ::send(fd.get(), kBusy, sizeof kBusy - 1, MSG_NOSIGNAL);
           continue;
         }
         ++info.Connections;
         TClient& c = clients.emplace_back();
-        c.fd = fd;
+        c.fd = std::move(fd);
         c.last_read = now;
         c.connection = std::make_unique<TDictConnection>(backend, info, next_id++);
         Flush(c);
@@ -160,7 +159,7 @@ int RunDictServer(TDictBackend& backend, const TListenAddress& address,
       bool alive = true;
       if ((revents & (POLLIN | POLLHUP | POLLERR)) != 0 && !c.connection->Closing()) {
         char buffer[16384];
-        const ssize_t n = ::recv(c.fd, buffer, sizeof buffer, 0);
+        const ssize_t n = ::recv(c.fd.get(), buffer, sizeof buffer, 0);
         if (n > 0) {
           c.last_read = now;
           c.connection->Receive(std::string_view(buffer, static_cast<std::size_t>(n)));
@@ -178,10 +177,9 @@ int RunDictServer(TDictBackend& backend, const TListenAddress& address,
       if (alive && now - c.last_read > kIdleSeconds) alive = false;
       if (!alive) CloseClient(c, info);
     }
-    clients.remove_if([](const TClient& c) { return c.fd < 0; });
+    clients.remove_if([](const TClient& c) { return !c.fd; });
   }
   for (TClient& c : clients) CloseClient(c, info);
-  ::close(listener);
   return 0;
 }
 

@@ -8,7 +8,8 @@
 
 #include "client/cursor_match_client.h"
 #include "client/service_error.h"
-#include "model/cursor_match.h"
+#include "dictionary/word_match.h"
+#include "protocol/model_ids.h"
 #include "tools/common/languages.h"
 #include "tools/common/render.h"
 #include "tools/common/utf8.h"

@@ -5,6 +5,7 @@
 
 #include "dictionary/dic_table.h"
 #include "platform/console.h"
+#include "platform/date_time.h"
 #include "platform/exceptions.h"
 #include "tools/common/languages.h"
 #include "tools/common/render.h"
@@ -18,30 +19,6 @@ namespace vandrel::cli {
 namespace {
 
 using tools::WideToUtf8;
-
-// "YYYY-MM-DD hh:mm:ss" of a date stored as days since 1899-12-30.
-std::string FormatDateTime(double days) {
-  if (!std::isfinite(days) || days < -693593 || days > 2958466) return "(invalid)";
-  double whole = std::floor(days);
-  long long seconds = std::llround((days - whole) * 86400.0);
-  long long z = static_cast<long long>(whole) - 25569 + 719468;  // days from 0000-03-01
-  if (seconds >= 86400) {
-    seconds -= 86400;
-    ++z;
-  }
-  long long era = (z >= 0 ? z : z - 146096) / 146097;
-  long long doe = z - era * 146097;
-  long long yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  long long doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  long long mp = (5 * doy + 2) / 153;
-  long long d = doy - (153 * mp + 2) / 5 + 1;
-  long long m = mp < 10 ? mp + 3 : mp - 9;
-  long long y = yoe + era * 400 + (m <= 2 ? 1 : 0);
-  char buf[128];
-  std::snprintf(buf, sizeof buf, "%04lld-%02lld-%02lld %02lld:%02lld:%02lld", y, m, d,
-                seconds / 3600, seconds / 60 % 60, seconds % 60);
-  return buf;
-}
 
 void OpenTable(TDicTable& table, const std::string& path) {
   table.FileName = path;

@@ -162,30 +162,6 @@ std::string ShowTranslation(WideView trans, const DictOptions& options,
   return options.raw ? tools::RenderRaw(trans) : tools::RenderTranslation(trans, render);
 }
 
-std::string FormatCreateTime(double days) {
-  if (!std::isfinite(days) || days < -693593 || days > 2958466) return "(invalid)";
-  const double whole = std::floor(days);
-  long long seconds = std::llround((days - whole) * 86400.0);
-  long long z = static_cast<long long>(whole) - 25569 + 719468;  // days from 0000-03-01
-  if (seconds >= 86400) {
-    seconds -= 86400;
-    ++z;
-  }
-  // Civil date from a day number (proleptic Gregorian calendar).
-  const long long era = (z >= 0 ? z : z - 146096) / 146097;
-  const long long doe = z - era * 146097;
-  const long long yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  const long long doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const long long mp = (5 * doy + 2) / 153;
-  const long long d = doy - (153 * mp + 2) / 5 + 1;
-  const long long m = mp < 10 ? mp + 3 : mp - 9;
-  const long long y = yoe + era * 400 + (m <= 2 ? 1 : 0);
-  char buf[128];
-  std::snprintf(buf, sizeof buf, "%04lld-%02lld-%02lld %02lld:%02lld:%02lld", y, m, d,
-                seconds / 3600, seconds / 60 % 60, seconds % 60);
-  return buf;
-}
-
 int RunDictCommand(const char* name, const char* usage,
                    const std::function<int(const std::vector<std::string>&)>& command,
                    const std::vector<std::string>& args) {

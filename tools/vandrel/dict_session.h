@@ -95,8 +95,6 @@ tools::RenderOptions OutputRenderOptions(const DictOptions& options);
 // A translation as the options ask: rendered for the terminal, or --raw.
 std::string ShowTranslation(WideView trans, const DictOptions& options,
                             const tools::RenderOptions& render);
-// "YYYY-MM-DD hh:mm:ss" of a time stored as days since 1899-12-30.
-std::string FormatCreateTime(double days);
 
 // Exit status of a dictionary command whose service did not answer within
 // its time limit or ended while answering.

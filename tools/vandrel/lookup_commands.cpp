@@ -8,7 +8,7 @@
 #include "client/cursor_client.h"
 #include "client/service_error.h"
 #include "dictionary/charmap.h"
-#include "model/cursor_page.h"
+#include "protocol/page_ids.h"
 #include "platform/exceptions.h"
 #include "service/errors.h"
 #include "tools/common/render.h"

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/date_time.h"
 #include "tools/common/languages.h"
 #include "tools/common/render.h"
 #include "tools/common/utf8.h"
@@ -31,7 +32,7 @@ void PrintParams(client::TBaseClient& base) {
   line("language:", tools::LanguageLabel(static_cast<std::uint16_t>(p.Language)));
   line("trans-language:", tools::LanguageLabel(static_cast<std::uint16_t>(p.TransLanguage)));
   line("version:", std::to_string(p.Version));
-  line("created:", FormatCreateTime(p.CreateTime));
+  line("created:", FormatDateTime(p.CreateTime));
   line("scrambled:", p.Scrambled ? "yes" : "no");
   line("compressed:", p.Compressed ? "yes" : "no");
   line("first chars:", tools::RenderPlain(p.FirstChars));
@@ -48,7 +49,7 @@ Json ParamsJson(client::TBaseClient& base) {
               {"language", LanguageJson(static_cast<std::uint16_t>(p.Language))},
               {"trans_language", LanguageJson(static_cast<std::uint16_t>(p.TransLanguage))},
               {"version", p.Version},
-              {"created", FormatCreateTime(p.CreateTime)},
+              {"created", FormatDateTime(p.CreateTime)},
               {"scrambled", static_cast<bool>(p.Scrambled)},
               {"compressed", static_cast<bool>(p.Compressed)},
               {"first_chars", JsonString(p.FirstChars)},

@@ -10,27 +10,22 @@
 #include <string>
 
 #include "platform/window.h"
-#include "service/errors.h"
+#include "protocol/manager_ids.h"
 #include "service/handle_object.h"
 #include "service/link_object.h"
-#include "service/manager.h"
 #include "service/object_window.h"
-#include "service/query_ids.h"
+#include "tests/support/manager_probe.h"
 
 int main(int argc, char** argv) {
   using namespace vandrel;
   if (argc < 2) return 2;
   const std::string ready_name = argv[1];
   const int version = argc > 2 ? std::stoi(argv[2]) : 1;
-  const win::HWND manager = win::FindWindowA("STATIC", kManagerWindowName);
+  const win::HWND manager = win::FindWindowA(kManagerWindowClass, kManagerWindowName);
   if (manager == 0) return 3;
-  TOwnedPtr<TLinkObject> client(new TLinkObject(nullptr));
-  client->SetRemote(manager);
+  TOwnedPtr<test::TManagerProbe> client(new test::TManagerProbe(manager));
   try {
-    client->Transfer().ResetWrite();
-    client->Transfer().WriteInteger(kConnectVersionItem, version);
-    client->Transfer().WriteWideString(kConnectNameItem, u"vandrel_svc_probe");
-    client->Query(QM_CONNECT);
+    client->Connect(version, "vandrel_svc_probe");
   } catch (const std::exception& e) {
     std::fprintf(stderr, "vandrel_svc_probe: %s\n", e.what());
     return 4;
