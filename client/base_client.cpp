@@ -2,8 +2,8 @@
 #include "client/base_client.h"
 
 #include "client/message_pump.h"
-#include "protocol/model_ids.h"
 #include "protocol/message_ids.h"
+#include "protocol/model_ids.h"
 
 namespace vandrel::client {
 

@@ -6,9 +6,9 @@
 #include <exception>
 
 #include "client/base_man_client.h"
-#include "protocol/model_ids.h"
 #include "platform/exceptions.h"
 #include "protocol/message_ids.h"
+#include "protocol/model_ids.h"
 
 namespace vandrel::client {
 

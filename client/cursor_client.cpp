@@ -1,9 +1,9 @@
 // TCursorClient: moves, searches, translations and the cursor's state.
 #include "client/cursor_client.h"
 
-#include "protocol/model_ids.h"
 #include "platform/exceptions.h"
 #include "protocol/message_ids.h"
+#include "protocol/model_ids.h"
 
 namespace vandrel::client {
 

@@ -3,9 +3,9 @@
 #include <string>
 
 #include "client/cursor_client.h"
-#include "protocol/page_ids.h"
-#include "protocol/model_ids.h"
 #include "platform/exceptions.h"
+#include "protocol/model_ids.h"
+#include "protocol/page_ids.h"
 #include "service/transfer_man.h"
 
 namespace vandrel::client {

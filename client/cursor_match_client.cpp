@@ -1,8 +1,8 @@
 // MatchWords: one CR_MATCH request and its answer, every count checked.
 #include "client/cursor_match_client.h"
 
-#include "protocol/model_ids.h"
 #include "platform/exceptions.h"
+#include "protocol/model_ids.h"
 
 namespace vandrel::client {
 

@@ -56,7 +56,8 @@ bool PumpMessagesUntil(const std::function<bool()>& done, int timeout_ms) {
       result = true;
       break;
     }
-    if (timeout_ms >= 0 && win::GetTickCount() - start >= static_cast<win::DWORD>(timeout_ms)) break;
+    if (timeout_ms >= 0 && win::GetTickCount() - start >= static_cast<win::DWORD>(timeout_ms))
+      break;
   }
   --waiting_pumps;
   win::KillTimer(0, timer);

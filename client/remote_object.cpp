@@ -10,8 +10,8 @@
 #include "client/message_pump.h"
 #include "client/service_error.h"
 #include "platform/window.h"
-#include "service/errors.h"
 #include "protocol/message_ids.h"
+#include "service/errors.h"
 
 namespace vandrel::client {
 namespace {

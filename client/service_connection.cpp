@@ -4,8 +4,8 @@
 #include "client/service_error.h"
 #include "client/service_launcher.h"
 #include "platform/exceptions.h"
-#include "platform/window.h"
 #include "platform/utf8.h"
+#include "platform/window.h"
 #include "protocol/manager_ids.h"
 #include "protocol/message_ids.h"
 

@@ -31,7 +31,8 @@ std::string ClientStateFolder() {
     folder = std::filesystem::path(state_home) / "vandrel";
   } else {
     const std::string home = EnvOrEmpty("HOME");
-    if (home.empty()) throw Exception("cannot find the state folder: neither XDG_STATE_HOME nor HOME is set");
+    if (home.empty())
+      throw Exception("cannot find the state folder: neither XDG_STATE_HOME nor HOME is set");
     folder = std::filesystem::path(home) / ".local" / "state" / "vandrel";
   }
   std::error_code ec;

@@ -43,7 +43,8 @@ std::uint8_t* TPageMan::AddItem(int size) {
   const int free = FreeSpace();
   if (size < 0 || size > free) {
     char text[96];
-    std::snprintf(text, sizeof text, "Page item of %d bytes does not fit: %d bytes free.", size, free);
+    std::snprintf(text, sizeof text, "Page item of %d bytes does not fit: %d bytes free.", size,
+                  free);
     throw EPageFull(text);
   }
   const int n = ItemCount();
@@ -75,8 +76,8 @@ bool TPageMan::CheckedItem(int i, const std::uint8_t*& ptr, int& size) const {
 }
 
 std::int32_t TPageMan::GetInt(const std::uint8_t*& cursor) {
-  const std::uint32_t v = cursor[0] | (std::uint32_t{cursor[1]} << 8) | (std::uint32_t{cursor[2]} << 16) |
-                          (std::uint32_t{cursor[3]} << 24);
+  const std::uint32_t v = cursor[0] | (std::uint32_t{cursor[1]} << 8) |
+                          (std::uint32_t{cursor[2]} << 16) | (std::uint32_t{cursor[3]} << 24);
   cursor += 4;
   return static_cast<std::int32_t>(v);
 }

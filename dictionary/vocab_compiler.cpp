@@ -552,8 +552,7 @@ void TVocabCompiler::Release() {
   alloc_.reset();
 }
 
-std::ptrdiff_t ParamsDescriptionRoom(std::uint32_t page_size, WideView name,
-                                     WideView short_name) {
+std::ptrdiff_t ParamsDescriptionRoom(std::uint32_t page_size, WideView name, WideView short_name) {
   std::vector<std::uint8_t> page(page_size, 0);
   TPageMan pm;
   pm.Page = page.data();
@@ -615,7 +614,8 @@ void WriteBaseParams(const std::string& file_name, WideView name, WideView short
       std::uint64_t{params_at} + page > (std::uint64_t{size_high} << 32 | size))
     throw not_base();
 
-  std::vector<std::uint8_t> buffer = BuildParamsPage(page, file_name, name, short_name, description);
+  std::vector<std::uint8_t> buffer =
+      BuildParamsPage(page, file_name, name, short_name, description);
   if (header[dic::kScrambledAt])
     ScramblePage(buffer.data(), ReadPageKey(header), page, params_at / page);
   SeekTo(file, params_at);

@@ -226,8 +226,7 @@ std::ptrdiff_t ParamsDescriptionRoom(std::uint32_t page_size, WideView name, Wid
 // "Name of dictionary %s is too long" / "Short name of dictionary %s is too
 // long" (file_name names the file in the text).
 std::vector<std::uint8_t> BuildParamsPage(std::uint32_t page_size, const std::string& file_name,
-                                          WideView name, WideView short_name,
-                                          WideView description);
+                                          WideView name, WideView short_name, WideView description);
 
 // Rewrites the parameters page of an existing dictionary file. The
 // description is cut to the room left after name and short name; a name and

@@ -15,15 +15,15 @@
 #include "model/base_set.h"
 #include "model/cursor.h"
 #include "model/dictionary_folder.h"
-#include "protocol/model_ids.h"
 #include "model/update_table.h"
 #include "model/vocab_table.h"
 #include "platform/error.h"
 #include "platform/exceptions.h"
 #include "platform/file.h"
 #include "platform/utf8.h"
-#include "service/errors.h"
 #include "protocol/message_ids.h"
+#include "protocol/model_ids.h"
+#include "service/errors.h"
 
 namespace vandrel {
 namespace {

@@ -7,11 +7,11 @@
 #include "model/base_set.h"
 #include "model/dictionary_folder.h"
 #include "model/error_log.h"
-#include "protocol/model_ids.h"
 #include "model/vocab_table.h"
 #include "platform/exceptions.h"
 #include "platform/process.h"
 #include "platform/window.h"
+#include "protocol/model_ids.h"
 #include "service/errors.h"
 
 namespace vandrel {

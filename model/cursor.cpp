@@ -6,11 +6,11 @@
 
 #include "model/base.h"
 #include "model/base_set.h"
-#include "protocol/page_ids.h"
 #include "model/dictionary_folder.h"
 #include "model/model_ids.h"
 #include "model/vocab_table.h"
 #include "platform/exceptions.h"
+#include "protocol/page_ids.h"
 #include "service/errors.h"
 #include "service/query_ids.h"
 

@@ -1,7 +1,5 @@
 // CR_LOOKUP and CR_PAGE on a cursor: the steps of CR_LOCATE, CR_NEXT and
 // CR_GET_TRANS run in one request, their answers gathered in one reply.
-#include "protocol/page_ids.h"
-
 #include <algorithm>
 #include <exception>
 #include <functional>
@@ -13,6 +11,7 @@
 #include "model/cursor.h"
 #include "model/dictionary_folder.h"
 #include "model/model_ids.h"
+#include "protocol/page_ids.h"
 #include "service/errors.h"
 #include "service/transfer_man.h"
 

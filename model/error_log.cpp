@@ -105,8 +105,8 @@ std::string FormatLogTime(std::time_t moment) { return FormatLocalTime(moment); 
 
 bool ParseLogTime(std::string_view text, std::time_t& moment) {
   // YYYY-MM-DD hh:mm:ss
-  if (text.size() != 19 || text[4] != '-' || text[7] != '-' || text[10] != ' ' ||
-      text[13] != ':' || text[16] != ':')
+  if (text.size() != 19 || text[4] != '-' || text[7] != '-' || text[10] != ' ' || text[13] != ':' ||
+      text[16] != ':')
     return false;
   int year, month, day, hour, minute, second;
   if (!Digits(text, 0, 4, year) || !Digits(text, 5, 2, month) || !Digits(text, 8, 2, day) ||

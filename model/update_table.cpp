@@ -7,11 +7,11 @@
 #include "engine/data_cursor.h"
 #include "engine/data_table.h"
 #include "engine/languages.h"
-#include "protocol/model_ids.h"
 #include "platform/error.h"
 #include "platform/exceptions.h"
 #include "platform/file.h"
 #include "platform/utf8.h"
+#include "protocol/model_ids.h"
 #include "service/errors.h"
 
 namespace vandrel {

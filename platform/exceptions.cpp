@@ -6,8 +6,8 @@
 namespace vandrel {
 
 EOSError OSError(win::DWORD code) {
-  return EOSError(code, "Win32 Error.  Code: " + std::to_string(code) + ".\n" +
-                            win::SysErrorMessage(code));
+  return EOSError(
+      code, "Win32 Error.  Code: " + std::to_string(code) + ".\n" + win::SysErrorMessage(code));
 }
 
 void RaiseLastOSError() { throw OSError(win::GetLastError()); }

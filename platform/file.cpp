@@ -26,8 +26,7 @@ using detail::LockKind;
 // our open and our lock; each retry means that process made progress.
 constexpr int kMaxRaces = 100;
 
-constexpr off_t kUseLock[3] = {detail::kReadUseLock, detail::kWriteUseLock,
-                               detail::kDeleteUseLock};
+constexpr off_t kUseLock[3] = {detail::kReadUseLock, detail::kWriteUseLock, detail::kDeleteUseLock};
 constexpr off_t kDenyLock[3] = {detail::kReadDenyLock, detail::kWriteDenyLock,
                                 detail::kDeleteDenyLock};
 
@@ -178,8 +177,8 @@ HANDLE CreateFileA(const char* name, DWORD access, DWORD share_mode, void* /*sec
   if ((flags & FILE_FLAG_WRITE_THROUGH) != 0) base_flags |= O_DSYNC;
   int open_flags = base_flags | (writable ? O_RDWR : O_RDONLY);
   mode_t create_mode = (flags & FILE_ATTRIBUTE_READONLY) != 0 ? 0444 : 0666;
-  bool may_create = disposition == CREATE_NEW || disposition == CREATE_ALWAYS ||
-                    disposition == OPEN_ALWAYS;
+  bool may_create =
+      disposition == CREATE_NEW || disposition == CREATE_ALWAYS || disposition == OPEN_ALWAYS;
 
   auto open_existing = [&]() {
     int fd = open(name, open_flags);
@@ -212,8 +211,7 @@ HANDLE CreateFileA(const char* name, DWORD access, DWORD share_mode, void* /*sec
       return INVALID_HANDLE_VALUE;
     }
     struct stat st {};
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
-        (!created && writable && ReadOnlyMode(st))) {
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || (!created && writable && ReadOnlyMode(st))) {
       close(fd);
       SetLastError(ERROR_ACCESS_DENIED);
       return INVALID_HANDLE_VALUE;
@@ -242,8 +240,8 @@ HANDLE CreateFileA(const char* name, DWORD access, DWORD share_mode, void* /*sec
     }
     int status = fcntl(fd, F_GETFL);
     if (status >= 0) fcntl(fd, F_SETFL, status & ~O_NONBLOCK);
-    HANDLE handle = NewHandle(
-        std::make_unique<FileObject>(fd, readable, writable, name, delete_on_close));
+    HANDLE handle =
+        NewHandle(std::make_unique<FileObject>(fd, readable, writable, name, delete_on_close));
     bool existed = !created && (disposition == CREATE_ALWAYS || disposition == OPEN_ALWAYS);
     SetLastError(existed ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
     return handle;
@@ -315,10 +313,9 @@ DWORD SetFilePointer(HANDLE file, LONG distance, LONG* distance_high, DWORD meth
   }
   std::int64_t move = distance;
   if (distance_high != nullptr) {
-    move = static_cast<std::int64_t>((static_cast<std::uint64_t>(static_cast<std::uint32_t>(
-                                          *distance_high))
-                                      << 32) |
-                                     static_cast<std::uint32_t>(distance));
+    move = static_cast<std::int64_t>(
+        (static_cast<std::uint64_t>(static_cast<std::uint32_t>(*distance_high)) << 32) |
+        static_cast<std::uint32_t>(distance));
   }
   off_t old_position = lseek(f->fd(), 0, SEEK_CUR);
   off_t position = lseek(f->fd(), static_cast<off_t>(move), whence);

@@ -106,7 +106,8 @@ HANDLE FindFirstFileA(const char* pattern, WIN32_FIND_DATAA* data) {
   }
   DIR* folder = opendir(dir.c_str());
   if (folder == nullptr) {
-    SetLastError(errno == ENOENT || errno == ENOTDIR ? ERROR_PATH_NOT_FOUND : ErrorFromErrno(errno));
+    SetLastError(errno == ENOENT || errno == ENOTDIR ? ERROR_PATH_NOT_FOUND
+                                                     : ErrorFromErrno(errno));
     return INVALID_HANDLE_VALUE;
   }
   std::vector<WIN32_FIND_DATAA> entries;
@@ -123,9 +124,8 @@ HANDLE FindFirstFileA(const char* pattern, WIN32_FIND_DATAA* data) {
     SetLastError(ERROR_FILE_NOT_FOUND);
     return INVALID_HANDLE_VALUE;
   }
-  std::sort(entries.begin(), entries.end(), [](const auto& a, const auto& b) {
-    return std::strcmp(a.cFileName, b.cFileName) < 0;
-  });
+  std::sort(entries.begin(), entries.end(),
+            [](const auto& a, const auto& b) { return std::strcmp(a.cFileName, b.cFileName) < 0; });
   auto search = std::make_unique<FindObject>(std::move(entries));
   search->Next(data);
   SetLastError(ERROR_SUCCESS);

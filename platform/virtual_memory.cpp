@@ -56,8 +56,8 @@ bool InsideReservation(Reservations& table, std::uintptr_t start, std::size_t le
 
 void* VirtualAlloc(void* address, std::size_t size, DWORD type, DWORD protect) {
   int prot = 0;
-  if (size == 0 || !ProtectionOf(protect, &prot) ||
-      (type & ~(MEM_RESERVE | MEM_COMMIT)) != 0 || (type & (MEM_RESERVE | MEM_COMMIT)) == 0) {
+  if (size == 0 || !ProtectionOf(protect, &prot) || (type & ~(MEM_RESERVE | MEM_COMMIT)) != 0 ||
+      (type & (MEM_RESERVE | MEM_COMMIT)) == 0) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return nullptr;
   }
@@ -75,7 +75,8 @@ void* VirtualAlloc(void* address, std::size_t size, DWORD type, DWORD protect) {
     bool commit = (type & MEM_COMMIT) != 0;
     int flags = MAP_PRIVATE | MAP_ANONYMOUS | (commit ? 0 : MAP_NORESERVE);
     if (address != nullptr) flags |= MAP_FIXED_NOREPLACE;
-    void* base = mmap(reinterpret_cast<void*>(start), length, commit ? prot : PROT_NONE, flags, -1, 0);
+    void* base =
+        mmap(reinterpret_cast<void*>(start), length, commit ? prot : PROT_NONE, flags, -1, 0);
     if (base == MAP_FAILED) {
       SetLastError(errno == EEXIST ? ERROR_INVALID_ADDRESS : ERROR_NOT_ENOUGH_MEMORY);
       return nullptr;

@@ -8,8 +8,8 @@
 #include "platform/mapping.h"
 #include "platform/process.h"
 #include "platform/window.h"
-#include "service/errors.h"
 #include "protocol/message_ids.h"
+#include "service/errors.h"
 
 namespace vandrel {
 

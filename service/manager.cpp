@@ -9,9 +9,9 @@
 #include "platform/exceptions.h"
 #include "platform/mapping.h"
 #include "platform/window.h"
+#include "protocol/message_ids.h"
 #include "service/errors.h"
 #include "service/object_window.h"
-#include "protocol/message_ids.h"
 
 namespace vandrel {
 namespace {

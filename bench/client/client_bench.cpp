@@ -24,9 +24,9 @@
 #include "platform/process.h"
 #include "platform/runtime_dir.h"
 #include "platform/window.h"
+#include "protocol/message_ids.h"
 #include "service/errors.h"
 #include "service/manager.h"
-#include "protocol/message_ids.h"
 
 namespace vandrel::client::bench {
 
@@ -125,8 +125,10 @@ int main(int argc, char** argv) {
   namespace fs = std::filesystem;
   // A private namespace and state folder: never meet a developer's service.
   // On tmpfs, where the default namespace lives, when there is one.
-  const fs::path base = fs::is_directory("/dev/shm") ? fs::path("/dev/shm") : fs::temp_directory_path();
-  const fs::path root = base / ("vandrel-client-bench-" + std::to_string(vandrel::win::GetCurrentProcessId()));
+  const fs::path base =
+      fs::is_directory("/dev/shm") ? fs::path("/dev/shm") : fs::temp_directory_path();
+  const fs::path root =
+      base / ("vandrel-client-bench-" + std::to_string(vandrel::win::GetCurrentProcessId()));
   fs::create_directories(root / "ns");
   fs::permissions(root / "ns", fs::perms::owner_all, fs::perm_options::replace);
   setenv("VANDREL_RUNTIME_DIR", (root / "ns").c_str(), 1);

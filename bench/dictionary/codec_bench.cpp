@@ -11,9 +11,9 @@
 #include <benchmark/benchmark.h>
 #include <zstd.h>
 
-#include <ctime>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <fstream>
 #include <iterator>
 #include <sstream>
@@ -48,7 +48,8 @@ WideString FromUtf8(const std::string& s) {
       extra = 1;
     }
     ++i;
-    for (int k = 0; k < extra && i < s.size(); ++k, ++i) cp = (cp << 6) | (static_cast<unsigned char>(s[i]) & 0x3F);
+    for (int k = 0; k < extra && i < s.size(); ++k, ++i)
+      cp = (cp << 6) | (static_cast<unsigned char>(s[i]) & 0x3F);
     out.push_back(cp > 0xFFFF ? u'?' : static_cast<char16_t>(cp));
   }
   return out;
@@ -106,22 +107,26 @@ WideString MarkUp(const std::string& definition) {
 }
 
 std::uint64_t FromBase64(const std::string& s) {
-  static const std::string digits = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  static const std::string digits =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
   std::uint64_t v = 0;
   for (char c : s) v = v * 64 + digits.find(c);
   return v;
 }
 
-std::vector<WideString> LoadDictionary(const std::string& index_file, const std::string& data_file) {
+std::vector<WideString> LoadDictionary(const std::string& index_file,
+                                       const std::string& data_file) {
   std::ifstream data_in(data_file, std::ios::binary);
-  const std::string data((std::istreambuf_iterator<char>(data_in)), std::istreambuf_iterator<char>());
+  const std::string data((std::istreambuf_iterator<char>(data_in)),
+                         std::istreambuf_iterator<char>());
   std::ifstream index(index_file);
   std::vector<WideString> texts;
   std::string line;
   while (std::getline(index, line)) {
     std::istringstream fields(line);
     std::string word, offset, length;
-    if (!std::getline(fields, word, '\t') || !std::getline(fields, offset, '\t') || !std::getline(fields, length))
+    if (!std::getline(fields, word, '\t') || !std::getline(fields, offset, '\t') ||
+        !std::getline(fields, length))
       continue;
     if (word.rfind("00database", 0) == 0) continue;  // the dictionary's own notes
     const std::uint64_t at = FromBase64(offset), n = FromBase64(length);
@@ -135,7 +140,9 @@ std::vector<WideString> Generated() {
   std::vector<WideString> texts;
   for (int i = 0; i < 20000; ++i) {
     WideString t = u"\x09Haus\x09 \x0Chaus\x0C \x06n\x06\rhouse; home";
-    for (int k = 0; k < i % 7; ++k) t += u"\r\x07" u"example\x07 ein gro\u00DFes Haus - a big house";
+    for (int k = 0; k < i % 7; ++k)
+      t += u"\r\x07"
+           u"example\x07 ein gro\u00DFes Haus - a big house";
     texts.push_back(t);
   }
   return texts;
@@ -151,14 +158,16 @@ Corpus* g_corpus = nullptr;
 
 void BM_EncodeBody(benchmark::State& state) {
   for (auto _ : state)
-    for (const auto& t : g_corpus->texts) benchmark::DoNotOptimize(vandrel::EncodeBody(kGerman, kEnglish, t));
+    for (const auto& t : g_corpus->texts)
+      benchmark::DoNotOptimize(vandrel::EncodeBody(kGerman, kEnglish, t));
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * g_corpus->body_bytes));
   state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * g_corpus->texts.size()));
 }
 
 void BM_DecodeBody(benchmark::State& state) {
   for (auto _ : state)
-    for (const auto& b : g_corpus->bodies) benchmark::DoNotOptimize(vandrel::DecodeBody(kGerman, kEnglish, b));
+    for (const auto& b : g_corpus->bodies)
+      benchmark::DoNotOptimize(vandrel::DecodeBody(kGerman, kEnglish, b));
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * g_corpus->body_bytes));
   state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * g_corpus->bodies.size()));
 }
@@ -179,15 +188,17 @@ void CompressionReport(const Corpus& corpus, std::size_t sample_size) {
     all_bytes += b.size();
     if (b.size() >= kCompressFrom) long_bodies.push_back(&b);
   }
-  std::printf("\nbodies: %zu, %llu bytes; over 106 bytes: %zu (%.1f%% of bodies)\n", corpus.bodies.size(),
-              static_cast<unsigned long long>(all_bytes), long_bodies.size(),
+  std::printf("\nbodies: %zu, %llu bytes; over 106 bytes: %zu (%.1f%% of bodies)\n",
+              corpus.bodies.size(), static_cast<unsigned long long>(all_bytes), long_bodies.size(),
               100.0 * long_bodies.size() / std::max<std::size_t>(1, corpus.bodies.size()));
   std::vector<const std::string*> sample;
-  const std::size_t step = std::max<std::size_t>(1, long_bodies.size() / std::max<std::size_t>(1, sample_size));
+  const std::size_t step =
+      std::max<std::size_t>(1, long_bodies.size() / std::max<std::size_t>(1, sample_size));
   for (std::size_t i = 0; i < long_bodies.size(); i += step) sample.push_back(long_bodies[i]);
   std::uint64_t plain = 0;
   for (const auto* b : sample) plain += b->size();
-  std::printf("sample of %zu long bodies, %llu bytes\n", sample.size(), static_cast<unsigned long long>(plain));
+  std::printf("sample of %zu long bodies, %llu bytes\n", sample.size(),
+              static_cast<unsigned long long>(plain));
   std::printf("%6s %14s %8s %16s\n", "level", "stored bytes", "kept", "compress us/body");
 
   ZSTD_CCtx* cctx = ZSTD_createCCtx();
@@ -204,7 +215,8 @@ void CompressionReport(const Corpus& corpus, std::size_t sample_size) {
       stored += candidate < b->size() ? candidate : b->size();
     }
     const double us = 1e6 * Seconds(start) / static_cast<double>(sample.size());
-    std::printf("%6d %14llu %7.1f%% %16.1f\n", level, static_cast<unsigned long long>(stored), 100.0 * stored / plain, us);
+    std::printf("%6d %14llu %7.1f%% %16.1f\n", level, static_cast<unsigned long long>(stored),
+                100.0 * stored / plain, us);
   }
   ZSTD_freeCCtx(cctx);
 
@@ -219,8 +231,8 @@ void CompressionReport(const Corpus& corpus, std::size_t sample_size) {
   }
   const double compress_us = 1e6 * Seconds(start) / static_cast<double>(sample.size());
   std::printf("CompressBody: %llu of %llu bytes stored (%.1f%%), %.1f us/body\n",
-              static_cast<unsigned long long>(stored), static_cast<unsigned long long>(plain), 100.0 * stored / plain,
-              compress_us);
+              static_cast<unsigned long long>(stored), static_cast<unsigned long long>(plain),
+              100.0 * stored / plain, compress_us);
 
   const int rounds = 5;
   std::uint64_t check = 0;
@@ -230,7 +242,8 @@ void CompressionReport(const Corpus& corpus, std::size_t sample_size) {
   const double reused_us = 1e6 * Seconds(start) / static_cast<double>(rounds * images.size());
 
   std::vector<std::string> frames;
-  for (const auto& img : images) frames.push_back(std::string("\x28\xB5\x2F\xFD", 4) + img.substr(1));
+  for (const auto& img : images)
+    frames.push_back(std::string("\x28\xB5\x2F\xFD", 4) + img.substr(1));
   start = Now();
   for (int r = 0; r < rounds; ++r) {
     for (const auto& f : frames) {
@@ -240,8 +253,10 @@ void CompressionReport(const Corpus& corpus, std::size_t sample_size) {
     }
   }
   const double fresh_us = 1e6 * Seconds(start) / static_cast<double>(rounds * frames.size());
-  std::printf("decompress per body: %.2f us with the reused context (DecompressBody), %.2f us with a fresh context\n",
-              reused_us, fresh_us);
+  std::printf(
+      "decompress per body: %.2f us with the reused context (DecompressBody), %.2f us with a fresh "
+      "context\n",
+      reused_us, fresh_us);
   benchmark::DoNotOptimize(check);
 }
 
@@ -268,8 +283,8 @@ int main(int argc, char** argv) {
     corpus.bodies.push_back(vandrel::EncodeBody(kGerman, kEnglish, t));
     corpus.body_bytes += corpus.bodies.back().size();
   }
-  std::printf("corpus: %s, %zu translations\n", index_file.empty() ? "generated" : index_file.c_str(),
-              corpus.texts.size());
+  std::printf("corpus: %s, %zu translations\n",
+              index_file.empty() ? "generated" : index_file.c_str(), corpus.texts.size());
   g_corpus = &corpus;
 
   int bench_argc = static_cast<int>(rest.size());

@@ -26,9 +26,9 @@
 #include "platform/process.h"
 #include "platform/runtime_dir.h"
 #include "platform/window.h"
+#include "protocol/message_ids.h"
 #include "service/link_object.h"
 #include "service/object_window.h"
-#include "protocol/message_ids.h"
 
 namespace vandrel {
 namespace {

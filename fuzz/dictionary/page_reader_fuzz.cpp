@@ -27,7 +27,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::uint8_t* ptr = nullptr;
     int n = 0;
     if (!man.CheckedItem(i, ptr, n)) continue;
-    if (i < 0 || i >= count || n < 0 || ptr < page.get() + 2 + 2 * count || ptr + n > page.get() + size) std::abort();
+    if (i < 0 || i >= count || n < 0 || ptr < page.get() + 2 + 2 * count ||
+        ptr + n > page.get() + size)
+      std::abort();
     if (ptr != man.ItemPtr(i) || n != man.ItemSize(i)) std::abort();
     for (int k = 0; k < n; ++k) sum += ptr[k];
     if (n >= 4) {

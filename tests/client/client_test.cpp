@@ -116,7 +116,8 @@ TEST_F(ClientTest, ARefusedVersionRaisesTheServicesErrorWithTheClientsName) {
     FAIL() << "connected with version 2";
   } catch (const EServiceError& e) {
     EXPECT_EQ(e.Code(), 101);
-    EXPECT_EQ(e.Text(), "This version of Old Translator not supports. Download latest Vandrel version.");
+    EXPECT_EQ(e.Text(),
+              "This version of Old Translator not supports. Download latest Vandrel version.");
   }
   // The refused connect's reference is given back once the client's window
   // is gone, and the service ends.

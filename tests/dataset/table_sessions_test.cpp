@@ -357,7 +357,7 @@ TEST_F(TableSessionsTest, EmptyAndHeaderChangesAcrossSessions) {
 // memory; open tables, taken and bad names are refused.
 TEST_F(TableSessionsTest, RenameTableMovesItsFiles) {
   TDataSession s;
-  for (const std::string db : {Db(), std::string("MEMORY")}) {
+  for (const std::string& db : {Db(), std::string("MEMORY")}) {
     SCOPED_TRACE(db);
     TDataDirectory& d = s.OpenDirectory(db);
     Create(d);

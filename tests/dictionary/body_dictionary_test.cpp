@@ -89,7 +89,9 @@ std::size_t ReadAll(const std::string& path, const std::vector<TEntry>& entries)
     } catch (const EDicBodyDamaged& e) {
       const TDamage* damage = DamageOf(e);
       EXPECT_NE(damage, nullptr);
-      if (damage) EXPECT_EQ(damage->record, static_cast<std::int64_t>(i));
+      if (damage) {
+        EXPECT_EQ(damage->record, static_cast<std::int64_t>(i));
+      }
       ++failed;
     }
   }

@@ -105,7 +105,9 @@ TEST_P(DicRoundTrip, ReadsBackWhatWasCompiled) {
   EXPECT_EQ(table.Compressed(), compressed);
   // A compressed file with enough long bodies trains a body dictionary.
   EXPECT_EQ(table.Version(), table.File()->BodyDictionary() ? 5u : 3u);
-  if (!compressed) EXPECT_EQ(table.File()->BodyDictionary(), nullptr);
+  if (!compressed) {
+    EXPECT_EQ(table.File()->BodyDictionary(), nullptr);
+  }
   EXPECT_EQ(table.Language(), kEnglish);
   EXPECT_EQ(table.TransLanguage(), kRussian);
   EXPECT_EQ(table.Bof(), n == 0);

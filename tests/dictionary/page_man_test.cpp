@@ -96,7 +96,8 @@ TEST(PageManTest, CursorHelpersWriteLittleEndianAndMoveTheCursor) {
   TPageMan::PutWideStr(w, u"A\u0416");
   TPageMan::PutStr(w, "");
   EXPECT_EQ(w, buf.data() + 4 + 4 + 4);
-  const std::vector<std::uint8_t> expected = {0xFE, 0xFF, 0xFF, 0xFF, 'a', 'b', 0, 'c', 0x41, 0x00, 0x16, 0x04, 0xAA};
+  const std::vector<std::uint8_t> expected = {0xFE, 0xFF, 0xFF, 0xFF, 'a',  'b', 0,
+                                              'c',  0x41, 0x00, 0x16, 0x04, 0xAA};
   EXPECT_EQ(std::vector<std::uint8_t>(buf.begin(), buf.begin() + 13), expected);
 
   const std::uint8_t* r = buf.data();

@@ -2,6 +2,8 @@
 // the moment layer 1 appears, the compression threshold, word length and
 // order refusals, the parameters page writer, and the scrambling and
 // buffer primitives the file format rests on.
+#include "dictionary/vocab_compiler.h"
+
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -15,7 +17,6 @@
 #include "dictionary/dic_table.h"
 #include "dictionary/page_man.h"
 #include "dictionary/scramble.h"
-#include "dictionary/vocab_compiler.h"
 #include "platform/exceptions.h"
 #include "tests/dictionary/dic_fixture.h"
 #include "tests/support/test_support.h"
@@ -334,7 +335,8 @@ TEST_F(VocabCompilerTest, TheRoomTheToolsAnnounceIsTheRoomTheWriterKeeps) {
   const std::ptrdiff_t room = ParamsDescriptionRoom(P, name, short_name);
   ASSERT_GT(room, 0);
   for (std::ptrdiff_t length : {room, room + 1}) {
-    WriteBaseParams(Path("r.dic"), name, short_name, WideString(static_cast<std::size_t>(length), u'd'));
+    WriteBaseParams(Path("r.dic"), name, short_name,
+                    WideString(static_cast<std::size_t>(length), u'd'));
     TDicTable table;
     table.FileName = Path("r.dic");
     table.Open();

@@ -13,8 +13,8 @@
 
 #include "client/service_error.h"
 #include "dictionary/dic_format.h"
-#include "protocol/page_ids.h"
 #include "model/model_ids.h"
+#include "protocol/page_ids.h"
 #include "tests/e2e/e2e_fixture.h"
 
 namespace vandrel::test {
@@ -317,7 +317,9 @@ TEST_F(CursorPageE2eTest, ADamagedBodyIsAnsweredAsItsOwnRequestWouldAnswerIt) {
   ASSERT_EQ(page.Words[1].Translations.size(), 2u);
   for (const client::TBaseTranslation& t : page.Words[1].Translations) {
     EXPECT_EQ(t.Code, t.Base == z ? 223 : 0);
-    if (t.Base == a) EXPECT_EQ(t.Text, u"cherry in A");
+    if (t.Base == a) {
+      EXPECT_EQ(t.Text, u"cherry in A");
+    }
   }
 }
 

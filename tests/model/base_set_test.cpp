@@ -2,15 +2,15 @@
 // cursor kept in step and the client told in order, creating and deleting
 // files, refusals of bad names and unknown handles, and a set freed with
 // what its client left open.
-#include "tests/model/model_fixture.h"
+#include "model/base_set.h"
 
 #include <filesystem>
 
 #include "model/base.h"
-#include "model/base_set.h"
 #include "model/cursor.h"
 #include "platform/process.h"
 #include "service/object_window.h"
+#include "tests/model/model_fixture.h"
 
 namespace vandrel::test {
 namespace {
@@ -63,7 +63,7 @@ TEST_F(BaseSetTest, OpeningASecondBaseRelocatesCursorsAfterTheBaseList) {
 
   const win::HWND b = Open(*set, "b.dic");
   EXPECT_EQ(set->handles, (std::vector<std::int32_t>{static_cast<std::int32_t>(a),
-                                                      static_cast<std::int32_t>(b)}));
+                                                     static_cast<std::int32_t>(b)}));
   for (TNotifyObject* c : ServerSet(*set).CursorList().List())
     EXPECT_EQ(static_cast<TCustomCursor*>(c)->Positions().size(), 2u);
   // The set's new state first, then each cursor's, then the deliveries.
@@ -112,7 +112,7 @@ TEST_F(BaseSetTest, ClosingTheFirstOfThreeBasesShiftsPositions) {
 
   Close(*set, a);
   EXPECT_EQ(set->handles, (std::vector<std::int32_t>{static_cast<std::int32_t>(b),
-                                                      static_cast<std::int32_t>(c)}));
+                                                     static_cast<std::int32_t>(c)}));
   EXPECT_EQ(ServerSet(*set).IndexOfBase(b), 0);
   EXPECT_EQ(ServerSet(*set).IndexOfBase(c), 1);
   EXPECT_EQ(records(), (std::vector<std::int32_t>{before[1], before[2]}));
@@ -153,7 +153,8 @@ TEST_F(BaseSetTest, OpenRefusesDuplicatesMissingFilesAndForeignNames) {
 
   EXPECT_EQ(OpenFails(*set, "none.dic", &text), kErrBaseNotExists);
   EXPECT_EQ(text, "Base \"" + Path("none.dic") + "\" not exists");
-  for (const std::string& bad : std::vector<std::string>{"../en.dic", "sub/en.dic", "..", "", std::string("en\0.dic", 7)})
+  for (const std::string& bad :
+       std::vector<std::string>{"../en.dic", "sub/en.dic", "..", "", std::string("en\0.dic", 7)})
     EXPECT_EQ(OpenFails(*set, bad), kErrBaseNotExists) << bad;
 
   EXPECT_EQ(OpenFails(*set, "junk.dic", &text), 1);
@@ -217,7 +218,8 @@ TEST_F(BaseSetTest, FreedSetWithOpenBasesAndCursorsLogsAndFreesThem) {
   EXPECT_EQ(ObjectWindowCount(), windows);
   // The file is no longer mapped: it can be deleted.
   TClient again = NewSet("again");
-  again->Send(BS_DELETE_BASE_FILE, [](TTransferMan& out) { out.WriteWideString(kItemFileName, u"en.dic"); });
+  again->Send(BS_DELETE_BASE_FILE,
+              [](TTransferMan& out) { out.WriteWideString(kItemFileName, u"en.dic"); });
   EXPECT_FALSE(std::filesystem::exists(Path("en.dic")));
 }
 
@@ -237,13 +239,16 @@ TEST_F(BaseSetTest, BaseManagerFreesWhatClientsLeftBehind) {
 TEST_F(BaseSetTest, CreatesAndDeletesFilesInsideTheFolderOnly) {
   TClient set = NewSet();
   auto create = [&](const std::string& name, std::int32_t scramble, std::string* text = nullptr) {
-    return set->FailCode(BS_CREATE_BASE_FILE, [&](TTransferMan& out) {
-      out.WriteWideString(kItemFileName, WideString(name.begin(), name.end()));
-      out.WriteInteger(kItemLanguage, 1049);
-      out.WriteInteger(kItemTransLanguage, 1033);
-      out.WriteInteger(kItemScrambled, scramble);
-      out.WriteInteger(kItemCompressed, 0x101);
-    }, text);
+    return set->FailCode(
+        BS_CREATE_BASE_FILE,
+        [&](TTransferMan& out) {
+          out.WriteWideString(kItemFileName, WideString(name.begin(), name.end()));
+          out.WriteInteger(kItemLanguage, 1049);
+          out.WriteInteger(kItemTransLanguage, 1033);
+          out.WriteInteger(kItemScrambled, scramble);
+          out.WriteInteger(kItemCompressed, 0x101);
+        },
+        text);
   };
   auto remove = [&](const std::string& name, std::string* text = nullptr) {
     return set->FailCode(BS_DELETE_BASE_FILE, NameItem(name), text);
@@ -294,13 +299,15 @@ TEST_F(BaseSetTest, CreatesAndDeletesFilesInsideTheFolderOnly) {
   EXPECT_TRUE(std::filesystem::exists(dic_.path() + "/../vandrel-model-outside.dic"));
   std::filesystem::remove(dic_.path() + "/../vandrel-model-outside.dic");
   EXPECT_EQ(create("bad-language.dic", 0), 0);
-  EXPECT_EQ(set->FailCode(BS_CREATE_BASE_FILE, [&](TTransferMan& out) {
-    out.WriteWideString(kItemFileName, u"x.dic");
-    out.WriteInteger(kItemLanguage, 0x10000);
-    out.WriteInteger(kItemTransLanguage, 1033);
-    out.WriteInteger(kItemScrambled, 0);
-    out.WriteInteger(kItemCompressed, 0);
-  }), 1);
+  EXPECT_EQ(set->FailCode(BS_CREATE_BASE_FILE,
+                          [&](TTransferMan& out) {
+                            out.WriteWideString(kItemFileName, u"x.dic");
+                            out.WriteInteger(kItemLanguage, 0x10000);
+                            out.WriteInteger(kItemTransLanguage, 1033);
+                            out.WriteInteger(kItemScrambled, 0);
+                            out.WriteInteger(kItemCompressed, 0);
+                          }),
+            1);
 }
 
 TEST_F(BaseSetTest, ClientsThatVanishLeaveNothingBroken) {
@@ -329,13 +336,11 @@ TEST_F(BaseSetTest, ClientsThatVanishLeaveNothingBroken) {
   // parameter change, nor fail the request of the base that wrote.
   TClient other_set = NewSet("other");
   TClient writer = Link(Open(*other_set, "A.DIC"), "writer");
-  {
-    TClient gone = Link(static_cast<win::HWND>(server.Base(0)->Handle()), "gone");
-  }
+  { TClient gone = Link(static_cast<win::HWND>(server.Base(0)->Handle()), "gone"); }
   Events().clear();
   writer->Send(BA_SET_NAME, [](TTransferMan& out) { out.WriteWideString(kItemName, u"Still"); });
-  EXPECT_EQ(Events(), (std::vector<std::string>{"writer params Still",
-                                                "writer params changed Still"}));
+  EXPECT_EQ(Events(),
+            (std::vector<std::string>{"writer params Still", "writer params changed Still"}));
 }
 
 TEST_F(BaseSetTest, BaseSetsOfEndedClientProcessesAreReclaimed) {

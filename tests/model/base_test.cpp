@@ -2,12 +2,12 @@
 // rewrite of the file's parameter strings by any base on the same table,
 // parameter edits, the plain getters, progress questions and the shared
 // table's references.
-#include "tests/model/model_fixture.h"
-
 #include "model/base.h"
+
 #include "model/base_set.h"
-#include "service/manager.h"
 #include "model/object_model.h"
+#include "service/manager.h"
+#include "tests/model/model_fixture.h"
 
 namespace vandrel::test {
 namespace {
@@ -111,8 +111,8 @@ TEST_F(BaseTest, ParameterChangeReachesEveryBaseOnTheFile) {
   EXPECT_EQ(Table().ParamsHandlers().size(), 1u);
   Events().clear();
   SetString(*base1, BA_SET_DESCRIPTION, kItemDescription, u"Fruit");
-  EXPECT_EQ(Events(), (std::vector<std::string>{"base1 params Renamed",
-                                                "base1 params changed Renamed"}));
+  EXPECT_EQ(Events(),
+            (std::vector<std::string>{"base1 params Renamed", "base1 params changed Renamed"}));
 }
 
 TEST_F(BaseTest, AnEditBracketWritesOnceWithEveryValue) {
@@ -150,9 +150,10 @@ TEST_F(BaseTest, CursorsReadOnAfterARewriteAndAFailedRewriteKeepsTheTableOpen) {
 
   // A name that cannot fit the parameters page is refused before the file
   // is touched, and the table reads on.
-  EXPECT_NE(base->FailCode(BA_SET_NAME, [](TTransferMan& out) {
-    out.WriteWideString(kItemName, WideString(20000, u'x'));
-  }), 0);
+  EXPECT_NE(base->FailCode(
+                BA_SET_NAME,
+                [](TTransferMan& out) { out.WriteWideString(kItemName, WideString(20000, u'x')); }),
+            0);
   EXPECT_TRUE(Table().IsOpen());
   EXPECT_EQ(GetString(*base, BA_GET_NAME, kItemName), u"Renamed");
   EXPECT_EQ(Move(*cursor, CR_NEXT), 1);

@@ -1,11 +1,10 @@
 // Cursors over the merged word list of a base set: walking, positions,
 // independent cursors, locating, finding, assigning, translations, empty
 // and damaged dictionaries. Every request goes through a client object.
-#include "tests/model/model_fixture.h"
-
 #include <fstream>
 
 #include "service/object_window.h"
+#include "tests/model/model_fixture.h"
 
 namespace vandrel::test {
 namespace {
@@ -134,15 +133,15 @@ TEST_F(CursorTest, FindWideKeepsExactlyTheBasesThatHoldTheWord) {
   TClient cursor = NewCursor(*set);
   EXPECT_EQ(Locate(*cursor, u"cherry", true, CR_FIND), 1);
   EXPECT_EQ(State(*cursor), "cherry -1");
-  EXPECT_EQ(cursor->handles,
-            (std::vector<std::int32_t>{static_cast<std::int32_t>(a), static_cast<std::int32_t>(b)}));
+  EXPECT_EQ(cursor->handles, (std::vector<std::int32_t>{static_cast<std::int32_t>(a),
+                                                        static_cast<std::int32_t>(b)}));
   EXPECT_EQ(Move(*cursor, CR_NEXT), 0) << "a found word has no position to step from";
   EXPECT_EQ(Trans(*cursor, b), u"t:cherry");
 
   // The 8-bit find lists the bases in reverse order.
   EXPECT_EQ(Locate(*cursor, u"cherry", false, CR_FIND), 1);
-  EXPECT_EQ(cursor->handles,
-            (std::vector<std::int32_t>{static_cast<std::int32_t>(b), static_cast<std::int32_t>(a)}));
+  EXPECT_EQ(cursor->handles, (std::vector<std::int32_t>{static_cast<std::int32_t>(b),
+                                                        static_cast<std::int32_t>(a)}));
 
   EXPECT_EQ(Locate(*cursor, u"fig", true, CR_FIND), 0);
   EXPECT_EQ(State(*cursor), " -1");
@@ -226,9 +225,13 @@ TEST_F(CursorTest, AssignCopiesAnotherCursorOfTheSameSetOnly) {
   Open(*other_set, "a.dic");
   TClient stranger = NewCursor(*other_set, "stranger");
   std::string text;
-  EXPECT_EQ(target->FailCode(CR_ASSIGN, [&](TTransferMan& out) {
-    out.WriteInteger(kItemHandle, static_cast<std::int32_t>(stranger->Remote()));
-  }, &text), kErrUnknownCursor);
+  EXPECT_EQ(target->FailCode(
+                CR_ASSIGN,
+                [&](TTransferMan& out) {
+                  out.WriteInteger(kItemHandle, static_cast<std::int32_t>(stranger->Remote()));
+                },
+                &text),
+            kErrUnknownCursor);
   EXPECT_EQ(text, "Unknown Cursor");
   EXPECT_EQ(assign(*target, static_cast<std::int32_t>(set->Remote())), kErrUnknownCursor);
   EXPECT_EQ(assign(*target, static_cast<std::int32_t>(a)), kErrUnknownCursor);
@@ -255,9 +258,9 @@ TEST_F(CursorTest, WrongRequestsAnswerErrorsAndUnknownIdsCodeThree) {
   TClient cursor = NewCursor(*set);
   // Items missing or of the wrong kind: the channel's read error.
   EXPECT_EQ(cursor->FailCode(CR_LOCATE), kErrWrongReadId);
-  EXPECT_EQ(cursor->FailCode(CR_GET_TRANS, [](TTransferMan& out) {
-    out.WriteWideString(kItemHandle, u"x");
-  }), kErrWrongReadId);
+  EXPECT_EQ(cursor->FailCode(CR_GET_TRANS,
+                             [](TTransferMan& out) { out.WriteWideString(kItemHandle, u"x"); }),
+            kErrWrongReadId);
   EXPECT_THROW(cursor->Send(CR_UNUSED), Exception);
   EXPECT_THROW(cursor->Send(BA_GET_NAME), Exception);
   // Cursor requests sent to a base set or a base.
@@ -344,10 +347,14 @@ TEST_F(CursorTest, DamagedBodyAnswersBodyFormatErrorAndServiceGoesOn) {
   b = Open(*set, "b.dic");
   TClient cursor = NewCursor(*set);
   std::string text;
-  EXPECT_EQ(cursor->FailCode(CR_GET_TRANS, [&](TTransferMan& out) {
-    out.WriteInteger(kItemHandle, static_cast<std::int32_t>(a));
-  }, &text), kErrBodyFormat);
-  EXPECT_NE(text.find("title \"apple\". Error in stored body format.\r\n"), std::string::npos) << text;
+  EXPECT_EQ(
+      cursor->FailCode(
+          CR_GET_TRANS,
+          [&](TTransferMan& out) { out.WriteInteger(kItemHandle, static_cast<std::int32_t>(a)); },
+          &text),
+      kErrBodyFormat);
+  EXPECT_NE(text.find("title \"apple\". Error in stored body format.\r\n"), std::string::npos)
+      << text;
   EXPECT_EQ(boxes.size(), 1u) << "the failure is shown once";
   EXPECT_EQ(State(*cursor), "apple 1") << "the cursor stays where it was";
 

@@ -1,5 +1,7 @@
 // The error log: dated lines, the 7-day window kept through the work file,
 // lines that do not parse, and failures that never reach the caller.
+#include "model/error_log.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -7,7 +9,6 @@
 #include <iterator>
 #include <string>
 
-#include "model/error_log.h"
 #include "tests/support/test_support.h"
 
 namespace vandrel::test {
@@ -50,11 +51,12 @@ class ErrorLogTest : public ::testing::Test {
 TEST_F(ErrorLogTest, KeepsTheLastSevenDaysAndAppendsTheNewLine) {
   Write(ErrorLogPath(), DaysAgo(10) + " - old\n" + "no separator here\n" + DaysAgo(3) +
                             " - recent\r\n" + "2024-02-30 10:00:00 - impossible date\n" +
-                            "yesterday - not a date\n" + DaysAgo(8) + " - also old\n" +
-                            DaysAgo(1) + " - a - b\n");
+                            "yesterday - not a date\n" + DaysAgo(8) + " - also old\n" + DaysAgo(1) +
+                            " - a - b\n");
   LogError("CustomBaseSet.Destroy: CursorList.Count<>0");
   EXPECT_EQ(Read(ErrorLogPath()), DaysAgo(3) + " - recent\n" + DaysAgo(1) + " - a - b\n" +
-                                      DaysAgo(0) + " - CustomBaseSet.Destroy: CursorList.Count<>0\n");
+                                      DaysAgo(0) +
+                                      " - CustomBaseSet.Destroy: CursorList.Count<>0\n");
   EXPECT_FALSE(std::filesystem::exists(ErrorLogWorkPath()));
   EXPECT_EQ(DaysAgo(0), "2024-06-20 12:00:00");
 }
@@ -63,12 +65,13 @@ TEST_F(ErrorLogTest, StartsANewLogAndKeepsEachEntryOnOneLine) {
   LogError("first");
   fake_now += 60;
   LogError("second\nline");
-  EXPECT_EQ(Read(ErrorLogPath()), "2024-06-20 12:00:00 - first\n"
-                                  "2024-06-20 12:01:00 - second line\n");
+  EXPECT_EQ(Read(ErrorLogPath()),
+            "2024-06-20 12:00:00 - first\n"
+            "2024-06-20 12:01:00 - second line\n");
   // The log names the user's files and words: only the user may read it.
   const auto perms = std::filesystem::status(ErrorLogPath()).permissions();
-  EXPECT_EQ(perms & std::filesystem::perms::all, std::filesystem::perms::owner_read |
-                                                     std::filesystem::perms::owner_write);
+  EXPECT_EQ(perms & std::filesystem::perms::all,
+            std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
 }
 
 TEST_F(ErrorLogTest, FailuresAreSwallowedAndLeaveNoWorkFile) {

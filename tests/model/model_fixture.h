@@ -128,8 +128,7 @@ class TClientObject : public client::TRemoteObject {
   void BaParamsChanged(TMessage& message) {
     if (static_cast<win::HWND>(message.WParam) != Remote()) return;
     ++params_changed_count;
-    Events().push_back(label_ + " params changed " +
-                       Narrow(Transfer().ReadWideString(kItemName)));
+    Events().push_back(label_ + " params changed " + Narrow(Transfer().ReadWideString(kItemName)));
   }
   void BaProgress(TMessage&) {
     const std::int32_t pos = Transfer().ReadInteger(kItemProgressPos);
@@ -198,14 +197,18 @@ class ModelTest : public ::testing::Test {
     return Link(handle, label, TClientObject::TKind::kBaseSet);
   }
   win::HWND Open(TClientObject& set, const std::string& name) {
-    return static_cast<win::HWND>(set.SendForInteger(BS_OPEN_BASE, kItemHandle, [&](TTransferMan& out) {
-      out.WriteWideString(kItemFileName, WideString(name.begin(), name.end()));
-    }));
+    return static_cast<win::HWND>(
+        set.SendForInteger(BS_OPEN_BASE, kItemHandle, [&](TTransferMan& out) {
+          out.WriteWideString(kItemFileName, WideString(name.begin(), name.end()));
+        }));
   }
   int OpenFails(TClientObject& set, const std::string& name, std::string* text = nullptr) {
-    return set.FailCode(BS_OPEN_BASE, [&](TTransferMan& out) {
-      out.WriteWideString(kItemFileName, WideString(name.begin(), name.end()));
-    }, text);
+    return set.FailCode(
+        BS_OPEN_BASE,
+        [&](TTransferMan& out) {
+          out.WriteWideString(kItemFileName, WideString(name.begin(), name.end()));
+        },
+        text);
   }
   void Close(TClientObject& set, win::HWND base) {
     set.Send(BS_CLOSE_BASE, [&](TTransferMan& out) {
@@ -240,9 +243,12 @@ class ModelTest : public ::testing::Test {
     });
   }
   static WideString Trans(TClientObject& cursor, win::HWND base) {
-    return cursor.Send(CR_GET_TRANS, [&](TTransferMan& out) {
-      out.WriteInteger(kItemHandle, static_cast<std::int32_t>(base));
-    }).ReadWideString(kItemTrans);
+    return cursor
+        .Send(CR_GET_TRANS,
+              [&](TTransferMan& out) {
+                out.WriteInteger(kItemHandle, static_cast<std::int32_t>(base));
+              })
+        .ReadWideString(kItemTrans);
   }
   std::string ReadLog() const {
     std::ifstream in(ErrorLogPath());

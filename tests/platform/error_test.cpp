@@ -30,9 +30,10 @@ TEST(LastError, MapsErrnoToWin32Numbers) {
     DWORD code;
   };
   const Case cases[] = {
-      {ENOENT, 2},  {ENOTDIR, 3}, {EMFILE, 4}, {ENFILE, 4},  {EACCES, 5},  {EPERM, 5},
-      {EBADF, 6},   {ENOMEM, 8},  {EXDEV, 17}, {EBUSY, 32},  {EEXIST, 183}, {ENOSPC, 112},
-      {EDQUOT, 112}, {ENAMETOOLONG, 206}, {ENOTEMPTY, 145}, {EINVAL, 87}, {0, 0},
+      {ENOENT, 2},   {ENOTDIR, 3},  {EMFILE, 4},   {ENFILE, 4},         {EACCES, 5},
+      {EPERM, 5},    {EBADF, 6},    {ENOMEM, 8},   {EXDEV, 17},         {EBUSY, 32},
+      {EEXIST, 183}, {ENOSPC, 112}, {EDQUOT, 112}, {ENAMETOOLONG, 206}, {ENOTEMPTY, 145},
+      {EINVAL, 87},  {0, 0},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(ErrorFromErrno(c.errno_value), c.code) << "errno " << c.errno_value;

@@ -221,15 +221,15 @@ TEST_F(Files, ShareModesAcrossProcesses) {
     HANDLE h = Open(p, GENERIC_READ | GENERIC_WRITE, 0);
     ASSERT_NE(h, INVALID_HANDLE_VALUE);
     // Now the peer is the one refused.
-    FilePeer second({"open", p, std::to_string(GENERIC_READ), std::to_string(kShareAll),
-                     Path("ready2")});
+    FilePeer second(
+        {"open", p, std::to_string(GENERIC_READ), std::to_string(kShareAll), Path("ready2")});
     EXPECT_EQ(WaitForFile(Path("ready2")), std::to_string(ERROR_SHARING_VIOLATION));
     CloseHandle(h);
   }
   {
     // A peer reading with read sharing: other readers pass, a writer does not.
-    FilePeer peer({"open", p, std::to_string(GENERIC_READ), std::to_string(FILE_SHARE_READ),
-                   Path("ready3")});
+    FilePeer peer(
+        {"open", p, std::to_string(GENERIC_READ), std::to_string(FILE_SHARE_READ), Path("ready3")});
     ASSERT_EQ(WaitForFile(Path("ready3")), "0");
     HANDLE reader = Open(p, GENERIC_READ, FILE_SHARE_READ);
     EXPECT_NE(reader, INVALID_HANDLE_VALUE);
@@ -342,8 +342,8 @@ TEST_F(Files, ReadWriteMappingGrowsTheFile) {
   EXPECT_EQ(std::string(first, 4), "head");
   std::memcpy(first + 100, "written", 7);
   // A second view requested right after the first one (consecutive views).
-  auto* second = static_cast<char*>(
-      MapViewOfFileEx(mapping, FILE_MAP_WRITE, 0, 65536, 65536, first + 65536));
+  auto* second =
+      static_cast<char*>(MapViewOfFileEx(mapping, FILE_MAP_WRITE, 0, 65536, 65536, first + 65536));
   if (second != nullptr) {
     EXPECT_EQ(second, first + 65536);
     second[0] = 'S';
@@ -503,7 +503,8 @@ TEST(PlainFileName, RefusesPathsAndSpecialNames) {
   EXPECT_TRUE(IsPlainFileName("English.dic"));
   EXPECT_TRUE(IsPlainFileName("a..b.dic"));
   EXPECT_TRUE(IsPlainFileName(".hidden"));
-  for (const std::string& bad : std::vector<std::string>{"", ".", "..", "../x.dic", "a/b.dic", "a\\b.dic", "/etc/passwd",
+  for (const std::string& bad :
+       std::vector<std::string>{"", ".", "..", "../x.dic", "a/b.dic", "a\\b.dic", "/etc/passwd",
                                 std::string("a\0b", 3), std::string("x.dic\0", 6)}) {
     EXPECT_FALSE(IsPlainFileName(bad)) << bad;
   }

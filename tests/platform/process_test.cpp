@@ -131,7 +131,8 @@ TEST(DetachedProcess, RunsInItsOwnSessionWithNullInput) {
 
 TEST(ModulePath, NamesTheRunningProgram) {
   std::string path = ModuleFileName();
-  EXPECT_EQ(std::filesystem::canonical(path), std::filesystem::canonical(test::BinDir() + "/process_test"));
+  EXPECT_EQ(std::filesystem::canonical(path),
+            std::filesystem::canonical(test::BinDir() + "/process_test"));
   char buffer[4096];
   DWORD n = GetModuleFileNameA(nullptr, buffer, sizeof buffer);
   EXPECT_EQ(std::string(buffer, n), path);

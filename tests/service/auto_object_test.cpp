@@ -1,10 +1,11 @@
 // Reference counting by connect and disconnect: the last disconnect frees
 // the object inside its own handler, and its caller still reads a proper
 // answer.
+#include "service/auto_object.h"
+
 #include <gtest/gtest.h>
 
 #include "platform/window.h"
-#include "service/auto_object.h"
 #include "service/errors.h"
 #include "service/object_window.h"
 #include "service/query_ids.h"

@@ -2,6 +2,8 @@
 // QM_CHANGE) and when its local handlers run, inside and outside update
 // brackets. The peer is a linked object of the same thread, so every
 // notification is a real exchange through the transfer buffers.
+#include "service/change_object.h"
+
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -9,7 +11,6 @@
 #include <vector>
 
 #include "platform/window.h"
-#include "service/change_object.h"
 #include "service/errors.h"
 #include "service/query_ids.h"
 #include "tests/support/test_support.h"
@@ -49,8 +50,9 @@ class TRecorder : public TLinkObject {
   using TLinkObject::TLinkObject;
   bool fail_change = false;
   static const TMessageTable& MessageTable() {
-    static const TMessageTable table("TRecorder", &TLinkObject::MessageTable(),
-                                     {{QM_STATE, &TRecorder::State}, {QM_CHANGE, &TRecorder::Change}});
+    static const TMessageTable table(
+        "TRecorder", &TLinkObject::MessageTable(),
+        {{QM_STATE, &TRecorder::State}, {QM_CHANGE, &TRecorder::Change}});
     return table;
   }
   const TMessageTable& ClassMessageTable() const override { return MessageTable(); }
@@ -67,7 +69,8 @@ class ChangeObjectTest : public ::testing::Test {
  protected:
   void SetUp() override {
     events.clear();
-    win::SetMessageBoxHook([this](win::HWND, const std::string&, const std::string&, win::UINT) { ++boxes_; });
+    win::SetMessageBoxHook(
+        [this](win::HWND, const std::string&, const std::string&, win::UINT) { ++boxes_; });
     counter_.reset(new TCounter(nullptr));
     peer_.reset(new TRecorder(nullptr));
     counter_->SetRemote(peer_->Handle());
@@ -79,8 +82,8 @@ class ChangeObjectTest : public ::testing::Test {
   // Sends a request without items to the counter, as its client would.
   void Send(std::uint16_t id) {
     peer_->Transfer().ResetWrite();
-    const win::LRESULT r = win::SendMessageA(counter_->Handle(), id, peer_->Handle(),
-                                             peer_->Transfer().BufferId());
+    const win::LRESULT r =
+        win::SendMessageA(counter_->Handle(), id, peer_->Handle(), peer_->Transfer().BufferId());
     peer_->Transfer().OpenRead(r, -id);
     ASSERT_EQ(peer_->Transfer().ReadAnswer(), 1);
   }

@@ -1,11 +1,11 @@
 // Event lists: matching by method and object, unordered removal, and calls
 // while handlers change the list.
+#include "service/event_list.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
-
-#include "service/event_list.h"
 
 namespace vandrel {
 namespace {

@@ -35,8 +35,8 @@ win::HWND WaitForWindow(const std::string& name) {
 bool PumpUntilQuit() {
   static bool timed_out;
   timed_out = false;
-  const win::UINT_PTR timer = win::SetTimer(
-      0, 0, kProcessTimeoutMs, [](win::HWND, win::UINT, win::UINT_PTR, win::DWORD) {
+  const win::UINT_PTR timer =
+      win::SetTimer(0, 0, kProcessTimeoutMs, [](win::HWND, win::UINT, win::UINT_PTR, win::DWORD) {
         timed_out = true;
         win::PostQuitMessage(1);
       });

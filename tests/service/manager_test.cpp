@@ -2,6 +2,8 @@
 // client list, the base manager's window, the client check (driven by
 // sending its timer message directly) and the manager's end with its last
 // reference.
+#include "service/manager.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -9,7 +11,6 @@
 #include "platform/exceptions.h"
 #include "platform/window.h"
 #include "service/errors.h"
-#include "service/manager.h"
 #include "service/query_ids.h"
 #include "tests/support/manager_probe.h"
 #include "tests/support/test_support.h"
@@ -67,7 +68,8 @@ TEST_F(ManagerTest, VersionsUpToOneAreAcceptedAndHigherOnesRefusedByName) {
   v1.Connect(1);
   std::string text;
   EXPECT_EQ(RemoteCode([&] { v2.Connect(2, "Old Translator 7"); }, &text), 101);
-  EXPECT_EQ(text, "This version of Old Translator 7 not supports. Download latest Vandrel version.");
+  EXPECT_EQ(text,
+            "This version of Old Translator 7 not supports. Download latest Vandrel version.");
   EXPECT_EQ(manager_->Clients(), (std::vector<win::HWND>{v0.Handle(), v1.Handle()}));
   // The refused connect counts; it links the manager to its window too.
   EXPECT_EQ(manager_->RefCount(), 3);
@@ -149,8 +151,10 @@ TEST(ManagerBaseMan, EveryClientGetsTheSameBaseManagerWindow) {
   TProbe a(manager->Handle()), b(manager->Handle());
   a.Call(QM_GETBASEMAN);
   b.Call(QM_GETBASEMAN);
-  EXPECT_EQ(a.Transfer().ReadInteger(kBaseManItem), static_cast<std::int32_t>(manager->BaseMan()->Handle()));
-  EXPECT_EQ(b.Transfer().ReadInteger(kBaseManItem), static_cast<std::int32_t>(manager->BaseMan()->Handle()));
+  EXPECT_EQ(a.Transfer().ReadInteger(kBaseManItem),
+            static_cast<std::int32_t>(manager->BaseMan()->Handle()));
+  EXPECT_EQ(b.Transfer().ReadInteger(kBaseManItem),
+            static_cast<std::int32_t>(manager->BaseMan()->Handle()));
   const win::HWND base_man = manager->BaseMan()->Handle();
   manager->Free();
   EXPECT_FALSE(win::IsWindow(base_man));  // freed with the manager

@@ -268,10 +268,11 @@ TEST_F(MessageObjectTest, OwnedChildFreedByItsParentDuringItsOwnHandlerStaysVali
 TEST_F(MessageObjectTest, ExceptionsEscapingAHandlerAreShownNotPropagated) {
   int boxes = 0;
   std::string text;
-  win::SetMessageBoxHook([&](win::HWND, const std::string& t, const std::string& caption, win::UINT) {
-    ++boxes;
-    text = caption + ": " + t;
-  });
+  win::SetMessageBoxHook(
+      [&](win::HWND, const std::string& t, const std::string& caption, win::UINT) {
+        ++boxes;
+        text = caption + ": " + t;
+      });
   TMortal mortal;
   EXPECT_EQ(win::SendMessageA(mortal.Handle(), TMortal::kRaise, 0, 0), 3);
   EXPECT_EQ(boxes, 1);

@@ -1,12 +1,13 @@
 // Notification lists: membership mirrored in each member, the order of the
 // callbacks when a member or a list goes away.
+#include "service/notify.h"
+
 #include <gtest/gtest.h>
 
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "service/notify.h"
 #include "tests/support/test_support.h"
 
 namespace vandrel {
@@ -16,12 +17,16 @@ class NotifyTest : public ::testing::Test {
  protected:
   // Gives list a name and records every callback as "<event> <list>".
   void Watch(TNotifyList& list, const std::string& name) {
-    list.OnInsert = [this, name](TNotifyList*, TNotifyObject*) { log_.push_back("insert " + name); };
+    list.OnInsert = [this, name](TNotifyList*, TNotifyObject*) {
+      log_.push_back("insert " + name);
+    };
     list.OnItemFree = [this, name](TNotifyList* l, TNotifyObject* item) {
       // Still a member while its free callback runs.
       log_.push_back("free " + name + (l->IndexOf(item) >= 0 ? "" : " (not a member)"));
     };
-    list.OnRemove = [this, name](TNotifyList*, TNotifyObject*) { log_.push_back("remove " + name); };
+    list.OnRemove = [this, name](TNotifyList*, TNotifyObject*) {
+      log_.push_back("remove " + name);
+    };
   }
   test::ScopedRuntimeDir runtime_;
   std::vector<std::string> log_;

@@ -1,10 +1,10 @@
 // The service's command line: "/stay" in any letter case, and the
 // dictionary folder.
+#include "service/service_options.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
-
-#include "service/service_options.h"
 
 namespace vandrel {
 namespace {

@@ -38,7 +38,9 @@ class ServiceProcessTest : public ::testing::Test {
   win::DWORD Start(const std::string& program, const std::vector<std::string>& args) {
     return children_.Start(program, args, work_.path());
   }
-  win::DWORD StartService(const std::vector<std::string>& args) { return Start("vandrel-service", args); }
+  win::DWORD StartService(const std::vector<std::string>& args) {
+    return Start("vandrel-service", args);
+  }
 
   // The window named name, once it exists (0 after the bound).
   static win::HWND WaitForWindow(const char* name) {
@@ -66,7 +68,8 @@ TEST_F(ServiceProcessTest, WithoutStayAndWithoutClientsItEndsAfterTheIdleTime) {
   EXPECT_GE(win::GetTickCount() - start, kIdleTimeoutMs - 100);
 }
 
-class ServiceStayTest : public ServiceProcessTest, public ::testing::WithParamInterface<const char*> {};
+class ServiceStayTest : public ServiceProcessTest,
+                        public ::testing::WithParamInterface<const char*> {};
 
 TEST_P(ServiceStayTest, StayKeepsItRunningUntilTheLastDisconnect) {
   const win::DWORD pid = StartService({"Dic", GetParam()});
@@ -198,7 +201,8 @@ TEST(ServiceLoop, AFailureOutsideARequestIsShownOnceAndTheLoopGoesOn) {
   const win::HWND window = win::CreateWindowExA(win::WS_EX_TOOLWINDOW, "STATIC", "", win::WS_POPUP,
                                                 0, 0, 0, 0, 0, nullptr, nullptr, nullptr);
   ASSERT_NE(window, 0u);
-  win::SetWindowLongPtrA(window, win::GWL_WNDPROC, reinterpret_cast<win::LONG_PTR>(&FailingWindowProc));
+  win::SetWindowLongPtrA(window, win::GWL_WNDPROC,
+                         reinterpret_cast<win::LONG_PTR>(&FailingWindowProc));
   win::PostMessageA(window, win::WM_USER, 0, 0);
   win::PostMessageA(window, win::WM_USER + 1, 0, 0);
   win::PostMessageA(window, win::WM_USER + 2, 0, 0);

@@ -54,7 +54,8 @@ class ScopedEnv {
 };
 
 // Points VANDREL_RUNTIME_DIR at a fresh private folder on memory
-// (MemoryTempDir) for the lifetime of the object (child processes inherit it) and restores the previous value.
+// (MemoryTempDir) for the lifetime of the object (child processes inherit it) and restores the
+// previous value.
 class ScopedRuntimeDir {
  public:
   ScopedRuntimeDir();

@@ -4,9 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/utf8.h"
 #include "tools/common/languages.h"
 #include "tools/common/markup.h"
-#include "platform/utf8.h"
 
 namespace vandrel::tools {
 namespace {

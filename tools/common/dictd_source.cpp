@@ -3,10 +3,10 @@
 
 #include <filesystem>
 
+#include "platform/utf8.h"
 #include "tools/common/gzip_file.h"
 #include "tools/common/languages.h"
 #include "tools/common/markup.h"
-#include "platform/utf8.h"
 
 namespace vandrel::tools {
 namespace {

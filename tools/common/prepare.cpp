@@ -4,8 +4,8 @@
 #include <algorithm>
 
 #include "dictionary/dic_format.h"
-#include "tools/common/markup.h"
 #include "platform/utf8.h"
+#include "tools/common/markup.h"
 
 namespace vandrel::tools {
 namespace {

@@ -1,9 +1,9 @@
 // Rendering of marked-up translations.
 #include "tools/common/render.h"
 
+#include "platform/utf8.h"
 #include "tools/common/markup.h"
 #include "tools/common/tsv_source.h"
-#include "platform/utf8.h"
 
 namespace vandrel::tools {
 namespace {

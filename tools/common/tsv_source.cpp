@@ -3,9 +3,9 @@
 
 #include <cstdio>
 
+#include "platform/utf8.h"
 #include "tools/common/languages.h"
 #include "tools/common/markup.h"
-#include "platform/utf8.h"
 
 namespace vandrel::tools {
 namespace {

@@ -142,7 +142,8 @@ int RunDictServer(TDictBackend& backend, const TListenAddress& address,
         if (clients.size() >= kMaxConnections) {
           static const char kBusy[] =
               "420 server temporarily unavailable (too many connections)\r\n";
-          [[maybe_unused]] const ssize_t sent = ::send(fd.get(), kBusy, sizeof kBusy - 1, MSG_NOSIGNAL);
+          [[maybe_unused]] const ssize_t sent =
+              ::send(fd.get(), kBusy, sizeof kBusy - 1, MSG_NOSIGNAL);
           continue;
         }
         ++info.Connections;

@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "engine/container_check.h"
-#include "engine/table_check.h"
 #include "engine/container_format.h"
+#include "engine/table_check.h"
 #include "tools/vandrel/command.h"
 
 namespace vandrel::cli {

@@ -47,7 +47,8 @@ std::string Utf8Text(const std::u16string& w) {
     char32_t c = w[i];
     if (c == 13) c = ' ';
     if (c < 0x20) continue;
-    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < w.size()) c = 0x10000 + ((c - 0xD800) << 10) + (w[++i] - 0xDC00);
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < w.size())
+      c = 0x10000 + ((c - 0xD800) << 10) + (w[++i] - 0xDC00);
     if (c < 0x80) {
       out += static_cast<char>(c);
     } else if (c < 0x800) {

@@ -65,8 +65,8 @@ int Create(int argc, char** argv, bool let_go) {
   DWORD size = static_cast<DWORD>(std::strtoul(argv[3], nullptr, 10));
   std::uint32_t value = static_cast<std::uint32_t>(std::strtoul(argv[4], nullptr, 10));
   std::string dir = argv[5];
-  HANDLE mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE | SEC_COMMIT,
-                                      0, size, name.c_str());
+  HANDLE mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE | SEC_COMMIT, 0,
+                                      size, name.c_str());
   DWORD created_error = GetLastError();
   if (mapping == nullptr) return 3;
   auto* bytes = static_cast<std::uint8_t*>(MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, 0));
@@ -118,11 +118,11 @@ int Flip(int argc, char** argv) {
   int count = std::atoi(argv[3]);
   std::string dir = argv[4];
   for (int i = 0; i < count; ++i) {
-    HANDLE mapping = CreateFileMappingInitA(PAGE_READWRITE, 8, name.c_str(),
-                                            [](void* bytes, std::size_t) {
-                                              std::uint32_t marker = 0x5EEDF00D;
-                                              std::memcpy(bytes, &marker, 4);
-                                            });
+    HANDLE mapping =
+        CreateFileMappingInitA(PAGE_READWRITE, 8, name.c_str(), [](void* bytes, std::size_t) {
+          std::uint32_t marker = 0x5EEDF00D;
+          std::memcpy(bytes, &marker, 4);
+        });
     if (mapping == nullptr) return 3;
     void* view = MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, 0);
     if (view == nullptr) return 4;

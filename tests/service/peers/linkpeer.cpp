@@ -55,7 +55,9 @@ struct RawBuffer {
     bytes.insert(bytes.end(), n, fill);
     return *this;
   }
-  RawBuffer& Int(std::uint16_t id, std::int32_t v) { return U16(id).U32(4).U32(static_cast<std::uint32_t>(v)); }
+  RawBuffer& Int(std::uint16_t id, std::int32_t v) {
+    return U16(id).U32(4).U32(static_cast<std::uint32_t>(v));
+  }
   RawBuffer& Dbl(std::uint16_t id) { return U16(id).U32(8).Bytes(8, 0); }
 };
 
@@ -66,12 +68,15 @@ struct Case {
 
 std::vector<Case> MalformedEchoRequests() {
   std::vector<Case> cases;
-  cases.push_back({"integer length past the end", RawBuffer().U16(1).U32(0xFFFFFFF0u).U32(5).U16(0)});
+  cases.push_back(
+      {"integer length past the end", RawBuffer().U16(1).U32(0xFFFFFFF0u).U32(5).U16(0)});
   cases.push_back({"integer of length 2", RawBuffer().U16(1).U32(2).Bytes(4).U16(0)});
   cases.push_back({"integer header without value", RawBuffer().U16(1).U32(4)});
   cases.push_back({"double of length 4", RawBuffer().Int(1, 5).U16(2).U32(4).Bytes(8).U16(0)});
-  cases.push_back({"odd wide-string length", RawBuffer().Int(1, 5).Dbl(2).U16(3).U32(3).Bytes(4).U16(0)});
-  cases.push_back({"wide string past the end", RawBuffer().Int(1, 5).Dbl(2).U16(3).U32(10).Bytes(8)});
+  cases.push_back(
+      {"odd wide-string length", RawBuffer().Int(1, 5).Dbl(2).U16(3).U32(3).Bytes(4).U16(0)});
+  cases.push_back(
+      {"wide string past the end", RawBuffer().Int(1, 5).Dbl(2).U16(3).U32(10).Bytes(8)});
   cases.push_back({"items cut short, no end mark", RawBuffer().Int(1, 5).Dbl(2)});
   cases.push_back({"half an item id", RawBuffer().Int(1, 5).Dbl(2).Bytes(1, 3)});
   RawBuffer tiny;
@@ -165,7 +170,8 @@ int main(int argc, char** argv) {
     if (mode == "serve") return vandrel::linkpeer::Serve(argv[2]);
     if (mode == "attack")
       return vandrel::linkpeer::Attack(static_cast<vandrel::win::HWND>(std::stoul(argv[2])));
-    if (mode == "numbers" && argc == 4) return vandrel::linkpeer::Numbers(std::stoi(argv[2]), argv[3]);
+    if (mode == "numbers" && argc == 4)
+      return vandrel::linkpeer::Numbers(std::stoi(argv[2]), argv[3]);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "linkpeer: %s\n", e.what());
     return 3;

@@ -15,19 +15,21 @@
 namespace vandrel::linkpeer {
 
 // Requests of the test protocol (inside the request range).
-constexpr std::uint16_t RQ_ECHO = 0x3000;          // 1 int, 2 double, 3 wide -> 1 int+1, 2 double*2, 3 wide+"!"
+constexpr std::uint16_t RQ_ECHO =
+    0x3000;  // 1 int, 2 double, 3 wide -> 1 int+1, 2 double*2, 3 wide+"!"
 constexpr std::uint16_t RQ_READ_SWAPPED = 0x3001;  // reads item 2 before item 1
 constexpr std::uint16_t RQ_RAISE_LOCAL = 0x3002;   // 1 code, 2 text -> raises ELocal
 constexpr std::uint16_t RQ_RAISE_PLAIN = 0x3003;   // 2 text -> raises Exception
 constexpr std::uint16_t RQ_TEXT = 0x3004;          // 1 length -> 1 wide string of that length
-constexpr std::uint16_t RQ_CALL_BACK = 0x3005;     // 1 v -> queries Remote RQ_ADD_ONE(10 v) -> 1 result
-constexpr std::uint16_t RQ_ABORT = 0x3006;         // raises EAbort after answering 1 = 7
-constexpr std::uint16_t RQ_BOX_COUNT = 0x3007;     // -> 1 message boxes so far, 2 last text
-constexpr std::uint16_t RQ_QUIT = 0x3008;          // posts WM_QUIT
-constexpr std::uint16_t RQ_ADD_ONE = 0x3009;       // handled by TLinkClient
-constexpr std::uint16_t RQ_NEW_CHILD = 0x300A;     // -> 1 window of a new self-freeing child
-constexpr std::uint16_t RQ_VERDICT = 0x300B;       // 1 failures, 2 text: the attacker's result
-constexpr std::uint16_t RQ_UNHANDLED = 0x3050;     // no class handles it
+constexpr std::uint16_t RQ_CALL_BACK =
+    0x3005;                                 // 1 v -> queries Remote RQ_ADD_ONE(10 v) -> 1 result
+constexpr std::uint16_t RQ_ABORT = 0x3006;  // raises EAbort after answering 1 = 7
+constexpr std::uint16_t RQ_BOX_COUNT = 0x3007;  // -> 1 message boxes so far, 2 last text
+constexpr std::uint16_t RQ_QUIT = 0x3008;       // posts WM_QUIT
+constexpr std::uint16_t RQ_ADD_ONE = 0x3009;    // handled by TLinkClient
+constexpr std::uint16_t RQ_NEW_CHILD = 0x300A;  // -> 1 window of a new self-freeing child
+constexpr std::uint16_t RQ_VERDICT = 0x300B;    // 1 failures, 2 text: the attacker's result
+constexpr std::uint16_t RQ_UNHANDLED = 0x3050;  // no class handles it
 
 // The character at position i of the text that RQ_TEXT answers.
 inline char16_t TextChar(std::int32_t i) { return static_cast<char16_t>(u'A' + i % 26); }
@@ -43,12 +45,12 @@ inline BoxLog& Boxes() {
   return log;
 }
 inline void InstallBoxCounter() {
-  win::SetMessageBoxHook([](win::HWND, const std::string& text, const std::string& caption,
-                            win::UINT) {
-    ++Boxes().count;
-    Boxes().last_text = text;
-    Boxes().last_caption = caption;
-  });
+  win::SetMessageBoxHook(
+      [](win::HWND, const std::string& text, const std::string& caption, win::UINT) {
+        ++Boxes().count;
+        Boxes().last_text = text;
+        Boxes().last_caption = caption;
+      });
 }
 
 // A linked object that frees itself on QM_DISCONNECT (the way a
@@ -116,9 +118,7 @@ class TLinkServer : public TLinkObject {
     const std::int32_t code = Transfer().ReadInteger(1);
     throw ELocal(ErrorTextFromWide(Transfer().ReadWideString(2)), code);
   }
-  void RaisePlain(TMessage&) {
-    throw Exception(ErrorTextFromWide(Transfer().ReadWideString(2)));
-  }
+  void RaisePlain(TMessage&) { throw Exception(ErrorTextFromWide(Transfer().ReadWideString(2))); }
   void Text(TMessage&) {
     const std::int32_t n = Transfer().ReadInteger(1);
     std::u16string s(static_cast<std::size_t>(n), u' ');
