@@ -173,12 +173,8 @@ void TVocabCompiler::AddWord(WideView word, WideView translation) {
   }
 }
 
-void TVocabCompiler::AddStoredWord(std::string bytes, WideString stored, WideView translation) {
-  if (!file_) throw Exception("No compilation is running");
+void TVocabCompiler::CheckNextWord(const std::string& bytes, WideView stored) const {
   const std::size_t record = added_;
-
-  // Everything that can fail runs before the first change, so a refused
-  // word leaves the dictionary being built as it was.
   if (bytes.size() < static_cast<std::size_t>(dic::kMinWordBytes) ||
       bytes.size() > static_cast<std::size_t>(dic::kMaxWordBytes))
     throw Exception("Word #" + std::to_string(record) + " has " + std::to_string(bytes.size()) +
@@ -188,6 +184,13 @@ void TVocabCompiler::AddStoredWord(std::string bytes, WideString stored, WideVie
   if (record > 0 && CompareWords(stored, previous_word_) <= 0)
     throw Exception("Word #" + std::to_string(record) +
                     " is not in dictionary order: it does not follow the previous word");
+}
+
+void TVocabCompiler::AddStoredWord(std::string bytes, WideString stored, WideView translation) {
+  if (!file_) throw Exception("No compilation is running");
+  // Everything that can fail runs before the first change, so a refused
+  // word leaves the dictionary being built as it was.
+  CheckNextWord(bytes, stored);
 
   BodyReport encoded;
   Pending entry{std::move(bytes),
@@ -207,14 +210,7 @@ void TVocabCompiler::AddStoredBody(WideView word, std::string stored_body, bool 
   WideToAnsi(Language(), word, bytes);
   WideString stored = AnsiToWide(Language(), bytes);
   const std::size_t record = added_;
-  if (bytes.size() < static_cast<std::size_t>(dic::kMinWordBytes) ||
-      bytes.size() > static_cast<std::size_t>(dic::kMaxWordBytes))
-    throw Exception("Word #" + std::to_string(record) + " has " + std::to_string(bytes.size()) +
-                    " bytes; a word has 1 to 1024 bytes");
-  if (record >= INT32_MAX) throw Exception("Dictionary " + file_name_ + " is too large");
-  if (record > 0 && CompareWords(stored, previous_word_) <= 0)
-    throw Exception("Word #" + std::to_string(record) +
-                    " is not in dictionary order: it does not follow the previous word");
+  CheckNextWord(bytes, stored);
   // A stored body is final: byte 0 says whether it is compressed, and it is
   // never compressed again.
   const bool compressed = !stored_body.empty() && stored_body[0] == '\0';

@@ -135,6 +135,9 @@ class TVocabCompiler {
   const TCompileReport& Report() const { return report_; }
 
  private:
+  // Refuses a word of bad length, one past the record limit, or one that
+  // does not follow the previous word; changes nothing.
+  void CheckNextWord(const std::string& bytes, WideView stored) const;
   // A word waiting for its body to be compressed.
   struct Pending {
     std::string bytes;
