@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 #include "engine/container_check.h"
 #include "engine/container_format.h"
@@ -82,9 +83,9 @@ void TEntireDataBase::OpenFile(bool create) {
                                 : win::FILE_ATTRIBUTE_NORMAL;
   // Created with "new" semantics and kept open: nobody can open or replace
   // the file between its creation and our use.
-  file_ = win::CreateFileA(path_.c_str(), win::GENERIC_READ | win::GENERIC_WRITE, 0, nullptr,
-                           create ? win::CREATE_NEW : win::OPEN_EXISTING, flags, nullptr);
-  if (file_ == win::INVALID_HANDLE_VALUE) RaiseOS(win::GetLastError());
+  file_.reset(win::CreateFileA(path_.c_str(), win::GENERIC_READ | win::GENERIC_WRITE, 0, nullptr,
+                               create ? win::CREATE_NEW : win::OPEN_EXISTING, flags, nullptr));
+  if (!file_) RaiseOS(win::GetLastError());
   try {
     std::uint8_t header[kPageSize] = {};
     if (create) {
@@ -97,20 +98,20 @@ void TEntireDataBase::OpenFile(bool create) {
       PutI32(empty + kPageSize, -1);
       PutI32(empty + kPageSize + 4, -1);
       win::DWORD written = 0;
-      if (!win::WriteFile(file_, empty, sizeof(empty), &written, nullptr)) {
+      if (!win::WriteFile(file_.get(), empty, sizeof(empty), &written, nullptr)) {
         RaiseOS(win::GetLastError());
       }
       std::memcpy(header, empty, sizeof(header));
     }
     win::DWORD high = 0;
-    win::DWORD low = win::GetFileSize(file_, &high);
+    win::DWORD low = win::GetFileSize(file_.get(), &high);
     if (low == win::INVALID_FILE_SIZE && win::GetLastError() != win::ERROR_SUCCESS) {
       RaiseOS(win::GetLastError());
     }
     std::uint64_t size = (static_cast<std::uint64_t>(high) << 32) | low;
     if (!create) {
       win::DWORD got = 0;
-      if (!win::ReadFile(file_, header, sizeof(header), &got, nullptr)) {
+      if (!win::ReadFile(file_.get(), header, sizeof(header), &got, nullptr)) {
         RaiseOS(win::GetLastError());
       }
       if (got < sizeof(header)) throw EContainerError("Invalid base file");
@@ -158,35 +159,32 @@ void TEntireDataBase::OpenFile(bool create) {
 
 void TEntireDataBase::Map(std::int64_t pages) {
   std::uint64_t bytes = static_cast<std::uint64_t>(pages) * kPageSize;
-  win::HANDLE mapping = win::CreateFileMappingA(file_, nullptr, win::PAGE_READWRITE,
-                                                static_cast<win::DWORD>(bytes >> 32),
-                                                static_cast<win::DWORD>(bytes), nullptr);
-  if (mapping == nullptr) return;  // the old mapping stays; last error says why
-  void* view = win::MapViewOfFile(mapping, win::FILE_MAP_WRITE, 0, 0, 0);
-  if (view == nullptr) {
+  win::UniqueHandle mapping(win::CreateFileMappingA(file_.get(), nullptr, win::PAGE_READWRITE,
+                                                    static_cast<win::DWORD>(bytes >> 32),
+                                                    static_cast<win::DWORD>(bytes), nullptr));
+  if (!mapping) return;  // the old mapping stays; last error says why
+  win::UniqueView view(win::MapViewOfFile(mapping.get(), win::FILE_MAP_WRITE, 0, 0, 0));
+  if (!view) {
     win::DWORD error = win::GetLastError();
-    win::CloseHandle(mapping);
+    mapping.reset();
     win::SetLastError(error);
     return;
   }
   Unmap();
-  mapping_ = mapping;
-  map_ = static_cast<std::uint8_t*>(view);
+  mapping_ = std::move(mapping);
+  view_ = std::move(view);
+  map_ = view_.bytes();
   mapped_pages_ = pages;
 }
 
 void TEntireDataBase::Unmap() {
-  if (map_ != nullptr) win::UnmapViewOfFile(map_);
-  if (mapping_ != nullptr) win::CloseHandle(mapping_);
   map_ = nullptr;
-  mapping_ = nullptr;
+  view_.reset();
+  mapping_.reset();
   mapped_pages_ = 0;
 }
 
-void TEntireDataBase::CloseFile() noexcept {
-  if (file_ != win::INVALID_HANDLE_VALUE) win::CloseHandle(file_);
-  file_ = win::INVALID_HANDLE_VALUE;
-}
+void TEntireDataBase::CloseFile() noexcept { file_.reset(); }
 
 TEntireDataBase::~TEntireDataBase() {
   if (map_ != nullptr) {
@@ -209,10 +207,10 @@ TEntireDataBase::~TEntireDataBase() {
     Unmap();
     if (!temporary_) {
       win::LONG high = static_cast<win::LONG>(end >> 32);
-      if (win::SetFilePointer(file_, static_cast<win::LONG>(end & 0xFFFFFFFF), &high,
+      if (win::SetFilePointer(file_.get(), static_cast<win::LONG>(end & 0xFFFFFFFF), &high,
                               win::FILE_BEGIN) != win::INVALID_SET_FILE_POINTER ||
           win::GetLastError() == win::ERROR_SUCCESS) {
-        win::SetEndOfFile(file_);
+        win::SetEndOfFile(file_.get());
       }
     }
   }
@@ -735,7 +733,7 @@ bool TEntireDataBase::Flush() {
       ok = false;
     }
   }
-  if (grown_ && !win::FlushFileBuffers(file_)) ok = false;
+  if (grown_ && !win::FlushFileBuffers(file_.get())) ok = false;
   if (ok) {
     dirty_low_ = 0x7FFFFFFF;
     dirty_high_ = -1;

@@ -34,6 +34,7 @@
 #include <vector>
 
 #include "platform/exceptions.h"
+#include "platform/unique_handle.h"
 #include "platform/win_types.h"
 
 namespace vandrel::engine {
@@ -163,9 +164,10 @@ class TEntireDataBase {
 
   std::string path_;
   bool temporary_ = false;
-  win::HANDLE file_ = win::INVALID_HANDLE_VALUE;
-  win::HANDLE mapping_ = nullptr;
-  std::uint8_t* map_ = nullptr;
+  win::UniqueHandle file_;
+  win::UniqueHandle mapping_;
+  win::UniqueView view_;
+  std::uint8_t* map_ = nullptr;  // view_'s bytes, null when nothing is mapped
   std::int64_t mapped_pages_ = 0;
   std::vector<Slot> slots_;  // slot 0 never used
   std::int32_t free_hint_ = 0;
