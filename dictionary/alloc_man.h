@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "platform/unique_handle.h"
+
 namespace vandrel {
 
 class TAllocMan {
@@ -29,7 +31,7 @@ class TAllocMan {
   std::uint32_t Count() const { return count_; }
 
  private:
-  std::vector<std::uint8_t*> blocks_;  // owned, released with VirtualFree
+  std::vector<win::UniqueVirtualBlock> blocks_;
   std::uint32_t buffer_size_ = 0;
   std::uint32_t buffers_per_block_ = 0;
   std::uint32_t count_ = 0;

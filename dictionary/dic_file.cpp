@@ -61,12 +61,7 @@ const TDamage* DamageOf(const std::exception& e) {
 
 TDicFile::TDicFile(std::string path) : file_name_(std::move(path)) {}
 
-TDicFile::~TDicFile() {
-  if (copies_) {
-    for (std::size_t g = 0; g < granule_count_; ++g)
-      if (std::uint8_t* copy = copies_[g].load()) win::VirtualFree(copy, 0, win::MEM_RELEASE);
-  }
-}
+TDicFile::~TDicFile() = default;
 
 std::shared_ptr<const TDicFile> TDicFile::Open(const std::string& path) {
   std::shared_ptr<TDicFile> file(new TDicFile(path));
@@ -190,10 +185,7 @@ void TDicFile::CheckHeader() {
   scrambled_ = header[dic::kScrambledAt] != 0;
   page_key_ = ReadPageKey(header);
   compressed_ = header[dic::kCompressedAt] != 0;
-  if (scrambled_) {
-    copies_ = std::make_unique<std::atomic<std::uint8_t*>[]>(granule_count_);
-    for (std::size_t g = 0; g < granule_count_; ++g) copies_[g].store(nullptr);
-  }
+  if (scrambled_) copies_ = TGranuleCopies(granule_count_);
   // Words cannot be read in a language without a code page.
   std::uint32_t code_page = 0;
   try {
@@ -265,16 +257,16 @@ const std::uint8_t* TDicFile::PageAddress(std::uint32_t offset) const {
   }
   const std::size_t g = offset / kGranuleSize;
   if (!scrambled_) return view_.bytes() + offset;
-  const std::uint8_t* copy = copies_[g].load(std::memory_order_acquire);
+  const std::uint8_t* copy = copies_.Get(g);
   if (copy == nullptr) copy = MakeCopy(g);
   return copy + offset % kGranuleSize;
 }
 
 const std::uint8_t* TDicFile::MakeCopy(std::size_t g) const {
-  void* memory = win::VirtualAlloc(nullptr, kGranuleSize, win::MEM_RESERVE | win::MEM_COMMIT,
-                                   win::PAGE_READWRITE);
-  if (memory == nullptr) RaiseLastOSError();
-  auto* copy = static_cast<std::uint8_t*>(memory);
+  win::UniqueVirtualBlock block(win::VirtualAlloc(
+      nullptr, kGranuleSize, win::MEM_RESERVE | win::MEM_COMMIT, win::PAGE_READWRITE));
+  if (!block) RaiseLastOSError();
+  std::uint8_t* copy = block.bytes();
   const std::int64_t at = static_cast<std::int64_t>(g) * kGranuleSize;
   std::memcpy(copy, view_.bytes() + at,
               static_cast<std::size_t>(std::min<std::int64_t>(kGranuleSize, file_size_ - at)));
@@ -284,11 +276,8 @@ const std::uint8_t* TDicFile::MakeCopy(std::size_t g) const {
   for (std::uint32_t e = g == 0 ? 1 : 0; e < slots; ++e)
     ScramblePage(copy + e * page_size_, page_key_, page_size_,
                  static_cast<std::uint32_t>(g) * slots + e);
-  std::uint8_t* expected = nullptr;
-  if (copies_[g].compare_exchange_strong(expected, copy, std::memory_order_acq_rel)) return copy;
-  // Another reader stored its copy first.
-  win::VirtualFree(copy, 0, win::MEM_RELEASE);
-  return expected;
+  // Another reader may have stored its copy first: then that one is used.
+  return copies_.Publish(g, std::move(block));
 }
 
 std::uint32_t TDicFile::PageOffset(const TPage& page) const {

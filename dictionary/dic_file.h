@@ -25,7 +25,6 @@
 // EDicBodyDamaged instead, and everything else reads.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -33,6 +32,7 @@
 #include "dictionary/body_codec.h"
 #include "dictionary/charmap.h"
 #include "dictionary/compression.h"
+#include "dictionary/granule_copies.h"
 #include "dictionary/scramble.h"
 #include "platform/exceptions.h"
 #include "platform/unique_handle.h"
@@ -193,8 +193,9 @@ class TDicFile {
   std::int64_t file_size_ = 0;
   std::size_t granule_count_ = 0;
   // Private descrambled copies (scrambled files only), one per granule,
-  // made on first use; owned, freed by the destructor.
-  std::unique_ptr<std::atomic<std::uint8_t*>[]> copies_;
+  // made on first use by whichever reader needs one first: a cache that
+  // reading const files fills.
+  mutable TGranuleCopies copies_;
 
   WideString first_chars_;
   WideString lang_chars_;

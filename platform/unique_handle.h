@@ -6,11 +6,16 @@
 //   UniqueView    a view of a file mapping (MapViewOfFile), unmapped with
 //                 UnmapViewOfFile
 //   UniqueFd      a POSIX file descriptor (socket, ...), closed with close
+//   UniqueStdFile a C stream (fopen), closed with fclose
+//   UniqueVirtualBlock
+//                 a range of private memory (VirtualAlloc with MEM_RESERVE),
+//                 released with VirtualFree(..., MEM_RELEASE)
 //
 // Code above platform/ holds these and never calls the closers itself.
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <utility>
 
 #include "platform/win_types.h"
@@ -72,11 +77,25 @@ struct ViewTraits {
   static bool Free(void* v);
 };
 
+struct VirtualBlockTraits {
+  using Value = void*;
+  static void* Invalid() { return nullptr; }
+  static bool IsValid(void* v) { return v != nullptr; }
+  static bool Free(void* v);
+};
+
 struct FdTraits {
   using Value = int;
   static int Invalid() { return -1; }
   static bool IsValid(int fd) { return fd >= 0; }
   static bool Free(int fd);
+};
+
+struct StdFileTraits {
+  using Value = std::FILE*;
+  static std::FILE* Invalid() { return nullptr; }
+  static bool IsValid(std::FILE* f) { return f != nullptr; }
+  static bool Free(std::FILE* f);
 };
 
 // A kernel-object handle. Holds null when empty; INVALID_HANDLE_VALUE taken
@@ -91,7 +110,18 @@ class UniqueView : public UniqueResource<ViewTraits> {
   std::uint8_t* bytes() { return static_cast<std::uint8_t*>(get()); }
 };
 
+// A reserved range of private memory, with typed access to its bytes.
+class UniqueVirtualBlock : public UniqueResource<VirtualBlockTraits> {
+ public:
+  using UniqueResource::UniqueResource;
+  const std::uint8_t* bytes() const { return static_cast<const std::uint8_t*>(get()); }
+  std::uint8_t* bytes() { return static_cast<std::uint8_t*>(get()); }
+};
+
 // A file descriptor.
 using UniqueFd = UniqueResource<FdTraits>;
+
+// A C stream. close() tells whether its buffered writes reached the file.
+using UniqueStdFile = UniqueResource<StdFileTraits>;
 
 }  // namespace vandrel::win

@@ -9,6 +9,7 @@
 #include <limits>
 #include <map>
 #include <mutex>
+#include <utility>
 
 #include "platform/error.h"
 #include "platform/handle.h"
@@ -153,18 +154,16 @@ class TTransferIdCounter {
 TTransferMan::TTransferMan() : id_counter_owner_(TTransferIdCounter::Get()) {
   id_counter_ = id_counter_owner_->View();
   Grow(kAnswerSize + kEndMarkSize);
-  std::memset(write_buffer_, 0, kAnswerSize + kEndMarkSize);
+  std::memset(write_view_.bytes(), 0, kAnswerSize + kEndMarkSize);
 }
 
-TTransferMan::~TTransferMan() {
-  CloseRead();
-  if (write_buffer_ != nullptr) win::UnmapViewOfFile(write_buffer_);
-  if (buffer_mapping_ != nullptr) win::CloseHandle(buffer_mapping_);
-}
+TTransferMan::~TTransferMan() = default;
 
 void TTransferMan::ResetWrite() { write_pos_ = kAnswerSize; }
 
-void TTransferMan::SetAnswer(std::int32_t code) { std::memcpy(write_buffer_, &code, sizeof code); }
+void TTransferMan::SetAnswer(std::int32_t code) {
+  std::memcpy(write_view_.bytes(), &code, sizeof code);
+}
 
 std::size_t TTransferMan::Reserve(std::size_t len) {
   const std::size_t limit = static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max());
@@ -186,24 +185,24 @@ std::size_t TTransferMan::Reserve(std::size_t len) {
 }
 
 void TTransferMan::WriteItemHeader(std::size_t at, std::uint16_t id, std::uint32_t len) {
-  std::memcpy(write_buffer_ + at, &id, sizeof id);
-  std::memcpy(write_buffer_ + at + 2, &len, sizeof len);
+  std::memcpy(write_view_.bytes() + at, &id, sizeof id);
+  std::memcpy(write_view_.bytes() + at + 2, &len, sizeof len);
 }
 
 void TTransferMan::WriteInteger(std::uint16_t id, std::int32_t value) {
   const std::size_t at = Reserve(sizeof value);
   WriteItemHeader(at, id, sizeof value);
-  std::memcpy(write_buffer_ + at + kItemHeaderSize, &value, sizeof value);
+  std::memcpy(write_view_.bytes() + at + kItemHeaderSize, &value, sizeof value);
   write_pos_ = at + kItemHeaderSize + sizeof value;
-  std::memset(write_buffer_ + write_pos_, 0, kEndMarkSize);
+  std::memset(write_view_.bytes() + write_pos_, 0, kEndMarkSize);
 }
 
 void TTransferMan::WriteDouble(std::uint16_t id, double value) {
   const std::size_t at = Reserve(sizeof value);
   WriteItemHeader(at, id, sizeof value);
-  std::memcpy(write_buffer_ + at + kItemHeaderSize, &value, sizeof value);
+  std::memcpy(write_view_.bytes() + at + kItemHeaderSize, &value, sizeof value);
   write_pos_ = at + kItemHeaderSize + sizeof value;
-  std::memset(write_buffer_ + write_pos_, 0, kEndMarkSize);
+  std::memset(write_view_.bytes() + write_pos_, 0, kEndMarkSize);
 }
 
 void TTransferMan::WriteWideString(std::uint16_t id, std::u16string_view value) {
@@ -214,22 +213,19 @@ void TTransferMan::WriteWideString(std::uint16_t id, std::u16string_view value) 
   const std::size_t len = value.size() * sizeof(char16_t);
   const std::size_t at = Reserve(len);
   WriteItemHeader(at, id, static_cast<std::uint32_t>(len));
-  if (len != 0) std::memcpy(write_buffer_ + at + kItemHeaderSize, value.data(), len);
+  if (len != 0) std::memcpy(write_view_.bytes() + at + kItemHeaderSize, value.data(), len);
   write_pos_ = at + kItemHeaderSize + len;
-  std::memset(write_buffer_ + write_pos_, 0, kEndMarkSize);
+  std::memset(write_view_.bytes() + write_pos_, 0, kEndMarkSize);
 }
 
 void TTransferMan::Grow(std::int32_t new_size) {
   if (new_size < 0 || static_cast<std::size_t>(new_size) < write_pos_ + kEndMarkSize)
     new_size = static_cast<std::int32_t>(write_pos_ + kEndMarkSize);
   std::atomic_ref<std::uint32_t> counter(*id_counter_);
-  win::HANDLE mapping = nullptr;
+  win::UniqueHandle mapping;
   std::string failure;
-  if (buffer_mapping_ != nullptr) {
-    win::CloseHandle(buffer_mapping_);  // the view keeps the old buffer alive
-    buffer_mapping_ = nullptr;
-  }
-  for (int attempt = 0; attempt < kNameAttempts && mapping == nullptr; ++attempt) {
+  buffer_mapping_.reset();  // the view keeps the old buffer alive
+  for (int attempt = 0; attempt < kNameAttempts && !mapping; ++attempt) {
     // One indivisible read-and-advance; 0 means "no buffer" and is skipped
     // (a count that wrapped).
     std::uint32_t number;
@@ -237,41 +233,33 @@ void TTransferMan::Grow(std::int32_t new_size) {
       number = counter.fetch_add(1);
     } while (number == 0);
     buffer_id_ = static_cast<std::int32_t>(number);
-    mapping = win::CreateFileMappingA(win::INVALID_HANDLE_VALUE, nullptr, kSharedProtect, 0,
-                                      static_cast<win::DWORD>(new_size),
-                                      TransferBufferName(buffer_id_).c_str());
-    if (mapping == nullptr) {
+    mapping.reset(win::CreateFileMappingA(win::INVALID_HANDLE_VALUE, nullptr, kSharedProtect, 0,
+                                          static_cast<win::DWORD>(new_size),
+                                          TransferBufferName(buffer_id_).c_str()));
+    if (!mapping) {
       failure = LastErrorText();
       break;
     }
     if (win::GetLastError() == win::ERROR_ALREADY_EXISTS) {
       // Somebody else's object under our number: never write into it.
       failure = win::SysErrorMessage(win::ERROR_ALREADY_EXISTS);
-      win::CloseHandle(mapping);
-      mapping = nullptr;
+      mapping.reset();
     }
   }
-  if (mapping == nullptr)
-    throw ELocal("Growing transfer buffer failed: " + failure, kErrGrowBuffer);
-  void* view = win::MapViewOfFile(mapping, win::FILE_MAP_ALL_ACCESS, 0, 0, 0);
-  if (view == nullptr) {
+  if (!mapping) throw ELocal("Growing transfer buffer failed: " + failure, kErrGrowBuffer);
+  win::UniqueView view(win::MapViewOfFile(mapping.get(), win::FILE_MAP_ALL_ACCESS, 0, 0, 0));
+  if (!view) {
     failure = LastErrorText();
-    win::CloseHandle(mapping);
     throw ELocal("Growing transfer buffer failed: " + failure, kErrGrowBuffer);
   }
-  auto* fresh = static_cast<std::uint8_t*>(view);
-  if (write_buffer_ != nullptr) {
-    std::memcpy(fresh, write_buffer_, write_pos_);
-    win::UnmapViewOfFile(write_buffer_);
-  }
-  buffer_mapping_ = mapping;
+  if (write_view_) std::memcpy(view.bytes(), write_view_.bytes(), write_pos_);
+  write_view_ = std::move(view);  // unmaps the old buffer
+  buffer_mapping_ = std::move(mapping);
   buffer_size_ = new_size;
-  write_buffer_ = fresh;
 }
 
 void TTransferMan::CloseRead() {
-  if (read_buffer_ != nullptr) win::UnmapViewOfFile(read_buffer_);
-  read_buffer_ = nullptr;
+  read_view_.reset();
   read_size_ = 0;
   read_id_ = 0;
   reader_ = TTransferReader();
@@ -280,37 +268,38 @@ void TTransferMan::CloseRead() {
 void TTransferMan::OpenRead(std::int32_t buffer_id, std::int32_t query_id) {
   query_id_ = query_id;
   if (buffer_id == 0) RaiseQuery("Empty read buffer. Query ", query_id, kErrEmptyReadBuffer);
-  if (buffer_id != read_id_ || read_buffer_ == nullptr || win::ViewFileShrank(read_buffer_)) {
+  if (buffer_id != read_id_ || !read_view_ || win::ViewFileShrank(read_view_.get())) {
     CloseRead();
-    win::HANDLE mapping =
-        win::OpenFileMappingA(win::FILE_MAP_READ, win::TRUE, TransferBufferName(buffer_id).c_str());
-    if (mapping == nullptr)
-      throw ELocal("Read transfer buffer failed: " + LastErrorText(), kErrReadBuffer);
-    void* view = win::MapViewOfFile(mapping, win::FILE_MAP_READ, 0, 0, 0);
-    const win::DWORD error = win::GetLastError();
-    win::CloseHandle(mapping);  // the view keeps the buffer alive
-    if (view == nullptr)
+    win::UniqueView view;
+    win::DWORD error;
+    {
+      const win::UniqueHandle mapping(win::OpenFileMappingA(win::FILE_MAP_READ, win::TRUE,
+                                                            TransferBufferName(buffer_id).c_str()));
+      if (!mapping) throw ELocal("Read transfer buffer failed: " + LastErrorText(), kErrReadBuffer);
+      view.reset(win::MapViewOfFile(mapping.get(), win::FILE_MAP_READ, 0, 0, 0));
+      error = win::GetLastError();
+    }  // the view keeps the buffer alive
+    if (!view)
       throw ELocal("Read transfer buffer failed: " + win::SysErrorMessage(error), kErrReadBuffer);
-    const std::size_t size = win::ViewSize(view);
+    const std::size_t size = win::ViewSize(view.get());
     if (size > kMaxPeerBufferSize) {
       // Nothing the protocol sends needs this much; mapping it is cheap,
       // but reading its items would let a peer make the service allocate
       // and copy without bound.
-      win::UnmapViewOfFile(view);
       throw ELocal("Read transfer buffer failed: the buffer " + TransferBufferName(buffer_id) +
                        " is larger than " + std::to_string(kMaxPeerBufferSize >> 20) + " MiB",
                    kErrReadBuffer);
     }
-    read_buffer_ = static_cast<const std::uint8_t*>(view);
+    read_view_ = std::move(view);
     read_size_ = size;
     read_id_ = buffer_id;
   }
-  reader_ = TTransferReader(read_buffer_, read_size_, query_id);
+  reader_ = TTransferReader(std::as_const(read_view_).bytes(), read_size_, query_id);
 }
 
 void TTransferMan::DropDamagedViews() {
-  if (read_buffer_ != nullptr && win::ViewDamaged(read_buffer_)) CloseRead();
-  if (write_buffer_ != nullptr && win::ViewDamaged(write_buffer_)) {
+  if (read_view_ && win::ViewDamaged(read_view_.get())) CloseRead();
+  if (write_view_ && win::ViewDamaged(write_view_.get())) {
     try {
       Grow(buffer_size_);
     } catch (const std::exception&) {
@@ -321,8 +310,7 @@ void TTransferMan::DropDamagedViews() {
 }
 
 void TTransferMan::RequireRead() const {
-  if (read_buffer_ == nullptr)
-    RaiseQuery("Empty read buffer. Query ", query_id_, kErrEmptyReadBuffer);
+  if (!read_view_) RaiseQuery("Empty read buffer. Query ", query_id_, kErrEmptyReadBuffer);
 }
 
 std::int32_t TTransferMan::ReadAnswer() const {

@@ -57,6 +57,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/unique_handle.h"
 #include "platform/win_types.h"
 #include "protocol/transfer_ids.h"
 
@@ -167,7 +168,7 @@ class TTransferMan {
   std::int32_t ReadId() const { return read_id_; }
   std::int32_t QueryId() const { return query_id_; }
   // The own buffer's bytes up to the write position (answer code included).
-  const std::uint8_t* WriteBuffer() const { return write_buffer_; }
+  const std::uint8_t* WriteBuffer() const { return write_view_.bytes(); }
   std::size_t WriteLength() const { return write_pos_; }
   // Size of the mapped read view, 0 without one.
   std::size_t ReadSize() const { return read_size_; }
@@ -187,10 +188,14 @@ class TTransferMan {
   std::uint32_t* id_counter_ = nullptr;                   // view of the shared counter
   std::int32_t read_id_ = 0;
   std::int32_t buffer_id_ = 0;
-  win::HANDLE buffer_mapping_ = nullptr;
+  // The own buffer: its named object, kept open so that the name stays
+  // while the channel lives, and its writable view.
+  win::UniqueHandle buffer_mapping_;
   std::int32_t buffer_size_ = 0;
-  std::uint8_t* write_buffer_ = nullptr;
-  const std::uint8_t* read_buffer_ = nullptr;
+  win::UniqueView write_view_;
+  // The read-only view of the peer buffer read_id_ (its handle is closed as
+  // soon as it is mapped: the view alone keeps the buffer).
+  win::UniqueView read_view_;
   std::size_t read_size_ = 0;
   std::size_t write_pos_ = kAnswerSize;  // offset of the next item
   TTransferReader reader_;

@@ -43,6 +43,7 @@
 #include "client/message_pump.h"
 #include "client/service_connection.h"
 #include "client/service_launcher.h"
+#include "platform/unique_handle.h"
 #include "platform/window.h"
 #include "tools/common/utf8.h"
 
@@ -147,33 +148,29 @@ class TDictLink {
  public:
   bool Open(int port) {
     port_ = port;
-    fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+    fd_.reset(::socket(AF_INET, SOCK_STREAM, 0));
     const int one = 1;
-    ::setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    ::setsockopt(fd_.get(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
     sockaddr_in at{};
     at.sin_family = AF_INET;
     at.sin_port = htons(static_cast<std::uint16_t>(port));
     at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(fd_, reinterpret_cast<sockaddr*>(&at), sizeof at) != 0) {
-      ::close(fd_);
-      fd_ = -1;
+    if (::connect(fd_.get(), reinterpret_cast<sockaddr*>(&at), sizeof at) != 0) {
+      fd_.reset();
       return false;
     }
     ReadLine();  // banner
     return true;
   }
-  ~TDictLink() {
-    if (fd_ >= 0) ::close(fd_);
-  }
   // Sends request; counts the text lines of the reply; returns the final
   // status code.
   int Ask(const std::string& request, std::size_t* lines = nullptr) {
     const std::string line = request + "\r\n";
-    if (::send(fd_, line.data(), line.size(), 0) != static_cast<ssize_t>(line.size()) ||
+    if (::send(fd_.get(), line.data(), line.size(), 0) != static_cast<ssize_t>(line.size()) ||
         !closed_.empty()) {
       // dictd ends a connection after its own limits: a new one, the same
       // request.
-      ::close(fd_);
+      fd_.reset();
       buffer_.clear();
       closed_.clear();
       if (!Open(port_)) std::exit(1);
@@ -212,8 +209,8 @@ class TDictLink {
       // Acknowledged at once: a delayed acknowledgement would hold dictd's
       // next segment back for tens of milliseconds.
       const int one = 1;
-      ::setsockopt(fd_, IPPROTO_TCP, TCP_QUICKACK, &one, sizeof one);
-      const ssize_t n = ::recv(fd_, chunk, sizeof chunk, 0);
+      ::setsockopt(fd_.get(), IPPROTO_TCP, TCP_QUICKACK, &one, sizeof one);
+      const ssize_t n = ::recv(fd_.get(), chunk, sizeof chunk, 0);
       if (n <= 0) {
         closed_ = "closed";
         return {};
@@ -221,7 +218,7 @@ class TDictLink {
       buffer_.append(chunk, static_cast<std::size_t>(n));
     }
   }
-  int fd_ = -1;
+  win::UniqueFd fd_;
   int port_ = 0;
   std::string buffer_;
   std::size_t scan_ = 0;
@@ -229,14 +226,13 @@ class TDictLink {
 };
 
 int FreePort() {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  const win::UniqueFd fd(::socket(AF_INET, SOCK_STREAM, 0));
   sockaddr_in at{};
   at.sin_family = AF_INET;
   at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ::bind(fd, reinterpret_cast<sockaddr*>(&at), sizeof at);
+  ::bind(fd.get(), reinterpret_cast<sockaddr*>(&at), sizeof at);
   socklen_t len = sizeof at;
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&at), &len);
-  ::close(fd);
+  ::getsockname(fd.get(), reinterpret_cast<sockaddr*>(&at), &len);
   return ntohs(at.sin_port);
 }
 

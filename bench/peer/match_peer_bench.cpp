@@ -29,6 +29,7 @@
 #include "dictionary/dic_file.h"
 #include "dictionary/dic_word_source.h"
 #include "dictionary/word_match.h"
+#include "platform/unique_handle.h"
 #include "tools/common/utf8.h"
 
 using namespace vandrel;
@@ -165,22 +166,22 @@ int Service(const std::vector<WideString>& words) {
 class TDictLink {
  public:
   explicit TDictLink(int port) {
-    fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+    fd_.reset(::socket(AF_INET, SOCK_STREAM, 0));
     sockaddr_in at{};
     at.sin_family = AF_INET;
     at.sin_port = htons(static_cast<std::uint16_t>(port));
     at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(fd_, reinterpret_cast<sockaddr*>(&at), sizeof at) != 0) {
+    if (::connect(fd_.get(), reinterpret_cast<sockaddr*>(&at), sizeof at) != 0) {
       std::perror("connect");
       std::exit(1);
     }
     ReadLine();  // banner
   }
-  ~TDictLink() { ::close(fd_); }
   // Returns the final status code.
   int Ask(const std::string& request) {
     const std::string line = request + "\r\n";
-    if (::send(fd_, line.data(), line.size(), 0) != static_cast<ssize_t>(line.size())) std::exit(1);
+    if (::send(fd_.get(), line.data(), line.size(), 0) != static_cast<ssize_t>(line.size()))
+      std::exit(1);
     for (;;) {
       const std::string reply = ReadLine();
       if (reply.size() < 3) continue;
@@ -204,7 +205,7 @@ class TDictLink {
         return line;
       }
       char chunk[65536];
-      const ssize_t n = ::recv(fd_, chunk, sizeof chunk, 0);
+      const ssize_t n = ::recv(fd_.get(), chunk, sizeof chunk, 0);
       if (n <= 0) {
         std::fprintf(stderr, "connection closed\n");
         std::exit(1);
@@ -216,7 +217,7 @@ class TDictLink {
     while (ReadLine() != ".") {
     }
   }
-  int fd_ = -1;
+  win::UniqueFd fd_;
   std::string buffer_;
 };
 

@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "dictionary/word_match.h"
+#include "platform/unique_handle.h"
 #include "tests/e2e/e2e_fixture.h"
 
 namespace vandrel::test {
@@ -27,16 +28,14 @@ std::string ShellQuote(const std::string& s) {
   return q + "'";
 }
 
-int Connect(int port) {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+// A connected socket, empty when the connection failed.
+win::UniqueFd Connect(int port) {
+  win::UniqueFd fd(::socket(AF_INET, SOCK_STREAM, 0));
   sockaddr_in at{};
   at.sin_family = AF_INET;
   at.sin_port = htons(static_cast<std::uint16_t>(port));
   at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (::connect(fd, reinterpret_cast<sockaddr*>(&at), sizeof at) != 0) {
-    ::close(fd);
-    return -1;
-  }
+  if (!fd || ::connect(fd.get(), reinterpret_cast<sockaddr*>(&at), sizeof at) != 0) return {};
   return fd;
 }
 
@@ -95,16 +94,16 @@ class DictServerE2eTest : public E2eTest {
   // A whole session: the commands sent in one packet, the answer with its
   // variable parts masked.
   std::string Session(const std::string& commands) {
-    const int fd = Connect(port_);
-    EXPECT_GE(fd, 0);
-    EXPECT_EQ(::send(fd, commands.data(), commands.size(), 0),
+    win::UniqueFd fd = Connect(port_);
+    EXPECT_TRUE(fd);
+    EXPECT_EQ(::send(fd.get(), commands.data(), commands.size(), 0),
               static_cast<ssize_t>(commands.size()));
     // The service may call this process back while the gateway asks it.
     std::string text;
-    std::thread reader([&] { text = ReadAll(fd); });
+    std::thread reader([&] { text = ReadAll(fd.get()); });
     client::PumpMessagesUntil([] { return false; }, 300);
     reader.join();
-    ::close(fd);
+    fd.reset();
     char host[256] = "";
     ::gethostname(host, sizeof host - 1);
     text = std::regex_replace(text, std::regex("^220 .*"),
@@ -207,21 +206,20 @@ TEST_F(DictServerE2eTest, SessionsMatchTheirGoldenTranscripts) {
 }
 
 TEST_F(DictServerE2eTest, IdleConnectionsAndAnEndlessLineDoNotStopANormalClient) {
-  std::vector<int> idle;
+  std::vector<win::UniqueFd> idle;
   for (int i = 0; i < 200; ++i) {
-    const int fd = Connect(port_);
-    ASSERT_GE(fd, 0) << i;
-    idle.push_back(fd);
+    idle.push_back(Connect(port_));
+    ASSERT_TRUE(idle.back()) << i;
   }
   // 10 MB without a line end: answered 500 and closed, whatever it sends.
-  const int flood = Connect(port_);
-  ASSERT_GE(flood, 0);
+  const win::UniqueFd flood = Connect(port_);
+  ASSERT_TRUE(flood);
   std::string flood_answer;
   std::thread flooder([&] {
     const std::string chunk(1 << 20, 'a');
     for (int i = 0; i < 10; ++i)
-      if (::send(flood, chunk.data(), chunk.size(), MSG_NOSIGNAL) <= 0) break;
-    flood_answer = ReadAll(flood, 5000);
+      if (::send(flood.get(), chunk.data(), chunk.size(), MSG_NOSIGNAL) <= 0) break;
+    flood_answer = ReadAll(flood.get(), 5000);
   });
   TRun run = Dict("house");
   flooder.join();
@@ -230,11 +228,9 @@ TEST_F(DictServerE2eTest, IdleConnectionsAndAnEndlessLineDoNotStopANormalClient)
   EXPECT_NE(flood_answer.find("500 line too long"), std::string::npos) << flood_answer;
   // The idle ones were greeted and are still open.
   char buffer[256];
-  const ssize_t n = ::recv(idle[0], buffer, sizeof buffer, 0);
+  const ssize_t n = ::recv(idle[0].get(), buffer, sizeof buffer, 0);
   ASSERT_GT(n, 0);
   EXPECT_EQ(std::string(buffer, 4), "220 ");
-  for (int fd : idle) ::close(fd);
-  ::close(flood);
 }
 
 }  // namespace

@@ -72,6 +72,24 @@ TEST(UniqueView, UnmapsItsViewAndAssignmentFreesTheOldOne) {
   EXPECT_EQ(first.bytes()[0], 42) << "a view outlives its mapping handle";
 }
 
+TEST(UniqueVirtualBlock, ReleasesItsRangeOnce) {
+  void* raw = VirtualAlloc(nullptr, 8192, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
+  ASSERT_NE(raw, nullptr);
+  {
+    UniqueVirtualBlock a(raw);
+    a.bytes()[8191] = 1;
+    UniqueVirtualBlock b;
+    b = std::move(a);
+    EXPECT_FALSE(a.valid());
+    EXPECT_EQ(b.bytes()[8191], 1);
+  }
+  EXPECT_FALSE(VirtualFree(raw, 0, MEM_RELEASE)) << "released by b already";
+  UniqueVirtualBlock kept(VirtualAlloc(nullptr, 4096, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
+  ASSERT_TRUE(kept);
+  EXPECT_TRUE(kept.close());
+  EXPECT_FALSE(kept.valid());
+}
+
 TEST(UniqueFd, ClosesTheDescriptorAndReportsAFailedClose) {
   int pipe_fds[2];
   ASSERT_EQ(pipe(pipe_fds), 0);

@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include "platform/unique_handle.h"
 #include "tools/common/utf8.h"
 
 #ifndef VANDREL_NO_HUNSPELL
@@ -48,15 +49,14 @@ Hunspell* SpellerFor(std::uint16_t language) {
     const char* dir = std::getenv("VANDREL_HUNSPELL_DIR");
     const std::string base = std::string(dir != nullptr ? dir : "/usr/share/hunspell") + "/" + name;
     std::unique_ptr<Hunspell> speller;
-    std::FILE* aff = std::fopen((base + ".aff").c_str(), "rb");
-    std::FILE* dic = std::fopen((base + ".dic").c_str(), "rb");
-    if (aff != nullptr && dic != nullptr) {
+    // Both files must be readable: Hunspell itself does not say.
+    const bool readable = win::UniqueStdFile(std::fopen((base + ".aff").c_str(), "rb")) &&
+                          win::UniqueStdFile(std::fopen((base + ".dic").c_str(), "rb"));
+    if (readable) {
       speller = std::make_unique<Hunspell>((base + ".aff").c_str(), (base + ".dic").c_str());
       // Words travel as UTF-8; a dictionary in another encoding is left out.
       if (speller->get_dict_encoding() != "UTF-8") speller.reset();
     }
-    if (aff != nullptr) std::fclose(aff);
-    if (dic != nullptr) std::fclose(dic);
     it = loaded.emplace(name, std::move(speller)).first;
   }
   return it->second.get();

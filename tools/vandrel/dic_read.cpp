@@ -7,6 +7,7 @@
 #include "platform/console.h"
 #include "platform/date_time.h"
 #include "platform/exceptions.h"
+#include "platform/unique_handle.h"
 #include "tools/common/languages.h"
 #include "tools/common/render.h"
 #include "tools/common/tsv_source.h"
@@ -57,17 +58,12 @@ int DicDump(const Args& args) {
   TDicTable table;
   OpenTable(table, file);
 
-  std::FILE* out = stdout;
+  win::UniqueStdFile out_file;
   if (!out_path.empty()) {
-    out = std::fopen(out_path.c_str(), "wb");
-    if (!out) throw Exception("cannot create " + out_path);
+    out_file.reset(std::fopen(out_path.c_str(), "wb"));
+    if (!out_file) throw Exception("cannot create " + out_path);
   }
-  struct Closer {
-    std::FILE* f;
-    ~Closer() {
-      if (f != stdout) std::fclose(f);
-    }
-  } closer{out};
+  std::FILE* const out = out_file ? out_file.get() : stdout;
 
   tools::SourceParams p;
   p.name = table.GetName();
@@ -91,7 +87,7 @@ int DicDump(const Args& args) {
     }
   }
   WriteOut(out, chunk);
-  if (std::fflush(out) != 0) throw Exception("write failed");
+  if (std::fflush(out) != 0 || !out_file.close()) throw Exception("write failed");
   return 0;
 }
 

@@ -30,6 +30,7 @@
 #include "client/service_connection.h"
 #include "client/service_error.h"
 #include "platform/process.h"
+#include "platform/unique_handle.h"
 
 namespace vandrel::loadpeer {
 namespace {
@@ -51,7 +52,7 @@ struct TStats {
   long requests = 0;
   long errors = 0;
   long wrong = 0;
-  std::FILE* times = nullptr;
+  win::UniqueStdFile times;  // --times FILE, empty without
 };
 
 // Times one request and counts it.
@@ -63,11 +64,11 @@ decltype(auto) Timed(TStats& stats, F&& f) {
     std::chrono::steady_clock::time_point start;
     ~TRecord() {
       ++stats.requests;
-      if (stats.times != nullptr) {
+      if (stats.times) {
         const auto us = std::chrono::duration_cast<std::chrono::microseconds>(
                             std::chrono::steady_clock::now() - start)
                             .count();
-        std::fprintf(stats.times, "%lld\n", static_cast<long long>(us));
+        std::fprintf(stats.times.get(), "%lld\n", static_cast<long long>(us));
       }
     }
   } record{stats, start};
@@ -152,8 +153,8 @@ int Run(int argc, char** argv) {
   std::vector<std::string> dics;
   for (std::size_t i = 4; i < args.size(); ++i) {
     if (args[i] == "--times" && i + 1 < args.size()) {
-      stats.times = std::fopen(args[++i].c_str(), "a");
-      if (stats.times == nullptr) return 2;
+      stats.times.reset(std::fopen(args[++i].c_str(), "a"));
+      if (!stats.times) return 2;
       continue;
     }
     dics.push_back(args[i]);
@@ -173,7 +174,7 @@ int Run(int argc, char** argv) {
                    static_cast<int>(win::GetCurrentProcessId()), e.what());
     }
   }
-  if (stats.times != nullptr) std::fclose(stats.times);
+  stats.times.reset();
   std::printf("requests %ld errors %ld wrong %ld\n", stats.requests, stats.errors, stats.wrong);
   return stats.errors == 0 && stats.wrong == 0 ? 0 : 1;
 }

@@ -17,6 +17,7 @@
 
 #include "platform/handle.h"
 #include "platform/mapping.h"
+#include "platform/unique_handle.h"
 #include "platform/window.h"
 #include "service/object_window.h"
 #include "tests/service/peers/linkpeer_server.h"
@@ -100,15 +101,16 @@ int Attack(win::HWND server) {
   std::int32_t number = 0x7FFF0000;
   for (const Case& c : MalformedEchoRequests()) {
     ++number;
-    win::HANDLE mapping = win::CreateFileMappingA(
+    const win::UniqueHandle mapping(win::CreateFileMappingA(
         win::INVALID_HANDLE_VALUE, nullptr, win::PAGE_READWRITE | win::SEC_COMMIT, 0,
-        static_cast<win::DWORD>(c.buffer.bytes.size()), TransferBufferName(number).c_str());
-    void* view = mapping ? win::MapViewOfFile(mapping, win::FILE_MAP_ALL_ACCESS, 0, 0, 0) : nullptr;
-    if (view == nullptr) {
+        static_cast<win::DWORD>(c.buffer.bytes.size()), TransferBufferName(number).c_str()));
+    win::UniqueView view(
+        mapping ? win::MapViewOfFile(mapping.get(), win::FILE_MAP_ALL_ACCESS, 0, 0, 0) : nullptr);
+    if (!view) {
       fail(std::string(c.what) + ": cannot create the raw buffer");
       continue;
     }
-    std::memcpy(view, c.buffer.bytes.data(), c.buffer.bytes.size());
+    std::memcpy(view.get(), c.buffer.bytes.data(), c.buffer.bytes.size());
     const win::LRESULT result = win::SendMessageA(server, RQ_ECHO, client.Handle(), number);
     try {
       TTransferMan& t = client.Transfer();
@@ -123,8 +125,6 @@ int Attack(win::HWND server) {
     } catch (const std::exception& e) {
       fail(std::string(c.what) + ": " + e.what());
     }
-    win::UnmapViewOfFile(view);
-    win::CloseHandle(mapping);
   }
   // The server goes on serving.
   try {
