@@ -147,6 +147,8 @@ class TIndexFile : public TFileHandler {
   bool Insert(std::size_t slot, const std::uint8_t* key, std::uint32_t record);
   // Removes the entry (key, record); false when there is none.
   bool Delete(std::size_t slot, const std::uint8_t* key, std::uint32_t record);
+  // Delete() deletes the file, as for every handler.
+  using TFileHandler::Delete;
 
   // The first entry whose key is >= key over its first len bytes (lower
   // bound); invalid when there is none.
@@ -171,7 +173,7 @@ class TIndexFile : public TFileHandler {
 
   // Writes dirty pages (sorted, runs of consecutive pages as one write) and
   // the header when changed.
-  void Flush();
+  void Flush() override;
   void WriteHeader(bool force);
   bool HeaderChanged();
   // Cuts every page: all indexes empty.
