@@ -11,8 +11,8 @@
 // is not sent them; its answer carries them instead (item 134: bit 0 the
 // state notification, whose items are the answer's state; bit 1 the change
 // notification), and the client applies them, state before change, as if
-// they had arrived, before it reads anything else. The request is then one
-// message each way. Everything else is as before: the service's own change
+// they had arrived, once it has read the answer and before the call that
+// asked returns. The request is then one message each way. Everything else is as before: the service's own change
 // handlers run at once; inside an update bracket (QM_BEGINUPDATE) the
 // change waits for the bracket's close as ever; a request that fails sends
 // what it would have carried before its error answer; a request that
