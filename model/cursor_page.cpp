@@ -39,11 +39,14 @@ std::vector<TCustomBase*> HoldingBases(const TNotifyList& list) {
   return bases;
 }
 
-// The answer grows the channel's buffer once to its whole size: every
-// growth of a buffer makes a new shared-memory object.
+// The answer grows the channel's buffer once, to its whole size and at
+// least twice the old one: every growth of a buffer makes a new
+// shared-memory object, which the client maps anew, so answers a little
+// longer than the last do not each pay for one.
 void Reserve(TTransferMan& out, std::size_t size) {
-  if (size > static_cast<std::size_t>(out.BufferSize()) && size < kMaxPeerBufferSize)
-    out.Grow(static_cast<std::int32_t>(size));
+  const auto have = static_cast<std::size_t>(out.BufferSize());
+  if (size <= have || size >= kMaxPeerBufferSize) return;
+  out.Grow(static_cast<std::int32_t>(std::min(std::max(size, 2 * have), kMaxPeerBufferSize - 1)));
 }
 
 std::size_t ItemSize(std::size_t value_bytes) { return kItemHeaderSize + value_bytes; }

@@ -13,9 +13,13 @@
 //     lookup step by step, CR_LOCATE + CR_GET_TRANS per base);
 //   - a 20-word page: CR_PAGE vs MATCH * prefix (dictd sends every match;
 //     the first 20 are what a client shows);
+//   - one empty request (CR_GET_POSITION), the floor of every request:
+//     one message each way and no work;
 //   - whole commands: `vandrel lookup W` vs `dict W`, `vandrel words P -n
 //     20` vs `dict -m -s prefix P` (20 runs each, median);
 //   - resident memory of both after 10,000 lookups.
+// `lookup_peer_bench lookups DIC_DIR WORDS N` only runs N lookups and N
+// empty requests (for a profiler) and prints their medians.
 // Every process started here is stopped by its pid before it ends.
 #include <arpa/inet.h>
 #include <fcntl.h>
