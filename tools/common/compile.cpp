@@ -71,19 +71,24 @@ TCompileReport CompileEntries(std::vector<PreparedEntry> entries, const CompileS
   if (settings.compressed && settings.dictionary_capacity > 0) {
     // About kTrainingBytes of translations spread evenly over the
     // dictionary (a character encodes to about a byte).
+    // (A definition not converted yet counts by its bytes.)
     std::size_t chars = 0;
-    for (const PreparedEntry& e : entries) chars += e.trans.size();
+    for (const PreparedEntry& e : entries)
+      chars += e.definition.empty() ? e.trans.size() : e.definition.size();
     const std::size_t step = std::max<std::size_t>(1, chars / TVocabCompiler::kTrainingBytes);
     std::vector<WideString> sample;
-    for (std::size_t i = 0; i < entries.size(); i += step) sample.push_back(entries[i].trans);
+    WideString buffer;
+    for (std::size_t i = 0; i < entries.size(); i += step)
+      sample.emplace_back(TranslationOf(entries[i], buffer));
     compiler.SetTrainingSample(std::move(sample));
   }
   const std::string tmp = OpenNewTemporary(compiler, path);
   try {
+    WideString buffer;
     for (std::size_t i = 0; i < entries.size(); ++i) {
       if (progress && i % 4096 == 0) progress(i, entries.size());
       PreparedEntry e = std::move(entries[i]);
-      compiler.AddStoredWord(std::move(e.bytes), std::move(e.word), e.trans);
+      compiler.AddStoredWord(std::move(e.bytes), std::move(e.word), TranslationOf(e, buffer));
     }
     compiler.EndCompile();
     // Taken after the last bodies were compressed and committed.

@@ -5,6 +5,7 @@
 
 #include "dictionary/dic_format.h"
 #include "platform/utf8.h"
+#include "tools/common/dictd_source.h"
 #include "tools/common/markup.h"
 
 namespace vandrel::tools {
@@ -16,6 +17,18 @@ constexpr std::size_t kMaxLostKept = std::size_t{1} << 20;
 const WideString kJoin = u"; ";
 
 }  // namespace
+
+WideView TranslationOf(const SourceEntry& e, WideString& buffer) {
+  if (e.definition.empty()) return e.trans;
+  DictdDefinitionToMarkup(e.definition, buffer);
+  return buffer;
+}
+
+WideView TranslationOf(const PreparedEntry& e, WideString& buffer) {
+  if (e.definition.empty()) return e.trans;
+  DictdDefinitionToMarkup(e.definition, buffer);
+  return buffer;
+}
 
 std::vector<PreparedEntry> PrepareEntries(std::vector<SourceEntry> entries, std::uint16_t language,
                                           PrepareStats& stats, const ProgressFn& progress) {
@@ -53,48 +66,89 @@ std::vector<PreparedEntry> PrepareEntries(std::vector<SourceEntry> entries, std:
       if (stats.loss_examples.size() < kLossExamples) stats.loss_examples.push_back(note);
       if (notes_word++ < kNotesPerKind) stats.notes.push_back(std::move(note));
     }
-    if (auto bad = CheckMarkup(e.trans)) {
-      throw Exception("line " + std::to_string(e.line) + ": translation: " + bad->message);
+    if (e.definition.empty()) {
+      if (auto bad = CheckMarkup(e.trans)) {
+        throw Exception("line " + std::to_string(e.line) + ": translation: " + bad->message);
+      }
+      stats.trans_chars += e.trans.size();
+    } else {
+      stats.trans_chars += DictdMarkupLength(e.definition);
     }
     stats.word_chars += e.word.size();
-    stats.trans_chars += e.trans.size();
-    kept.push_back({std::move(bytes), std::move(stored), std::move(e.trans)});
+    WideString().swap(e.word);
+    kept.push_back({std::move(bytes), std::move(stored), std::move(e.trans), e.definition});
   }
   entries.clear();
   entries.shrink_to_fit();
 
-  // Stable: source order among equal words.
-  std::stable_sort(kept.begin(), kept.end(), [](const PreparedEntry& a, const PreparedEntry& b) {
-    return CompareWords(a.word, b.word) < 0;
-  });
+  // Sorted by position, not by moving whole entries; stable: source order
+  // among equal words. A source already in order is left as it is.
+  const auto before = [&kept](std::uint32_t a, std::uint32_t b) {
+    return CompareWords(kept[a].word, kept[b].word) < 0;
+  };
+  std::vector<std::uint32_t> order(kept.size());
+  for (std::size_t i = 0; i < order.size(); ++i) order[i] = static_cast<std::uint32_t>(i);
+  if (!std::is_sorted(order.begin(), order.end(), before)) {
+    std::stable_sort(order.begin(), order.end(), before);
+    // Entry order[i] moves to i, one cycle at a time.
+    for (std::size_t i = 0; i < order.size(); ++i) {
+      if (order[i] == i) continue;
+      PreparedEntry held = std::move(kept[i]);
+      std::size_t to = i;
+      for (;;) {
+        const std::size_t from = order[to];
+        order[to] = static_cast<std::uint32_t>(to);
+        if (from == i) {
+          kept[to] = std::move(held);
+          break;
+        }
+        kept[to] = std::move(kept[from]);
+        to = from;
+      }
+    }
+  }
+  order.clear();
+  order.shrink_to_fit();
 
-  std::vector<PreparedEntry> out;
-  out.reserve(kept.size());
+  // Equal words become one entry, in place: out entries [0, n).
+  std::size_t n = 0;
   // The translations already joined into the current entry, as (offset,
   // length) in its text: the text only grows, so they stay valid.
   std::vector<std::pair<std::size_t, std::size_t>> seen;
-  for (PreparedEntry& e : kept) {
-    if (!out.empty() && CompareWords(out.back().word, e.word) == 0) {
+  WideString buffer;
+  for (std::size_t i = 0; i < kept.size(); ++i) {
+    PreparedEntry& e = kept[i];
+    if (n > 0 && CompareWords(kept[n - 1].word, e.word) == 0) {
       ++stats.merged;
-      if (e.trans.empty()) continue;
-      PreparedEntry& last = out.back();
+      const WideView trans = TranslationOf(e, buffer);
+      if (trans.empty()) continue;
+      PreparedEntry& last = kept[n - 1];
+      if (!last.definition.empty()) {
+        // Joined texts are held converted.
+        DictdDefinitionToMarkup(last.definition, last.trans);
+        last.definition = {};
+        seen.clear();
+        if (!last.trans.empty()) seen.emplace_back(0, last.trans.size());
+      }
       bool duplicate = false;
       for (const auto& [at, length] : seen) {
-        duplicate = duplicate || WideView(last.trans).substr(at, length) == WideView(e.trans);
+        duplicate = duplicate || WideView(last.trans).substr(at, length) == trans;
       }
       if (duplicate) continue;
       if (!last.trans.empty()) last.trans += kJoin;
-      seen.emplace_back(last.trans.size(), e.trans.size());
-      last.trans += e.trans;
+      seen.emplace_back(last.trans.size(), trans.size());
+      last.trans += trans;
       continue;
     }
     seen.clear();
+    // A definition is measured only when another entry joins it.
     if (!e.trans.empty()) seen.emplace_back(0, e.trans.size());
-    out.push_back(std::move(e));
+    if (n != i) kept[n] = std::move(e);
+    ++n;
   }
-  kept.clear();
+  kept.resize(n);
   if (progress) progress(total, total);
-  return out;
+  return kept;
 }
 
 }  // namespace vandrel::tools
