@@ -205,6 +205,16 @@ void TVocabCompiler::AddStoredWord(std::string bytes, WideString stored, WideVie
   Enqueue(std::move(entry));
 }
 
+void TVocabCompiler::AddEncodedWord(std::string bytes, WideString stored, std::string body,
+                                    std::size_t escapes) {
+  if (!file_) throw Exception("No compilation is running");
+  CheckNextWord(bytes, stored);
+  Pending entry{std::move(bytes), std::move(body), escapes, false, false, false};
+  previous_word_ = std::move(stored);
+  ++added_;
+  Enqueue(std::move(entry));
+}
+
 void TVocabCompiler::AddStoredBody(WideView word, std::string stored_body, bool may_hold_escapes) {
   if (!file_) throw Exception("No compilation is running");
   std::string bytes;

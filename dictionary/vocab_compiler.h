@@ -91,6 +91,11 @@ class TVocabCompiler {
   // Language and stored = AnsiToWide(Language, bytes), as a caller that
   // sorted by the stored form holds them. Nothing is converted again.
   void AddStoredWord(std::string bytes, WideString stored, WideView translation);
+  // The same with the translation encoded already by the caller (on any
+  // thread): body = EncodeBody(Language(), TransLanguage(), translation,
+  // &report) and escapes = report.escapes. The file is the one AddStoredWord
+  // writes; encoding many words on other threads first is what this is for.
+  void AddEncodedWord(std::string bytes, WideString stored, std::string body, std::size_t escapes);
   // A word with a body as another file of the same languages and switches
   // stores it (TDicReader::GetStoredBody): copied as it is, not encoded.
   // may_hold_escapes: the source file's version allows escapes; the new

@@ -5,11 +5,13 @@
 #include <cstdio>
 #include <filesystem>
 #include <random>
+#include <thread>
 
 #include "dictionary/dic_format.h"
 #include "dictionary/vocab_compiler.h"
 #include "platform/exceptions.h"
 #include "platform/file.h"
+#include "tools/common/encode_ahead.h"
 
 namespace vandrel::tools {
 
@@ -84,11 +86,24 @@ TCompileReport CompileEntries(std::vector<PreparedEntry> entries, const CompileS
   }
   const std::string tmp = OpenNewTemporary(compiler, path);
   try {
-    WideString buffer;
-    for (std::size_t i = 0; i < entries.size(); ++i) {
-      if (progress && i % 4096 == 0) progress(i, entries.size());
-      PreparedEntry e = std::move(entries[i]);
-      compiler.AddStoredWord(std::move(e.bytes), std::move(e.word), TranslationOf(e, buffer));
+    {
+      // Translations are converted and encoded on all cores; this thread
+      // takes them in order and builds the pages.
+      EncodeAhead encoded(entries, settings.language, settings.trans_language,
+                          std::max(1u, std::min(4u, std::thread::hardware_concurrency())));
+      WideString buffer;
+      std::string body;
+      std::size_t escapes = 0;
+      for (std::size_t i = 0; i < entries.size(); ++i) {
+        if (progress && i % 4096 == 0) progress(i, entries.size());
+        PreparedEntry& e = entries[i];
+        if (encoded.Take(i, body, escapes)) {
+          compiler.AddEncodedWord(std::move(e.bytes), std::move(e.word), std::move(body), escapes);
+        } else {
+          compiler.AddStoredWord(std::move(e.bytes), std::move(e.word), TranslationOf(e, buffer));
+        }
+        e = PreparedEntry();
+      }
     }
     compiler.EndCompile();
     // Taken after the last bodies were compressed and committed.
