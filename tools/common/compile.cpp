@@ -75,8 +75,10 @@ TCompileReport CompileEntries(std::vector<PreparedEntry> entries, const CompileS
     // dictionary (a character encodes to about a byte).
     // (A definition not converted yet counts by its bytes.)
     std::size_t chars = 0;
-    for (const PreparedEntry& e : entries)
+    for (const PreparedEntry& e : entries) {
       chars += e.definition.empty() ? e.trans.size() : e.definition.size();
+      for (std::string_view d : e.joined) chars += d.size();
+    }
     const std::size_t step = std::max<std::size_t>(1, chars / TVocabCompiler::kTrainingBytes);
     std::vector<WideString> sample;
     WideString buffer;

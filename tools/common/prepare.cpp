@@ -25,8 +25,22 @@ WideView TranslationOf(const SourceEntry& e, WideString& buffer) {
 }
 
 WideView TranslationOf(const PreparedEntry& e, WideString& buffer) {
-  if (e.definition.empty()) return e.trans;
-  DictdDefinitionToMarkup(e.definition, buffer);
+  if (e.joined.empty()) {
+    if (e.definition.empty()) return e.trans;
+    DictdDefinitionToMarkup(e.definition, buffer);
+    return buffer;
+  }
+  if (e.definition.empty()) {
+    buffer = e.trans;
+  } else {
+    DictdDefinitionToMarkup(e.definition, buffer);
+  }
+  WideString more;
+  for (std::string_view d : e.joined) {
+    DictdDefinitionToMarkup(d, more);
+    if (!buffer.empty()) buffer += kJoin;
+    buffer += more;
+  }
   return buffer;
 }
 
@@ -112,9 +126,12 @@ std::vector<PreparedEntry> PrepareEntries(std::vector<SourceEntry> entries, std:
 
   // Equal words become one entry, in place: out entries [0, n).
   std::size_t n = 0;
-  // The translations already joined into the current entry, as (offset,
-  // length) in its text: the text only grows, so they stay valid.
+  // The distinct non-empty translations joined into the current entry so
+  // far: as (offset, length) in its text while it holds text (the text only
+  // grows, so they stay valid); converted, in group, while it holds
+  // definitions not converted yet (definition and joined).
   std::vector<std::pair<std::size_t, std::size_t>> seen;
+  std::vector<WideString> group;
   WideString buffer;
   for (std::size_t i = 0; i < kept.size(); ++i) {
     PreparedEntry& e = kept[i];
@@ -123,12 +140,26 @@ std::vector<PreparedEntry> PrepareEntries(std::vector<SourceEntry> entries, std:
       const WideView trans = TranslationOf(e, buffer);
       if (trans.empty()) continue;
       PreparedEntry& last = kept[n - 1];
-      if (!last.definition.empty()) {
-        // Joined texts are held converted.
-        DictdDefinitionToMarkup(last.definition, last.trans);
+      if (!last.definition.empty() && e.definition.empty()) {
+        // Text joins definitions (not from one source): all become text.
+        WideString text;
+        TranslationOf(last, text);
+        last.trans = std::move(text);
         last.definition = {};
+        last.joined.clear();
+        last.joined.shrink_to_fit();
         seen.clear();
-        if (!last.trans.empty()) seen.emplace_back(0, last.trans.size());
+        for (const WideString& g : group) {
+          const std::size_t at = seen.empty() ? 0 : seen.back().first + seen.back().second + 2;
+          seen.emplace_back(at, g.size());
+        }
+        group.clear();
+      }
+      if (!last.definition.empty()) {
+        if (std::find(group.begin(), group.end(), trans) != group.end()) continue;
+        group.emplace_back(trans);
+        last.joined.push_back(e.definition);
+        continue;
       }
       bool duplicate = false;
       for (const auto& [at, length] : seen) {
@@ -141,8 +172,16 @@ std::vector<PreparedEntry> PrepareEntries(std::vector<SourceEntry> entries, std:
       continue;
     }
     seen.clear();
-    // A definition is measured only when another entry joins it.
-    if (!e.trans.empty()) seen.emplace_back(0, e.trans.size());
+    group.clear();
+    if (!e.definition.empty()) {
+      // Measured (converted) only when another entry joins it.
+      if (i + 1 < kept.size() && CompareWords(e.word, kept[i + 1].word) == 0) {
+        const WideView trans = TranslationOf(e, buffer);
+        if (!trans.empty()) group.emplace_back(trans);
+      }
+    } else if (!e.trans.empty()) {
+      seen.emplace_back(0, e.trans.size());
+    }
     if (n != i) kept[n] = std::move(e);
     ++n;
   }

@@ -36,9 +36,13 @@ struct PreparedEntry {
   // A dictd definition still to convert, as in SourceEntry (the bytes
   // belong to the Source's data): then trans is empty.
   std::string_view definition = {};
+  // Definitions of entries with the same word joined to this one, each
+  // adding "; " and its text (when what comes before is not empty).
+  std::vector<std::string_view> joined = {};
 };
 
-// The translation of e: its trans, or its definition converted into buffer.
+// The translation of e: its trans, or its definitions converted (and
+// joined) into buffer.
 WideView TranslationOf(const SourceEntry& e, WideString& buffer);
 WideView TranslationOf(const PreparedEntry& e, WideString& buffer);
 
