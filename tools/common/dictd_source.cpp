@@ -116,8 +116,10 @@ bool DecodeDictdNumber(std::string_view digits, std::uint64_t& value) {
 }
 
 void DictdDefinitionToMarkup(std::string_view bytes, WideString& out) {
-  out.clear();
-  out.reserve(bytes.size());
+  // UTF-8 never gives more units than bytes; out is cut to size at the end.
+  out.resize(bytes.size());
+  char16_t* const begin = out.data();
+  char16_t* put_at = begin;
   // A CR right before LF is one break with it.
   bool after_cr = false;
   const auto put = [&](char16_t u) {
@@ -126,20 +128,19 @@ void DictdDefinitionToMarkup(std::string_view bytes, WideString& out) {
       return;
     }
     after_cr = u == '\r';
-    if (u == '\n' || u == '\r') {
-      out.push_back(kLineBreak);
-    } else if (u < 0x20) {
-      out.push_back(' ');
-    } else {
-      out.push_back(u);
-    }
+    *put_at++ = u == '\n' || u == '\r' ? kLineBreak : u < 0x20 ? u' ' : u;
   };
-  if (!DecodeUtf8(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), true, put)) {
+  const auto* b = reinterpret_cast<const unsigned char*>(bytes.data());
+  std::size_t i = 0;
+  // Text is mostly ASCII: it needs no decoding.
+  while (i < bytes.size() && b[i] < 0x80) put(b[i++]);
+  if (i < bytes.size() && !DecodeUtf8(b + i, bytes.size() - i, true, put)) {
     // Not UTF-8: Latin-1.
-    out.clear();
+    put_at = begin;
     after_cr = false;
-    for (unsigned char b : bytes) put(b);
+    for (std::size_t k = 0; k < bytes.size(); ++k) put(b[k]);
   }
+  out.resize(static_cast<std::size_t>(put_at - begin));
   TrimInPlace(out);
 }
 
