@@ -35,7 +35,7 @@ TEST(EncodeAhead, BodiesComeInOrderAsEncodedOneByOneAndFailuresComeBack) {
   const auto entries = Entries(3 * EncodeAhead::kChunk * 4 + 17, data);
   for (std::size_t threads : {1, 3}) {
     SCOPED_TRACE(threads);
-    EncodeAhead ahead(entries, kDe, kEn, threads);
+    EncodeAhead ahead(entries, kDe, kEn, threads, threads == 3 ? 7 : 0);
     WideString buffer;
     std::size_t failed = 0;
     for (std::size_t i = 0; i < entries.size(); ++i) {

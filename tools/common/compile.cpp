@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <memory>
 #include <random>
 #include <thread>
 
@@ -31,6 +32,9 @@ void CheckOutputIsNotSource(const std::vector<std::string>& sources, const std::
 }
 
 namespace {
+
+// Chunks of bodies encoded ahead at most (some MB).
+constexpr std::size_t kEncodeAheadChunks = 32;
 
 // A temporary name beside path that nothing holds yet: path.tmp, or
 // path.NNNNNNNN.tmp when a stale or concurrent one is in the way.
@@ -86,26 +90,29 @@ TCompileReport CompileEntries(std::vector<PreparedEntry> entries, const CompileS
       sample.emplace_back(TranslationOf(entries[i], buffer));
     compiler.SetTrainingSample(std::move(sample));
   }
+  // Translations are converted and encoded on all cores, from now on:
+  // while the body dictionary is trained too. This thread takes them in
+  // order and builds the pages.
+  auto encoded = std::make_unique<EncodeAhead>(
+      entries, settings.language, settings.trans_language,
+      std::max(1u, std::min(4u, std::thread::hardware_concurrency())), kEncodeAheadChunks);
   const std::string tmp = OpenNewTemporary(compiler, path);
   try {
     {
-      // Translations are converted and encoded on all cores; this thread
-      // takes them in order and builds the pages.
-      EncodeAhead encoded(entries, settings.language, settings.trans_language,
-                          std::max(1u, std::min(4u, std::thread::hardware_concurrency())));
       WideString buffer;
       std::string body;
       std::size_t escapes = 0;
       for (std::size_t i = 0; i < entries.size(); ++i) {
         if (progress && i % 4096 == 0) progress(i, entries.size());
         PreparedEntry& e = entries[i];
-        if (encoded.Take(i, body, escapes)) {
+        if (encoded->Take(i, body, escapes)) {
           compiler.AddEncodedWord(std::move(e.bytes), std::move(e.word), std::move(body), escapes);
         } else {
           compiler.AddStoredWord(std::move(e.bytes), std::move(e.word), TranslationOf(e, buffer));
         }
         e = PreparedEntry();
       }
+      encoded.reset();
     }
     compiler.EndCompile();
     // Taken after the last bodies were compressed and committed.

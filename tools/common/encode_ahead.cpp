@@ -8,13 +8,13 @@
 namespace vandrel::tools {
 
 EncodeAhead::EncodeAhead(const std::vector<PreparedEntry>& entries, std::uint16_t language,
-                         std::uint16_t trans_language, std::size_t threads)
+                         std::uint16_t trans_language, std::size_t threads, std::size_t ahead)
     : entries_(entries),
       language_(language),
       trans_language_(trans_language),
       threads_(std::max<std::size_t>(1, threads)),
       chunks_((entries.size() + kChunk - 1) / kChunk),
-      slots_(2 * std::max<std::size_t>(1, threads)) {
+      slots_(std::max(ahead, 2 * std::max<std::size_t>(1, threads))) {
   for (std::size_t w = 0; w < std::min(threads_, chunks_); ++w)
     workers_.emplace_back([this, w] { Work(w); });
 }

@@ -22,9 +22,10 @@ class EncodeAhead {
 
   // entries must stay where they are, translations unchanged, until the
   // object is destroyed; an entry's word and translation may be moved out
-  // once its body was taken. threads: at least 1.
+  // once its body was taken. threads: at least 1. ahead: chunks encoded
+  // and not yet taken, at most (at least two a thread).
   EncodeAhead(const std::vector<PreparedEntry>& entries, std::uint16_t language,
-              std::uint16_t trans_language, std::size_t threads);
+              std::uint16_t trans_language, std::size_t threads, std::size_t ahead = 0);
   // Stops the workers and waits for them.
   ~EncodeAhead();
   EncodeAhead(const EncodeAhead&) = delete;
