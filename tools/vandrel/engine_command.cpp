@@ -76,8 +76,9 @@ int Cat(const std::vector<std::string>& args) {
 }
 
 int Check(const std::vector<std::string>& args) {
+  if (!args.empty() && args[0] == "--repair") return RepairTables(args);
   if (args.size() != 1) {
-    std::fprintf(stderr, "usage: vandrel engine check CONTAINER\n");
+    std::fprintf(stderr, "usage: vandrel engine check [--repair] CONTAINER\n");
     return 2;
   }
   std::vector<std::uint8_t> bytes;
@@ -115,8 +116,10 @@ const EngineSubcommandRegistration ls{
 const EngineSubcommandRegistration cat{
     {"cat", "cat CONTAINER NAME", "an inner file's bytes to standard output", &Cat}};
 const EngineSubcommandRegistration check{
-    {"check", "check CONTAINER",
-     "every invariant of the container as \"[kind] text\" lines; exit 0 clean, 1 damaged", &Check}};
+    {"check", "check [--repair] CONTAINER [TABLE]",
+     "every invariant of the container as \"[kind] text\" lines; exit 0 clean, 1 damaged; "
+     "--repair mends the tables (--password PW, --key FIELD;...)",
+     &Check}};
 
 }  // namespace
 
