@@ -63,7 +63,7 @@ class WordTableTest : public ::testing::Test {
     TBaseList::Global().CloseAll();
   }
 
-  std::string Container() const { return dir_.path() + "/db.vbas"; }
+  std::string Container() const { return dir_.path() + "/" + container_; }
   std::string Db() const { return Container() + "\\"; }
   std::string Base() const { return Db() + "Data"; }
 
@@ -208,6 +208,7 @@ class WordTableTest : public ::testing::Test {
   }
 
   vandrel::test::ScratchDir dir_{"vandrel-repair"};
+  std::string container_ = "db.vbas";
   TDataSession session_;
   Model model_;
 };
