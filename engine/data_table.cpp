@@ -65,7 +65,7 @@ void TDataTable::Open() {
     if (data_.IsReadOnly() || index_.IsReadOnly() || (blob_ && blob_->IsReadOnly())) {
       read_only_ = true;
     }
-    if (h.encrypted && !dir_->Session().KnowsPassword(h.password)) Fail(kPasswordRequired);
+    if (h.encrypted && !dir_->Session().ObtainPassword(h.password, name_)) Fail(kPasswordRequired);
     open_ = true;
   } catch (...) {
     try {

@@ -625,7 +625,7 @@ TRepairReport RepairTable(TDataDirectory& dir, const std::string& table,
     f.Close();
     if (n == static_cast<std::int64_t>(sizeof h)) {
       const TDataHeader header = DecodeDataHeader(h);
-      if (header.encrypted && !dir.Session().KnowsPassword(header.password)) {
+      if (header.encrypted && !dir.Session().ObtainPassword(header.password, table)) {
         RaiseEngineError(kPasswordRequired, table);
       }
     }
