@@ -17,9 +17,9 @@ std::string Quote(const std::string& s) {
   return q + "'";
 }
 
-Result RunVandrel(const std::string& args) {
+Result RunVandrel(const std::string& args, const std::string& env = "") {
   Result r;
-  const std::string cmd = vandrel::test::BinDir() + "/vandrel engine " + args + " 2>&1";
+  const std::string cmd = env + vandrel::test::BinDir() + "/vandrel engine " + args + " 2>&1";
   FILE* p = popen(cmd.c_str(), "r");
   if (p == nullptr) return r;
   char buf[4096];
@@ -72,6 +72,28 @@ TEST_F(RepairCommandTest, LostIndexAndCutChainRepairedByTheCommand) {
   EXPECT_TRUE(c.FindKey({WordOf(9)}));
   c.Close();
   session_.CloseDirectory(d);
+}
+
+TEST_F(RepairCommandTest, FailedRepairWriteIsReportedAndRunAgain) {
+  Fill(60);
+  Bytes dat = ReadFile(".DAT");
+  StoreU32(dat.data() + 9, 12345);  // a bad free-chain head
+  WriteFile(".DAT", dat);
+  Bytes idx = ReadFile(".IDX");
+  std::memset(idx.data() + 4096, 0x33, 4096);
+  WriteFile(".IDX", idx);
+  for (const char* fault : {"1,w", "2,wg,torn", "3,wg,torn"}) {
+    const Result r = RunVandrel("check --repair " + Quote(Container()) + " Data",
+                                std::string("VANDREL_IO_FAULT=") + fault + " ");
+    EXPECT_EQ(r.status, 1) << fault << "\n" << r.out;
+    EXPECT_NE(r.out.find("Engine Error # 9218 Error writing to table 'Data'"), std::string::npos)
+        << fault << "\n"
+        << r.out;
+  }
+  const Result r = RunVandrel("check --repair " + Quote(Container()) + " Data");
+  EXPECT_EQ(r.status, 0) << r.out;
+  EXPECT_EQ(CheckLines(), "");
+  EXPECT_EQ(Read(), model_);
 }
 
 TEST_F(RepairCommandTest, EncryptedTableNeedsItsPassword) {

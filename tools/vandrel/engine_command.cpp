@@ -10,6 +10,7 @@
 
 #include "engine/container_check.h"
 #include "engine/container_format.h"
+#include "engine/io_faults.h"
 #include "engine/table_check.h"
 #include "tools/vandrel/command.h"
 
@@ -96,6 +97,8 @@ int Check(const std::vector<std::string>& args) {
 }
 
 int Engine(const std::vector<std::string>& args) {
+  // Tests fail a chosen write of the engine's files (VANDREL_IO_FAULT).
+  engine::TIoFaults::ArmFromEnvironment();
   if (!args.empty()) {
     for (const auto& s : Subcommands()) {
       if (s.name == args[0]) return s.run(std::vector<std::string>(args.begin() + 1, args.end()));
