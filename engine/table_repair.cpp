@@ -83,7 +83,8 @@ class Repairer {
     RepairRecords();
     std::optional<Bytes> new_index;
     if (IndexNeedsRebuild()) new_index = RebuildIndex();
-    if (header_.blob_field_count > 0) RepairBlob();
+    // A BLOB file of a table without BLOB fields holds nothing: freed.
+    if (header_.blob_field_count > 0 || blb_.present) RepairBlob();
     RebuildFreeChain();
     if (options_.fix) Write(new_index);
     report_.records = records_;
@@ -189,6 +190,13 @@ class Repairer {
       }
       if (r[0] == 1) continue;
       if (LoadU32(r + 1) != n) {
+        // Without its number and without any value it was never stored
+        // (space a failed append left): deleted.
+        if (std::all_of(r + 5, r + rs_, [](std::uint8_t b) { return b == 0; })) {
+          SayRecord("Invalid record status in data file", n);
+          r[0] = 1;
+          continue;
+        }
         SayRecord("Invalid record number in data file", n);
         StoreU32(r + 1, n);
       }
@@ -577,7 +585,8 @@ class Repairer {
   void Write(const std::optional<Bytes>& new_index) {
     // The data and BLOB files first; the keys over them last.
     if (DataBytes(false) != dat_.bytes) Store(dat_, base_ + ".DAT", DataBytes(true));
-    if (header_.blob_field_count > 0 && (!blb_.present || BlobBytes(false) != blb_.bytes)) {
+    if ((header_.blob_field_count > 0 || blb_.present) &&
+        (!blb_.present || BlobBytes(false) != blb_.bytes)) {
       Store(blb_, base_ + ".BLB", BlobBytes(true));
     }
     if (new_index) Store(idx_, base_ + ".IDX", *new_index);

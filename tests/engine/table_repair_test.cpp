@@ -211,6 +211,23 @@ TEST_F(TableRepairTest, BadFreeChainHeadAndRecordCount) {
   EXPECT_EQ(fixed[RecordAt(head)], 1);
 }
 
+TEST_F(TableRepairTest, BlankRecordLeftByAFailedAppendIsDeleted) {
+  Bytes dat = ReadFile(".DAT");
+  const std::uint32_t n =
+      static_cast<std::uint32_t>((dat.size() - kRecordsStart) / kRecordSize) + 1;
+  dat.resize(dat.size() + kRecordSize, 0);
+  WriteFile(".DAT", dat);
+  const TRepairReport r = RepairedClean();
+  const std::string all = Joined(r.messages);
+  EXPECT_NE(all.find("Invalid record count in data file header, error fixed"), std::string::npos)
+      << all;
+  EXPECT_NE(all.find("Invalid record status in data file for physical record # " +
+                     std::to_string(n) + ", error fixed"),
+            std::string::npos)
+      << all;
+  EXPECT_EQ(ReadFile(".DAT")[RecordAt(n)], 1) << "the blank record is deleted";
+}
+
 TEST_F(TableRepairTest, FreeChainThroughAnActiveRecordIsRebuilt) {
   Bytes dat = ReadFile(".DAT");
   const std::uint32_t head = LoadU32(dat.data() + 9);
