@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <chrono>
 #include <climits>
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <exception>
@@ -204,6 +205,16 @@ void TVocabCompiler::AddStoredWord(std::string bytes, WideString stored, WideVie
   Enqueue(std::move(entry));
 }
 
+void TVocabCompiler::AddEncodedWord(std::string bytes, WideString stored, std::string body,
+                                    std::size_t escapes) {
+  if (!file_) throw Exception("No compilation is running");
+  CheckNextWord(bytes, stored);
+  Pending entry{std::move(bytes), std::move(body), escapes, false, false, false};
+  previous_word_ = std::move(stored);
+  ++added_;
+  Enqueue(std::move(entry));
+}
+
 void TVocabCompiler::AddStoredBody(WideView word, std::string stored_body, bool may_hold_escapes) {
   if (!file_) throw Exception("No compilation is running");
   std::string bytes;
@@ -365,8 +376,8 @@ void TVocabCompiler::Commit(Pending& entry) {
   const std::string& body = entry.body;
   // Offsets are 32-bit signed: refuse what would push the file past them.
   const std::uint64_t body_length = LoadU32(header_ + dic::kBodyLengthAt);
-  const std::uint64_t pages_after =
-      std::uint64_t{alloc_->Count()} + 2 + layers_.size() + 2 + (body.size() + page - 1) / page;
+  const std::uint64_t pages_after = std::uint64_t{alloc_->Count()} + spilled_pages_ + chunk_pages_ +
+                                    2 + layers_.size() + 2 + (body.size() + page - 1) / page;
   if (body_length + body.size() > INT32_MAX || pages_after * page > INT32_MAX ||
       record == INT32_MAX)
     throw Exception("Dictionary " + file_name_ + " is too large");
@@ -455,14 +466,69 @@ void TVocabCompiler::AppendBody(const std::string& body) {
   std::size_t done = 0;
   while (done < body.size()) {
     if (body_fill_ == page) {
-      body_pages_.push_back(alloc_->Alloc());
+      if (chunk_pages_ == kBodyChunkPages) SpillBodyPages();
+      if (body_chunk_.empty()) body_chunk_.resize(std::size_t{kBodyChunkPages} * page);
+      ++chunk_pages_;
       body_fill_ = 0;
     }
     const std::size_t n = std::min<std::size_t>(body.size() - done, page - body_fill_);
-    std::memcpy(body_pages_.back() + body_fill_, body.data() + done, n);
+    std::memcpy(body_chunk_.data() + std::size_t{chunk_pages_ - 1} * page + body_fill_,
+                body.data() + done, n);
     body_fill_ += static_cast<std::uint32_t>(n);
     done += n;
   }
+}
+
+void TVocabCompiler::SpillBodyPages() {
+  if (!bodies_) {
+    std::random_device random;
+    for (int attempt = 0;; ++attempt) {
+      char suffix[24];
+      std::snprintf(suffix, sizeof suffix, ".bodies.%08x", static_cast<unsigned>(random()));
+      const std::string name = file_name_ + suffix;
+      bodies_.reset(win::CreateFileA(
+          name.c_str(), win::GENERIC_READ | win::GENERIC_WRITE, 0, nullptr, win::CREATE_NEW,
+          win::FILE_ATTRIBUTE_TEMPORARY | win::FILE_FLAG_DELETE_ON_CLOSE, nullptr));
+      if (bodies_) break;
+      if (win::GetLastError() != win::ERROR_FILE_EXISTS || attempt >= 16) RaiseLastOSError();
+    }
+  }
+  WriteAll(bodies_.get(), body_chunk_.data(), chunk_pages_ * PageSize());
+  spilled_pages_ += chunk_pages_;
+  chunk_pages_ = 0;
+}
+
+void TVocabCompiler::WriteBodyPages() {
+  const std::uint32_t page = PageSize();
+  // The last page ends in zeros.
+  if (chunk_pages_ > 0)
+    std::memset(body_chunk_.data() + std::size_t{chunk_pages_ - 1} * page + body_fill_, 0,
+                page - body_fill_);
+  if (spilled_pages_ > 0) {
+    SeekTo(bodies_.get(), 0);
+    std::vector<std::uint8_t> buffer(std::size_t{kBodyChunkPages} * page);
+    for (std::uint32_t copied = 0; copied < spilled_pages_;) {
+      const std::uint32_t n = std::min(kBodyChunkPages, spilled_pages_ - copied);
+      win::DWORD read = 0;
+      if (!win::ReadFile(bodies_.get(), buffer.data(), n * page, &read, nullptr))
+        RaiseLastOSError();
+      if (read != n * page) throw OSError(win::ERROR_READ_FAULT);
+      if (Scrambled())
+        for (std::uint32_t i = 0; i < n; ++i)
+          ScramblePage(buffer.data() + std::size_t{i} * page, ReadPageKey(header_), page,
+                       next_page_ + i);
+      WriteAll(file_.get(), buffer.data(), n * page);
+      next_page_ += n;
+      copied += n;
+    }
+    bodies_.reset();
+  }
+  if (Scrambled())
+    for (std::uint32_t i = 0; i < chunk_pages_; ++i)
+      ScramblePage(body_chunk_.data() + std::size_t{i} * page, ReadPageKey(header_), page,
+                   next_page_ + i);
+  WriteAll(file_.get(), body_chunk_.data(), chunk_pages_ * page);
+  next_page_ += chunk_pages_;
 }
 
 void TVocabCompiler::WritePage(std::uint8_t* page) {
@@ -484,7 +550,7 @@ void TVocabCompiler::EndCompile() {
     StoreU32(header_ + dic::kLeafOffsetAt, next_page_ * page);
     for (std::uint8_t* p : leaf_pages_) WritePage(p);
     StoreU32(header_ + dic::kBodyStartAt, next_page_ * page);
-    for (std::uint8_t* p : body_pages_) WritePage(p);
+    WriteBodyPages();
     WriteDictionary();
 
     StoreU32(header_ + dic::kParamsOffsetAt, next_page_ * page);
@@ -542,7 +608,11 @@ void TVocabCompiler::Release() {
   file_.reset();
   layers_.clear();
   leaf_pages_.clear();
-  body_pages_.clear();
+  bodies_.reset();
+  body_chunk_.clear();
+  body_chunk_.shrink_to_fit();
+  chunk_pages_ = 0;
+  spilled_pages_ = 0;
   pending_.clear();
   page_man_.reset();
   alloc_.reset();

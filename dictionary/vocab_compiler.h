@@ -1,7 +1,9 @@
 // TVocabCompiler: writes a compiled dictionary file (dic_format.h) from
-// (word, translation) pairs delivered in dictionary order, building every
-// page in memory and writing them in file order, header last, when the
-// compilation ends. WriteBaseParams rewrites the parameters page (Name,
+// (word, translation) pairs delivered in dictionary order. Index and leaf
+// pages are built in memory; body pages, which come before nothing the
+// compiler knows the size of, go to a temporary file beside the output as
+// they fill (64 at a time) and are copied behind the leaf pages when the
+// compilation ends; the header is written last. WriteBaseParams rewrites the parameters page (Name,
 // ShortName, Description) of a finished file.
 //
 // The compiler writes to the path it is given and flushes the file to disk
@@ -89,6 +91,11 @@ class TVocabCompiler {
   // Language and stored = AnsiToWide(Language, bytes), as a caller that
   // sorted by the stored form holds them. Nothing is converted again.
   void AddStoredWord(std::string bytes, WideString stored, WideView translation);
+  // The same with the translation encoded already by the caller (on any
+  // thread): body = EncodeBody(Language(), TransLanguage(), translation,
+  // &report) and escapes = report.escapes. The file is the one AddStoredWord
+  // writes; encoding many words on other threads first is what this is for.
+  void AddEncodedWord(std::string bytes, WideString stored, std::string body, std::size_t escapes);
   // A word with a body as another file of the same languages and switches
   // stores it (TDicReader::GetStoredBody): copied as it is, not encoded.
   // may_hold_escapes: the source file's version allows escapes; the new
@@ -176,6 +183,11 @@ class TVocabCompiler {
                      const std::string& key);
   void AddLayerPage(std::size_t layer);
   void AppendBody(const std::string& body);
+  // Writes the full body pages held in body_chunk_ to the temporary file
+  // (created by the first call) and empties the chunk.
+  void SpillBodyPages();
+  // Writes the spilled body pages, then those still held, to the output.
+  void WriteBodyPages();
   void WritePage(std::uint8_t* page);
   void Release();
   std::uint32_t PageSize() const;
@@ -187,7 +199,14 @@ class TVocabCompiler {
   // Page buffers, owned by alloc_.
   std::vector<std::vector<std::uint8_t*>> layers_;
   std::vector<std::uint8_t*> leaf_pages_;
-  std::vector<std::uint8_t*> body_pages_;
+  // Body pages: chunk_pages_ of them in body_chunk_ (the last one being
+  // filled, body_fill_ bytes of it), spilled_pages_ before them in bodies_,
+  // a temporary file removed when closed.
+  static constexpr std::uint32_t kBodyChunkPages = 64;
+  std::vector<std::uint8_t> body_chunk_;
+  std::uint32_t chunk_pages_ = 0;
+  std::uint32_t spilled_pages_ = 0;
+  win::UniqueHandle bodies_;
   std::uint8_t header_[dic::kHeaderSize] = {};
   std::uint32_t body_fill_ = 0;
   std::uint32_t next_page_ = 0;

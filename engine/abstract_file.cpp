@@ -7,6 +7,7 @@
 #include <limits>
 
 #include "engine/engine_error.h"
+#include "engine/io_faults.h"
 #include "platform/error.h"
 
 namespace vandrel::engine {
@@ -78,6 +79,14 @@ std::int64_t TAbstractFile::Write(int handle, const void* buffer, std::int64_t c
     win::SetLastError(win::ERROR_NEGATIVE_SEEK);
     return -1;
   }
+  bool torn = false;
+  if (TIoFaults::Hit(position + count > Size() ? kIoGrow : kIoWrite, &torn)) {
+    // An injected failure: nothing written, or the first half.
+    const std::int64_t half = torn ? WriteAt(position, buffer, count / 2) : 0;
+    if (half > 0) handles_[i].position = position + half;
+    win::SetLastError(win::ERROR_WRITE_FAULT);
+    return std::max<std::int64_t>(half, 0);
+  }
   std::int64_t n = WriteAt(position, buffer, count);
   if (n > 0) handles_[i].position = position + n;
   return n;
@@ -91,6 +100,10 @@ int TAbstractFile::Truncate(int handle) {
   }
   if (flags_.read_only) {
     win::SetLastError(win::ERROR_ACCESS_DENIED);
+    return -1;
+  }
+  if (TIoFaults::Hit(handles_[i].position > Size() ? kIoGrow : kIoTruncate)) {
+    win::SetLastError(win::ERROR_WRITE_FAULT);
     return -1;
   }
   return SetSize(handles_[i].position);

@@ -194,6 +194,11 @@ TDataTable& TDataDirectory::AcquireTable(const std::string& table, bool exclusiv
   const std::string key = UpperAscii(table);
   if (auto it = tables_.find(key); it != tables_.end()) {
     if (exclusive || it->second->Exclusive()) RaiseEngineError(kAccessDenied, table);
+    // Every open of an encrypted table checks the password.
+    const TDataHeader& h = it->second->Data().header();
+    if (h.encrypted && !session_->ObtainPassword(h.password, table)) {
+      RaiseEngineError(kPasswordRequired, table);
+    }
     ++it->second->use_count;
     return *it->second;
   }

@@ -24,6 +24,15 @@ bool TDataSession::KnowsPassword(const std::string& password) const {
   return std::find(passwords_.begin(), passwords_.end(), password) != passwords_.end();
 }
 
+bool TDataSession::ObtainPassword(const std::string& stored, const std::string& table) {
+  for (int asked = 0; !KnowsPassword(stored); ++asked) {
+    if (!password_callback_ || asked == kMaxPasswordAsks || !password_callback_(table)) {
+      return false;
+    }
+  }
+  return true;
+}
+
 TDataDirectory& TDataSession::OpenDirectory(const std::string& name) {
   const std::string key = UpperAscii(name) == "MEMORY" ? "MEMORY" : name;
   Entry& e = directories_[key];

@@ -1,5 +1,10 @@
-// TDataSession: one engine session: its settings, the passwords it knows,
-// its private folder and the database directories it has open.
+// TDataSession: one engine session: its settings, the passwords it knows
+// (and the callback asked for a missing one), its private folder and the
+// database directories it has open.
+//
+// An encrypted table opens only in a session that knows its password
+// (10498 "Insufficient rights ..." otherwise), checked at every open of a
+// cursor, also when the table object is already open and shared.
 //
 // The private folder is the service's state folder (the folder relative
 // database names are taken against); an empty database name means it.
@@ -12,6 +17,7 @@
 // through the files' change counts.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -44,6 +50,17 @@ class TDataSession {
   // Case-sensitive.
   bool KnowsPassword(const std::string& password) const;
 
+  // Asked, with the table's name, while an encrypted table's password is
+  // not among the session's: it adds passwords (AddPassword) and returns
+  // true to have them tried, or returns false to give up.
+  using PasswordCallback = std::function<bool(const std::string& table)>;
+  void SetPasswordCallback(PasswordCallback callback) { password_callback_ = std::move(callback); }
+  // Whether the session knows stored (the table's password), asking the
+  // callback while it does not; a callback that never gives up is asked at
+  // most kMaxPasswordAsks times.
+  bool ObtainPassword(const std::string& stored, const std::string& table);
+  static constexpr int kMaxPasswordAsks = 100;
+
   // "MEMORY" (any case) names the in-memory database; any other name a
   // folder or a base container ("Updates.tmp\"). The reference stays valid
   // until the matching CloseDirectory.
@@ -54,6 +71,7 @@ class TDataSession {
  private:
   std::string private_dir_;
   std::vector<std::string> passwords_;
+  PasswordCallback password_callback_;
   struct Entry {
     std::unique_ptr<TDataDirectory> dir;
     int references = 0;

@@ -65,7 +65,7 @@ void TDataTable::Open() {
     if (data_.IsReadOnly() || index_.IsReadOnly() || (blob_ && blob_->IsReadOnly())) {
       read_only_ = true;
     }
-    if (h.encrypted && !dir_->Session().KnowsPassword(h.password)) Fail(kPasswordRequired);
+    if (h.encrypted && !dir_->Session().ObtainPassword(h.password, name_)) Fail(kPasswordRequired);
     open_ = true;
   } catch (...) {
     try {
@@ -98,16 +98,21 @@ void TDataTable::Close() {
   data_.CloseTable();
 }
 
-void TDataTable::Flush() {
+void TDataTable::Flush(bool keys_first) {
   if (read_only_ || in_transaction_) return;
-  data_.WriteDirty();
-  data_.WriteHeader(true);
-  index_.Flush();
-  index_.WriteHeader(true);
-  if (blob_) {
+  const auto keys = [this] {
+    index_.Flush();
+    index_.WriteHeader(true);
+  };
+  const auto blobs = [this] {
+    if (!blob_) return;
     blob_->WriteDirty();
     blob_->WriteHeader(true);
-  }
+  };
+  keys_first ? keys() : blobs();
+  data_.WriteDirty();
+  data_.WriteHeader(true);
+  keys_first ? blobs() : keys();
 }
 
 void TDataTable::Refresh() {
@@ -157,9 +162,9 @@ void TDataTable::ReadLockedRefresh() {
   if (changed) ++generation_;
 }
 
-void TDataTable::AfterChange() {
+void TDataTable::AfterChange(bool keys_first) {
   ++generation_;
-  if (!exclusive_) Flush();
+  if (!exclusive_) Flush(keys_first);
 }
 
 // ---- locks ----
@@ -466,7 +471,7 @@ void TDataTable::Delete(std::uint32_t n, const std::vector<std::uint8_t>& old) {
   const auto sys = index_.BuildKey(kSystemSlot, d->data());
   index_.Insert(kSystemSlot, sys.data(), n);
   d.Release();
-  AfterChange();
+  AfterChange(true);
 }
 
 void TDataTable::Empty() {

@@ -103,8 +103,10 @@ class TDataTable {
   void Empty();
 
   // Writes every changed buffer (header change counts raised). Inside a
-  // transaction nothing is written.
-  void Flush();
+  // transaction nothing is written. BLOB blocks, then records reach the
+  // files before the keys that lead to them; keys_first (after a delete)
+  // writes the keys' removal first, then the records, then the blocks.
+  void Flush(bool keys_first = false);
 
   // 10241 when another holder has the table locked.
   void LockTable();
@@ -148,7 +150,7 @@ class TDataTable {
   void CheckWritable() const;
   void CheckRequired(const std::vector<std::uint8_t>& rec) const;
   bool KeyTaken(std::size_t slot, const std::vector<std::uint8_t>& key);
-  void AfterChange();
+  void AfterChange(bool keys_first = false);
 
   TDataDirectory* dir_;
   std::string name_;

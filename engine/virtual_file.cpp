@@ -4,6 +4,7 @@
 #include "engine/base_list.h"
 #include "engine/container.h"
 #include "engine/engine_error.h"
+#include "engine/io_faults.h"
 #include "platform/error.h"
 #include "platform/file.h"
 
@@ -178,7 +179,10 @@ std::int64_t TVirtualFile::Size() const {
   return db_ != nullptr && slot_ > 0 ? db_->InnerSize(slot_) : 0;
 }
 
-bool TVirtualFile::Flush() { return db_ == nullptr || db_->Flush(); }
+bool TVirtualFile::Flush() {
+  if (TIoFaults::Hit(kIoFlush)) return false;
+  return db_ == nullptr || db_->Flush();
+}
 
 std::int64_t TVirtualFile::ReadAt(std::int64_t position, void* buffer, std::int64_t count) {
   if (db_ == nullptr) {

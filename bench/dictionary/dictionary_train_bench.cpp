@@ -5,6 +5,7 @@
 // body stream (bodies kept plain when compression does not shrink them),
 // the training time and the compression time per body (one thread).
 // Usage: dictionary_train_bench FILE.dic [--threshold N] [--sample BYTES]
+//        [--levels 3,6,9] [--capacities 65536,114688] [--modes first,spread]
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -34,10 +35,26 @@ int main(int argc, char** argv) {
   }
   std::size_t threshold = 32;
   std::size_t sample_bytes = 8 << 20;
+  std::vector<int> levels = {3, 6, 9, 12, 15, 19};
+  std::vector<int> capacities = {65536, 114688};
+  std::string modes = "first,spread";
+  const auto numbers = [](const char* list) {
+    std::vector<int> out;
+    for (const char* p = list; *p;) {
+      char* end = nullptr;
+      out.push_back(static_cast<int>(std::strtol(p, &end, 10)));
+      p = *end == ',' ? end + 1 : end;
+      if (end == p && *p) break;
+    }
+    return out;
+  };
   for (int i = 2; i + 1 < argc; i += 2) {
     const std::string a = argv[i];
     if (a == "--threshold") threshold = std::strtoul(argv[i + 1], nullptr, 10);
     if (a == "--sample") sample_bytes = std::strtoul(argv[i + 1], nullptr, 10);
+    if (a == "--levels") levels = numbers(argv[i + 1]);
+    if (a == "--capacities") capacities = numbers(argv[i + 1]);
+    if (a == "--modes") modes = argv[i + 1];
   }
   vandrel::TDicTable table;
   table.FileName = argv[1];
@@ -57,6 +74,7 @@ int main(int argc, char** argv) {
   std::printf("%-8s %8s %5s %12s %8s %9s\n", "sample", "capacity", "level", "stored B", "train s",
               "ns/body");
   for (const char* mode : {"first", "spread"}) {
+    if (modes.find(mode) == std::string::npos) continue;
     std::vector<std::string_view> sample;
     std::size_t taken = 0;
     const std::size_t step =
@@ -65,12 +83,13 @@ int main(int argc, char** argv) {
       sample.push_back(bodies[i]);
       taken += bodies[i].size();
     }
-    for (std::size_t capacity : {65536u, 114688u}) {
+    for (const int capacity : capacities) {
       const auto t0 = Clock::now();
-      std::string trained = vandrel::TBodyDictionary::Train(sample, capacity);
+      std::string trained =
+          vandrel::TBodyDictionary::Train(sample, static_cast<std::size_t>(capacity));
       const double train = Seconds(t0);
       if (trained.empty()) continue;
-      for (int level : {3, 6, 9, 12, 15, 19}) {
+      for (const int level : levels) {
         const auto d = vandrel::TBodyDictionary::Load(
             trained, vandrel::TBodyDictionary::Use::kEncodeAndDecode, level);
         std::size_t stored = total - long_bytes;

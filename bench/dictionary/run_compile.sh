@@ -47,6 +47,7 @@ run codec1 --compress --dictionary-size 0
 run codec2 --compress
 echo "dictd      .index + .dict.dz                                           $peer   1.00"
 echo "  wall: elapsed; cpu: user + system of all threads; peak MB: maximum resident set"
+echo "  load average after: $(cut -d' ' -f1-3 /proc/loadavg) (a loaded machine stretches wall time)"
 
 if [ -x "$bin/body_decompress_bench" ]; then
   echo

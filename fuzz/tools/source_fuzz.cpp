@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -55,6 +56,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     try {
       Source s = ParseDictdSource(index, dict, "fuzz.index");
       for (const SourceEntry& e : s.entries) Check(!CheckMarkup(e.trans).has_value());
+      // Definitions kept as bytes, measured, converted and merged later,
+      // give the same translations.
+      Source lazy = ParseDictdSource(index, std::make_shared<const std::string>(dict), "f.index");
+      Check(lazy.entries.size() == s.entries.size());
+      WideString buffer;
+      for (std::size_t i = 0; i < s.entries.size(); ++i) {
+        Check(DictdMarkupLength(lazy.entries[i].definition) == s.entries[i].trans.size());
+        Check(TranslationOf(lazy.entries[i], buffer) == WideView(s.entries[i].trans));
+      }
+      PrepareStats lazy_stats, text_stats;
+      const auto lazy_out = PrepareEntries(std::move(lazy.entries), 0x0409, lazy_stats);
+      const auto text_out = PrepareEntries(s.entries, 0x0409, text_stats);
+      Check(lazy_out.size() == text_out.size() && lazy_stats.trans_chars == text_stats.trans_chars);
+      for (std::size_t i = 0; i < lazy_out.size(); ++i)
+        Check(TranslationOf(lazy_out[i], buffer) == WideView(text_out[i].trans));
       Exercise(s);
     } catch (const ESourceFormat&) {
     }

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 
 #include "dictionary/alloc_man.h"
 #include "dictionary/body_codec.h"
@@ -261,6 +262,67 @@ TEST_F(VocabCompilerTest, ThreadsDoNotChangeTheFileAndEscapesMakeVersionFour) {
   ASSERT_EQ(symlink(Path("one.dic").c_str(), Path("link.tmp").c_str()), 0);
   EXPECT_THROW(again.BeginCompile(Path("link.tmp"), TVocabCompiler::Creation::kNew), EOSError);
   EXPECT_EQ(ReadBytes(Path("one.dic")).size(), one_size);
+}
+
+TEST_F(VocabCompilerTest, BodyPagesSpilledAndCopiedBackAndWordsEncodedByTheCaller) {
+  // Over 64 body pages (they go through the temporary file), scrambled and
+  // not: AddEncodedWord gives the file that AddStoredWord gives, the file
+  // reads back, and no temporary file stays beside it.
+  const auto translation = [](int i) {
+    WideString t = u"translation number ";
+    for (int k = 0; k < 1 + i % 300; ++k) t += char16_t(u'a' + (i + k) % 26);
+    return t;
+  };
+  for (bool scrambled : {false, true}) {
+    SCOPED_TRACE(scrambled);
+    std::vector<std::vector<std::uint8_t>> files;
+    for (bool encoded : {false, true}) {
+      ScratchDir dir;
+      const std::string path = dir.path() + "/big.dic";
+      TVocabCompiler compiler;
+      compiler.SetScrambled(scrambled);
+      compiler.BeginCompile(path, TVocabCompiler::Creation::kNew);
+      for (int i = 0; i < 6000; ++i) {
+        char word[16];
+        std::snprintf(word, sizeof word, "w%05d", i);
+        const WideString wide(word, word + std::strlen(word));
+        const WideString t = translation(i);
+        if (encoded) {
+          BodyReport report;
+          std::string body = EncodeBody(compiler.Language(), compiler.TransLanguage(), t, &report);
+          compiler.AddEncodedWord(word, wide, std::move(body), report.escapes);
+        } else {
+          compiler.AddStoredWord(word, wide, t);
+        }
+      }
+      compiler.EndCompile();
+      auto b = ReadBytes(path);
+      EXPECT_GT(Get32(b, dic::kBodyLengthAt), 64u * P);
+      {
+        TDicTable table;
+        table.FileName = path;
+        table.Open();
+        int i = 0;
+        for (table.First(); !table.Eof(); table.Next(), ++i) {
+          ASSERT_EQ(table.GetTrans(), translation(i)) << i;
+        }
+        EXPECT_EQ(i, 6000);
+      }
+      std::size_t names = 0;
+      for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
+        EXPECT_EQ(entry.path().filename(), "big.dic");
+        ++names;
+      }
+      EXPECT_EQ(names, 1u);
+      std::fill(b.begin() + dic::kCreateTimeAt, b.begin() + dic::kCreateTimeAt + 8, 0);
+      std::fill(b.begin() + dic::kPageKeyAt, b.begin() + dic::kPageKeyAt + 128, 0);
+      files.push_back(std::move(b));
+    }
+    // The same page key only by chance: compare unscrambled files whole.
+    if (!scrambled) {
+      EXPECT_TRUE(files[0] == files[1]);
+    }
+  }
 }
 
 TEST_F(VocabCompilerTest, DestructionFinishesAnOpenCompile) {

@@ -5,9 +5,11 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <memory>
 
 #include "platform/process.h"
 #include "tests/support/test_support.h"
+#include "tools/common/prepare.h"
 
 namespace vandrel::tools {
 namespace {
@@ -60,6 +62,50 @@ TEST(DictdDefinition, TextBecomesOneTranslation) {
                                     "e"),
             u"Stra\u00dfe");  // Latin-1
   EXPECT_EQ(DictdDefinitionToMarkup(" \n "), u"");
+}
+
+TEST(DictdDefinition, LengthAndReusedBufferAgreeWithTheConversion) {
+  const std::string cases[] = {"",
+                               " \n ",
+                               "house",
+                               "  house\n  das Haus\r\n\r\n",
+                               "a\r\nb\rc\r\r\nd\n\r",
+                               "\r\n\x01x\x1F\t",
+                               "Stra\xC3\x9F"
+                               "e \xF0\x9F\x98\x80 ok\n",
+                               "Stra\xDF"
+                               "e\r\n\xA0",
+                               "\xC3",
+                               std::string("nul\0byte\0", 10)};
+  WideString reused = u"left over from an earlier text";
+  for (const std::string& c : cases) {
+    SCOPED_TRACE(c);
+    const WideString converted = DictdDefinitionToMarkup(c);
+    EXPECT_EQ(DictdMarkupLength(c), converted.size());
+    DictdDefinitionToMarkup(c, reused);
+    EXPECT_EQ(reused, converted);
+  }
+}
+
+TEST(DictdParse, DefinitionsStayBytesUntilConvertedAndTheSourceKeepsThem) {
+  std::string data = "Haus\nhouse\n";
+  const std::size_t gehen_at = data.size();
+  data += "gehen\r\n  to go \n";
+  const std::string index = "haus\tA\t" + Number(gehen_at) + "\ngehen\t" + Number(gehen_at) + "\t" +
+                            Number(data.size() - gehen_at) + "\n";
+  Source lazy = ParseDictdSource(index, std::make_shared<const std::string>(data), "t.index");
+  data.assign(data.size(), 'x');  // the source holds its own bytes
+  ASSERT_EQ(lazy.entries.size(), 2u);
+  ASSERT_NE(lazy.data, nullptr);
+  WideString buffer;
+  for (const SourceEntry& e : lazy.entries) {
+    EXPECT_TRUE(e.trans.empty());
+    EXPECT_FALSE(e.definition.empty());
+    EXPECT_GE(e.definition.data(), lazy.data->data());
+    EXPECT_LE(e.definition.data() + e.definition.size(), lazy.data->data() + lazy.data->size());
+  }
+  EXPECT_EQ(lazy.entries[0].definition, "Haus\nhouse\n");
+  EXPECT_EQ(WideString(TranslationOf(lazy.entries[1], buffer)), u"gehen\x0D  to go");
 }
 
 TEST(DictdParse, IndexLinesLocateDefinitions) {
@@ -124,7 +170,8 @@ TEST(DictdFiles, PlainAndGzippedDataWithLanguagesFromTheName) {
   }
   Source plain = ReadDictdSource(base + ".index");
   ASSERT_EQ(plain.entries.size(), 1u);
-  EXPECT_EQ(plain.entries[0].trans, u"Haus\x0Dhouse");
+  WideString buffer;
+  EXPECT_EQ(WideString(TranslationOf(plain.entries[0], buffer)), u"Haus\x0Dhouse");
   EXPECT_EQ(*plain.params.language, 0x0407);
   EXPECT_EQ(*plain.params.trans_language, 0x0409);
   EXPECT_EQ(*plain.params.short_name, u"sample-deu-eng");
@@ -139,7 +186,7 @@ TEST(DictdFiles, PlainAndGzippedDataWithLanguagesFromTheName) {
   FindDictdFiles(base + ".dict.dz");
   Source packed = ReadDictdSource(base + ".dict.dz");
   ASSERT_EQ(packed.entries.size(), 1u);
-  EXPECT_EQ(packed.entries[0].trans, plain.entries[0].trans);
+  EXPECT_EQ(packed.entries[0].definition, plain.entries[0].definition);
 
   // A damaged .dz is reported, not read as empty.
   { std::ofstream(base + ".dict.dz", std::ios::binary) << "\x1f\x8b not really gzip"; }

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "dictionary/charmap.h"
+#include "tools/common/dictd_source.h"
 
 namespace vandrel::tools {
 namespace {
@@ -50,6 +51,75 @@ TEST(Prepare, SortsByWordOrderAndMergesEqualWords) {
   EXPECT_EQ(stats.merged, 4u);
   for (std::size_t i = 1; i < out.size(); ++i)
     EXPECT_LT(CompareWords(out[i - 1].word, out[i].word), 0);
+}
+
+std::string Base64(std::uint64_t v) {
+  static const char kDigits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string s;
+  do {
+    s.insert(s.begin(), kDigits[v % 64]);
+    v /= 64;
+  } while (v);
+  return s;
+}
+
+TEST(Prepare, DefinitionsKeptAsBytesGiveTheTranslationsOfConvertedOnes) {
+  // Equal words in and out of order, duplicates before and after
+  // conversion, empty and blank definitions first, last and between.
+  const std::pair<const char*, std::string> defs[] = {
+      {"zebra", "z\n"},
+      {"\xC3\xA9t\xC3\xA9", "summer"},
+      {"abc", "small"},
+      {"ete", "first \r\nspelling"},
+      {"ABC", "capital"},
+      {"\xC3\xA9t\xC3\xA9", " summer\n"},  // equal once converted
+      {"\xC3\xA9t\xC3\xA9", ""},
+      {"et\xC3\xA9",
+       "Stra\xDF"
+       "e"},  // Latin-1
+      {"w", " \n "},
+      {"W", "x"},
+      {"w", "y"},
+      {"w", "y"},
+      {"w", ""},
+      {"v", ""},
+      {"v", "later"},
+      {"v", "later\t"},
+      {"single", "alone"}};
+  std::string data, index;
+  for (const auto& [word, def] : defs) {
+    index += std::string(word) + "\t" + Base64(data.size()) + "\t" + Base64(def.size()) + "\n";
+    data += def;
+  }
+  PrepareStats lazy_stats, text_stats;
+  Source lazy_source = ParseDictdSource(index, std::make_shared<const std::string>(data), "t");
+  Source text_source = ParseDictdSource(index, std::string_view(data), "t");
+  const auto lazy = PrepareEntries(std::move(lazy_source.entries), kDe, lazy_stats);
+  const auto text = PrepareEntries(std::move(text_source.entries), kDe, text_stats);
+  ASSERT_EQ(lazy.size(), text.size());
+  WideString buffer;
+  std::size_t kept_as_bytes = 0;
+  for (std::size_t i = 0; i < lazy.size(); ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(lazy[i].bytes, text[i].bytes);
+    EXPECT_EQ(lazy[i].word, text[i].word);
+    EXPECT_TRUE(text[i].definition.empty());
+    EXPECT_EQ(WideString(TranslationOf(lazy[i], buffer)), text[i].trans);
+    kept_as_bytes += !lazy[i].definition.empty();
+  }
+  EXPECT_GE(kept_as_bytes, 5u);
+  EXPECT_EQ(lazy_stats.merged, text_stats.merged);
+  EXPECT_EQ(lazy_stats.trans_chars, text_stats.trans_chars);
+  EXPECT_EQ(lazy_stats.word_chars, text_stats.word_chars);
+  // What the merges gave, read once more from the converted side.
+  const auto at = [&](const WideString& w) {
+    for (const PreparedEntry& e : text)
+      if (e.word == w) return e.trans;
+    return WideString(u"(missing)");
+  };
+  EXPECT_EQ(at(u"\u00e9t\u00e9"), u"summer; first \x0Dspelling; Stra\u00dfe");
+  EXPECT_EQ(at(u"w"), u"y");
+  EXPECT_EQ(at(u"v"), u"later");
 }
 
 TEST(Prepare, EmptyTranslationsDoNotAddSeparators) {

@@ -4,12 +4,15 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <memory>
 #include <random>
+#include <thread>
 
 #include "dictionary/dic_format.h"
 #include "dictionary/vocab_compiler.h"
 #include "platform/exceptions.h"
 #include "platform/file.h"
+#include "tools/common/encode_ahead.h"
 
 namespace vandrel::tools {
 
@@ -29,6 +32,9 @@ void CheckOutputIsNotSource(const std::vector<std::string>& sources, const std::
 }
 
 namespace {
+
+// Chunks of bodies encoded ahead at most (some MB).
+constexpr std::size_t kEncodeAheadChunks = 32;
 
 // A temporary name beside path that nothing holds yet: path.tmp, or
 // path.NNNNNNNN.tmp when a stale or concurrent one is in the way.
@@ -71,19 +77,42 @@ TCompileReport CompileEntries(std::vector<PreparedEntry> entries, const CompileS
   if (settings.compressed && settings.dictionary_capacity > 0) {
     // About kTrainingBytes of translations spread evenly over the
     // dictionary (a character encodes to about a byte).
+    // (A definition not converted yet counts by its bytes.)
     std::size_t chars = 0;
-    for (const PreparedEntry& e : entries) chars += e.trans.size();
+    for (const PreparedEntry& e : entries) {
+      chars += e.definition.empty() ? e.trans.size() : e.definition.size();
+      for (std::string_view d : e.joined) chars += d.size();
+    }
     const std::size_t step = std::max<std::size_t>(1, chars / TVocabCompiler::kTrainingBytes);
     std::vector<WideString> sample;
-    for (std::size_t i = 0; i < entries.size(); i += step) sample.push_back(entries[i].trans);
+    WideString buffer;
+    for (std::size_t i = 0; i < entries.size(); i += step)
+      sample.emplace_back(TranslationOf(entries[i], buffer));
     compiler.SetTrainingSample(std::move(sample));
   }
+  // Translations are converted and encoded on all cores, from now on:
+  // while the body dictionary is trained too. This thread takes them in
+  // order and builds the pages.
+  auto encoded = std::make_unique<EncodeAhead>(
+      entries, settings.language, settings.trans_language,
+      std::max(1u, std::min(4u, std::thread::hardware_concurrency())), kEncodeAheadChunks);
   const std::string tmp = OpenNewTemporary(compiler, path);
   try {
-    for (std::size_t i = 0; i < entries.size(); ++i) {
-      if (progress && i % 4096 == 0) progress(i, entries.size());
-      PreparedEntry e = std::move(entries[i]);
-      compiler.AddStoredWord(std::move(e.bytes), std::move(e.word), e.trans);
+    {
+      WideString buffer;
+      std::string body;
+      std::size_t escapes = 0;
+      for (std::size_t i = 0; i < entries.size(); ++i) {
+        if (progress && i % 4096 == 0) progress(i, entries.size());
+        PreparedEntry& e = entries[i];
+        if (encoded->Take(i, body, escapes)) {
+          compiler.AddEncodedWord(std::move(e.bytes), std::move(e.word), std::move(body), escapes);
+        } else {
+          compiler.AddStoredWord(std::move(e.bytes), std::move(e.word), TranslationOf(e, buffer));
+        }
+        e = PreparedEntry();
+      }
+      encoded.reset();
     }
     compiler.EndCompile();
     // Taken after the last bodies were compressed and committed.

@@ -1,7 +1,9 @@
 // Reading dictd index and data files.
 #include "tools/common/dictd_source.h"
 
+#include <algorithm>
 #include <filesystem>
+#include <memory>
 
 #include "platform/utf8.h"
 #include "tools/common/gzip_file.h"
@@ -36,12 +38,17 @@ bool IsSpace(char16_t u) {
   return u == ' ' || u == '\t' || u == '\n' || u == '\r' || u == kLineBreak;
 }
 
-WideString Trim(WideString w) {
+void TrimInPlace(WideString& w) {
   std::size_t b = 0, e = w.size();
   while (b < e && IsSpace(w[b])) ++b;
   while (e > b && IsSpace(w[e - 1])) --e;
-  return w.substr(b, e - b);
+  w.resize(e);
+  w.erase(0, b);
 }
+
+// A definition byte that becomes white space at either end of the text
+// (control characters become spaces or line breaks).
+bool IsBlankByte(unsigned char b) { return b <= 0x20; }
 
 // The text of a "00-database-..." definition, without its first line when
 // that line only repeats the headword.
@@ -108,26 +115,77 @@ bool DecodeDictdNumber(std::string_view digits, std::uint64_t& value) {
   return true;
 }
 
-WideString DictdDefinitionToMarkup(std::string_view bytes) {
-  WideString w = DecodeText(bytes);
-  WideString out;
-  out.reserve(w.size());
-  for (std::size_t i = 0; i < w.size(); ++i) {
-    char16_t u = w[i];
-    if (u == '\r' && i + 1 < w.size() && w[i + 1] == '\n') continue;  // CR LF: one break
-    if (u == '\n' || u == '\r') {
-      out.push_back(kLineBreak);
-    } else if (u < 0x20) {
-      out.push_back(' ');
-    } else {
-      out.push_back(u);
+void DictdDefinitionToMarkup(std::string_view bytes, WideString& out) {
+  // UTF-8 never gives more units than bytes; out is cut to size at the end.
+  out.resize(bytes.size());
+  char16_t* const begin = out.data();
+  char16_t* put_at = begin;
+  // A CR right before LF is one break with it.
+  bool after_cr = false;
+  const auto put = [&](char16_t u) {
+    if (u == '\n' && after_cr) {
+      after_cr = false;
+      return;
     }
+    after_cr = u == '\r';
+    *put_at++ = u == '\n' || u == '\r' ? kLineBreak : u < 0x20 ? u' ' : u;
+  };
+  const auto* b = reinterpret_cast<const unsigned char*>(bytes.data());
+  std::size_t i = 0;
+  // Text is mostly ASCII: it needs no decoding.
+  while (i < bytes.size() && b[i] < 0x80) put(b[i++]);
+  if (i < bytes.size() && !DecodeUtf8(b + i, bytes.size() - i, true, put)) {
+    // Not UTF-8: Latin-1.
+    put_at = begin;
+    after_cr = false;
+    for (std::size_t k = 0; k < bytes.size(); ++k) put(b[k]);
   }
-  return Trim(std::move(out));
+  out.resize(static_cast<std::size_t>(put_at - begin));
+  TrimInPlace(out);
+}
+
+WideString DictdDefinitionToMarkup(std::string_view bytes) {
+  WideString out;
+  DictdDefinitionToMarkup(bytes, out);
+  return out;
+}
+
+std::size_t DictdMarkupLength(std::string_view bytes) {
+  // White space at the ends is dropped: what remains starts and ends with a
+  // byte above U+0020, so every CR LF pair lies inside it.
+  std::size_t b = 0, e = bytes.size();
+  while (b < e && IsBlankByte(static_cast<unsigned char>(bytes[b]))) ++b;
+  while (e > b && IsBlankByte(static_cast<unsigned char>(bytes[e - 1]))) --e;
+  const std::string_view middle = bytes.substr(b, e - b);
+  std::size_t units = 0;
+  const bool utf8 = DecodeUtf8(reinterpret_cast<const unsigned char*>(middle.data()), middle.size(),
+                               true, [&](char16_t) { ++units; });
+  if (!utf8) {
+    // Latin-1 of all bytes: the ends trimmed are the same bytes.
+    units = middle.size();
+  }
+  for (std::size_t i = 0; i + 1 < middle.size(); ++i)
+    units -= middle[i] == '\r' && middle[i + 1] == '\n';
+  return units;
 }
 
 Source ParseDictdSource(std::string_view index, std::string_view data, const std::string& name) {
+  Source src = ParseDictdSource(index, std::make_shared<const std::string>(data), name);
+  for (SourceEntry& e : src.entries) {
+    e.trans = DictdDefinitionToMarkup(e.definition);
+    e.definition = {};
+  }
+  src.data.reset();
+  return src;
+}
+
+Source ParseDictdSource(std::string_view index, std::shared_ptr<const std::string> data_owner,
+                        const std::string& name) {
   Source src;
+  src.data = std::move(data_owner);
+  const std::string_view data = *src.data;
+  // One entry a line, at most.
+  src.entries.reserve(static_cast<std::size_t>(std::count(index.begin(), index.end(), '\n')) + 1);
   int errors = 0;
   std::string report;
   auto error = [&](std::uint32_t line_no, const std::string& what) {
@@ -173,11 +231,11 @@ Source ParseDictdSource(std::string_view index, std::string_view data, const std
       if (key == "info") src.params.description = MetaText(def, headword);
       continue;
     }
-    SourceEntry e;
-    e.word = Trim(DecodeText(headword));
-    e.trans = DictdDefinitionToMarkup(def);
+    SourceEntry& e = src.entries.emplace_back();
+    e.word = DecodeText(headword);
+    TrimInPlace(e.word);
     e.line = line_no;
-    src.entries.push_back(std::move(e));
+    e.definition = def;
   }
   if (errors > 0) {
     if (errors > kMaxReportedErrors) {
@@ -192,8 +250,9 @@ Source ParseDictdSource(std::string_view index, std::string_view data, const std
 Source ReadDictdSource(const std::string& path) {
   DictdFiles f = FindDictdFiles(path);
   std::string index = ReadWholeFile(f.index);
-  std::string data = EndsWith(f.data, ".dz") ? GunzipFile(f.data) : ReadWholeFile(f.data);
-  Source src = ParseDictdSource(index, data, f.index);
+  auto data = std::make_shared<const std::string>(EndsWith(f.data, ".dz") ? GunzipFile(f.data)
+                                                                          : ReadWholeFile(f.data));
+  Source src = ParseDictdSource(index, std::move(data), f.index);
   src.params.short_name = Utf8ToWideOrThrow(f.base);
   if (auto langs = LanguagesFromName(f.base)) {
     src.params.language = langs->first;

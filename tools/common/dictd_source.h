@@ -45,12 +45,20 @@ DictdFiles FindDictdFiles(const std::string& path);
 bool DecodeDictdNumber(std::string_view digits, std::uint64_t& value);
 // Definition bytes to a translation (see above).
 WideString DictdDefinitionToMarkup(std::string_view bytes);
+// The same into out (its memory reused).
+void DictdDefinitionToMarkup(std::string_view bytes, WideString& out);
+// DictdDefinitionToMarkup(bytes).size(), without building the text.
+std::size_t DictdMarkupLength(std::string_view bytes);
 
 // Raises ESourceFormat listing the first bad index lines (missing fields,
-// bad numbers, a definition outside the data).
+// bad numbers, a definition outside the data). The entries' definitions
+// are left unconverted, pointing into data, which the Source keeps.
+Source ParseDictdSource(std::string_view index, std::shared_ptr<const std::string> data,
+                        const std::string& name);
+// The same on a copy of data, every definition converted.
 Source ParseDictdSource(std::string_view index, std::string_view data, const std::string& name);
-// Reads the files; the word and translation languages are taken from a
-// base name that ends in two language codes, as in "freedict-deu-eng".
+// Reads the files (definitions left unconverted, as above); the word and translation languages are
+// taken from a base name that ends in two language codes, as in "freedict-deu-eng".
 Source ReadDictdSource(const std::string& path);
 
 }  // namespace vandrel::tools

@@ -22,6 +22,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "tools/common/source.h"
@@ -32,7 +33,18 @@ struct PreparedEntry {
   std::string bytes;  // the word in the word code page, as stored
   WideString word;    // the same bytes read back: the form a reader sees
   WideString trans;
+  // A dictd definition still to convert, as in SourceEntry (the bytes
+  // belong to the Source's data): then trans is empty.
+  std::string_view definition = {};
+  // Definitions of entries with the same word joined to this one, each
+  // adding "; " and its text (when what comes before is not empty).
+  std::vector<std::string_view> joined = {};
 };
+
+// The translation of e: its trans, or its definitions converted (and
+// joined) into buffer.
+WideView TranslationOf(const SourceEntry& e, WideString& buffer);
+WideView TranslationOf(const PreparedEntry& e, WideString& buffer);
 
 // One skipped or changed entry, kept for reporting.
 struct PrepareNote {
@@ -57,7 +69,8 @@ struct PrepareStats {
 using ProgressFn = std::function<void(std::size_t done, std::size_t total)>;
 
 // Consumes entries; each word is converted to the code page of language
-// once. Raises Exception naming the source line when a
+// once. Definitions not converted yet stay so (they hold no marks to
+// check); the source's data must outlive the result. Raises Exception naming the source line when a
 // translation is not well-formed marked-up text.
 std::vector<PreparedEntry> PrepareEntries(std::vector<SourceEntry> entries, std::uint16_t language,
                                           PrepareStats& stats,

@@ -5,8 +5,10 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "dictionary/charmap.h"
@@ -18,6 +20,11 @@ struct SourceEntry {
   WideString word;
   WideString trans;    // marked-up text
   std::uint32_t line;  // where the entry begins in the source (1-based)
+  // A dictd definition not converted yet (dictd_source.h), in bytes held by
+  // Source::data: when not empty, trans is empty and the translation is
+  // DictdDefinitionToMarkup(definition) (TranslationOf, prepare.h). Such a
+  // translation holds no marks.
+  std::string_view definition = {};
 };
 
 struct SourceParams {
@@ -33,6 +40,9 @@ struct SourceParams {
 struct Source {
   std::vector<SourceEntry> entries;
   SourceParams params;
+  // The bytes the entries' definitions point into; whoever keeps entries
+  // (or the prepared entries made of them) keeps this too.
+  std::shared_ptr<const std::string> data;
 };
 
 // A source that cannot be read as its format; the message names the file

@@ -168,8 +168,9 @@ int DicCompile(const Args& args) {
     if (directive) return *directive;
     if (by_name) return *by_name;
     tools::CodePageCounter counter;
+    WideString buffer;
     for (const tools::SourceEntry& e : src.entries)
-      counter.Add(words ? WideView(e.word) : WideView(e.trans));
+      counter.Add(words ? WideView(e.word) : tools::TranslationOf(e, buffer));
     const std::uint16_t language = counter.Best().value_or(0x0409);
     char id[8];
     std::snprintf(id, sizeof id, "0x%04X", language);

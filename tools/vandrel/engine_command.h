@@ -15,6 +15,9 @@ struct EngineSubcommand {
   std::function<int(const std::vector<std::string>& args)> run;  // args after the name
 };
 
+// `engine check --repair ...` (args from "--repair" on).
+int RepairTables(const std::vector<std::string>& args);
+
 struct EngineSubcommandRegistration {
   explicit EngineSubcommandRegistration(EngineSubcommand subcommand);
 };

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "dataset/engine_query.h"
+#include "dataset/engine_session.h"
 #include "dataset/engine_table.h"
 #include "engine/base_list.h"
 #include "engine/record_codec.h"
@@ -118,9 +119,18 @@ int Sql(const std::vector<std::string>& args) {
   return 0;
 }
 
-int Dump(const std::vector<std::string>& args) {
+int Dump(const std::vector<std::string>& all) {
+  // --password PW (repeatable): passwords of encrypted tables.
+  std::vector<std::string> args;
+  for (std::size_t i = 0; i < all.size(); ++i) {
+    if (all[i] == "--password" && i + 1 < all.size()) {
+      dataset::TEngineSession::Default().Session().AddPassword(all[++i]);
+    } else {
+      args.push_back(all[i]);
+    }
+  }
   if (args.size() != 2) {
-    std::fprintf(stderr, "usage: vandrel engine dump DATABASE TABLE\n");
+    std::fprintf(stderr, "usage: vandrel engine dump [--password PW]... DATABASE TABLE\n");
     return 2;
   }
   try {
@@ -156,8 +166,8 @@ int Dump(const std::vector<std::string>& args) {
 
 const EngineSubcommandRegistration sql{
     {"sql", "sql DATABASE STATEMENT", "create a table with a CREATE TABLE statement", Sql}};
-const EngineSubcommandRegistration dump{
-    {"dump", "dump DATABASE TABLE", "print a table's records as tab-separated text", Dump}};
+const EngineSubcommandRegistration dump{{"dump", "dump [--password PW] DATABASE TABLE",
+                                         "print a table's records as tab-separated text", Dump}};
 
 }  // namespace
 }  // namespace vandrel::cli
