@@ -423,13 +423,13 @@ TBlobFile::ChainReport TBlobFile::CheckChain(std::uint32_t r, std::uint32_t firs
 
 void TBlobFile::WriteDirty() {
   const std::vector<TBlock*> dirty = cache_.DirtyInOrder();
-  std::vector<std::uint8_t> run;
   for (std::size_t i = 0; i < dirty.size();) {
     std::size_t j = i + 1;
     while (j < dirty.size() && dirty[j]->offset() == dirty[j - 1]->offset() + bs_) ++j;
-    run.resize((j - i) * bs_);
-    for (std::size_t k = i; k < j; ++k) StoreBlock(*dirty[k], run.data() + (k - i) * bs_);
-    WriteAt(dirty[i]->offset(), run.data(), run.size());
+    const std::size_t bytes = (j - i) * bs_;
+    if (run_.size() < bytes) run_.resize(bytes);
+    for (std::size_t k = i; k < j; ++k) StoreBlock(*dirty[k], run_.data() + (k - i) * bs_);
+    WriteAt(dirty[i]->offset(), run_.data(), static_cast<std::int64_t>(bytes));
     i = j;
   }
   cache_.Cleaned(dirty);

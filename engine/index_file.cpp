@@ -387,9 +387,16 @@ void TIndexFile::Empty() {
 // ---- page cache ----
 
 TPage& TIndexFile::Page(std::size_t slot, std::uint32_t offset) {
+  Hot& hot = hot_[(offset / kPageSize) % hot_.size()];
+  if (hot.offset == offset && hot.cached != nullptr) {
+    if (hot.cached->slot != slot) Fail(kIndexBuffersCorrupt);
+    hot.cached->used = ++clock_;
+    return *hot.cached->page;
+  }
   if (const auto it = cache_.find(offset); it != cache_.end()) {
     if (it->second.slot != slot) Fail(kIndexBuffersCorrupt);
     it->second.used = ++clock_;
+    hot = {offset, &it->second};
     return *it->second.page;
   }
   // Only the allocator appends: a pointer at or past the end is damage.
@@ -458,18 +465,18 @@ void TIndexFile::Flush() {
   dirty.swap(dirty_);
   std::sort(dirty.begin(), dirty.end(),
             [](const TPage* a, const TPage* b) { return a->offset() < b->offset(); });
-  std::vector<std::uint8_t> run;
   for (std::size_t i = 0; i < dirty.size();) {
     std::size_t j = i + 1;
     while (j < dirty.size() && dirty[j]->offset() == dirty[j - 1]->offset() + kPageSize) ++j;
-    run.resize((j - i) * kPageSize);
+    const std::size_t bytes = (j - i) * kPageSize;
+    if (run_.size() < bytes) run_.resize(bytes);
     for (std::size_t k = i; k < j; ++k) {
-      std::uint8_t* out = run.data() + (k - i) * kPageSize;
+      std::uint8_t* out = run_.data() + (k - i) * kPageSize;
       dirty[k]->Encode(out);
       if (encrypted_) Scramble(kRecordSeed, out, kPageSize);
     }
     try {
-      WriteAt(dirty[i]->offset(), run.data(), run.size());
+      WriteAt(dirty[i]->offset(), run_.data(), static_cast<std::int64_t>(bytes));
     } catch (...) {
       // What was not written stays changed.
       dirty_.insert(dirty_.end(), dirty.begin() + static_cast<std::ptrdiff_t>(i), dirty.end());
@@ -496,6 +503,7 @@ void TIndexFile::Trim() {
   const std::size_t keep = std::min(capacity_ * 3 / 4, by_use.size());
   std::nth_element(by_use.begin(), by_use.end() - static_cast<std::ptrdiff_t>(keep), by_use.end());
   for (std::size_t i = 0; i + keep < by_use.size(); ++i) cache_.erase(by_use[i].second);
+  hot_.fill({});
 }
 
 // ---- search ----

@@ -202,6 +202,7 @@ class TIndexFile : public TFileHandler {
   void DropCache() {
     cache_.clear();
     dirty_.clear();
+    hot_.fill({});
   }
   TPage& Allocate(std::size_t slot, std::uint8_t type);
   void FreePage(std::size_t slot, TPage& page);
@@ -238,11 +239,20 @@ class TIndexFile : public TFileHandler {
     std::uint64_t used;
   };
   std::unordered_map<std::uint32_t, Cached> cache_;
+  // The cache entries met last, by page number modulo the table size: the
+  // pages of a descent are found without hashing. Emptied whenever cache_
+  // drops an entry (the pointers point into its nodes).
+  struct Hot {
+    std::uint32_t offset = 0;
+    Cached* cached = nullptr;
+  };
+  std::array<Hot, 512> hot_{};
   std::vector<TPage*> dirty_;  // the changed pages of cache_
   bool hold_writes_ = false;
   std::uint64_t clock_ = 0;
   std::size_t capacity_ = 4096;  // pages (16 MiB stored); an update table of 100k words fits
   std::vector<std::uint8_t> scratch_;
+  std::vector<std::uint8_t> run_;  // the stored form of a write-back run, kept for the next
 };
 
 }  // namespace vandrel::engine
