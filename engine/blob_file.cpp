@@ -129,10 +129,11 @@ TBlobHeader TBlobFile::ReadCheckedHeader() {
 }
 
 bool TBlobFile::HeaderChanged() {
-  std::uint8_t raw[kBlobHeaderSize];
-  ReadAt(0, raw, kBlobHeaderSize);
-  if (encrypted_) Scramble(kRecordSeed, raw, kBlobHeaderSize);
-  if (DecodeBlobHeader(raw).change_count == header_.change_count) return false;
+  // The change count alone: most refreshes find it as it was.
+  std::uint8_t count[4];
+  ReadAt(0, count, sizeof count);
+  if (encrypted_) Scramble(kRecordSeed, count, sizeof count);
+  if (LoadI32(count) == header_.change_count) return false;
   const TBlobHeader h = ReadCheckedHeader();
   WriteDirty();
   cache_.Clear();

@@ -203,7 +203,11 @@ class TIndexFile : public TFileHandler {
     cache_.clear();
     dirty_.clear();
     hot_.fill({});
+    ++version_;
   }
+  // Fills path with the descent to the end of a non-empty index (the last
+  // entry of every page, the leaf position after its last entry).
+  void DescendToEnd(std::size_t slot, Path& path);
   TPage& Allocate(std::size_t slot, std::uint8_t type);
   void FreePage(std::size_t slot, TPage& page);
   void Trim();
@@ -246,7 +250,19 @@ class TIndexFile : public TFileHandler {
     std::uint32_t offset = 0;
     Cached* cached = nullptr;
   };
-  std::array<Hot, 512> hot_{};
+  std::array<Hot, 2048> hot_{};
+  // Raised by every change of any index, of the cache or of the slots.
+  std::uint64_t version_ = 0;
+  // The descent of the last whole-key Find: an insert of that key into that
+  // index (a unique insert searches first) starts from it when nothing
+  // changed in between.
+  struct LastFind {
+    std::size_t slot = kIndexSlots;
+    std::uint64_t version = 0;
+    std::vector<std::uint8_t> key;
+    Path path;
+  };
+  LastFind last_find_;
   std::vector<TPage*> dirty_;  // the changed pages of cache_
   bool hold_writes_ = false;
   std::uint64_t clock_ = 0;
