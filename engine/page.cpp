@@ -175,14 +175,26 @@ void TPage::Encode(std::uint8_t* out) const {
   StoreU16(out + 11, static_cast<std::uint32_t>(w - out - kPageHeaderSize));
 }
 
+void TPage::MarkStored() {
+  whole_ = false;
+  changed_lo_ = kNone;
+  changed_hi_ = 0;
+  stored_leaf_ = leaf();
+  stored_used_ = EncodedSize();
+}
+
 bool TPage::EncodeChanged(std::uint8_t* out, std::size_t* begin, std::size_t* end) const {
   const TPageFormat& f = *format_;
-  if (whole_ || (leaf() && f.compression != 0)) return false;
+  // A page that changed its kind (a freed page taken again) is stored whole.
+  if (whole_ || (leaf() && f.compression != 0) || leaf() != stored_leaf_) return false;
   const std::size_t kl = f.key_length;
   const std::size_t size = leaf() ? kl + 4 : kl + 8;
   std::size_t lo = changed_lo_ == kNone ? 0 : changed_lo_;
   if (lo * size <= 64) lo = 0;  // header and entries in one piece
-  const std::size_t hi = std::max(lo, changed_hi_);
+  // Slots past the entries that the stored form still fills are cleared.
+  const std::size_t stored_slots = (stored_used_ + size - 1) / size;
+  std::size_t hi = std::max(lo, changed_hi_);
+  if (stored_slots > count_) hi = std::max(hi, stored_slots);
   // Much changed (as cheap whole), or slots of a page that changed its kind
   // reaching past its end: the whole page.
   if ((hi - lo) * size > kPageArea / 2 || kPageHeaderSize + hi * size > kPageSize) return false;

@@ -138,11 +138,7 @@ class TPage {
   // page (Encode).
   bool EncodeChanged(std::uint8_t* out, std::size_t* begin, std::size_t* end) const;
   // The stored form now equals the page.
-  void MarkStored() {
-    whole_ = false;
-    changed_lo_ = kNone;
-    changed_hi_ = 0;
-  }
+  void MarkStored();
 
  private:
   static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
@@ -171,6 +167,9 @@ class TPage {
   bool whole_ = true;
   std::size_t changed_lo_ = kNone;
   std::size_t changed_hi_ = 0;
+  // The stored form's entry kind and bytes used.
+  bool stored_leaf_ = false;
+  std::size_t stored_used_ = 0;
 };
 
 }  // namespace vandrel::engine
