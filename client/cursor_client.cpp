@@ -16,21 +16,24 @@ const TMessageTable& TCursorClient::MessageTable() {
 }
 
 void TCursorClient::QmState(TMessage& message) {
-  if (static_cast<win::HWND>(message.WParam) == Remote()) {
-    TTransferMan& in = Transfer();
-    TCursorState s;
-    const std::int32_t count = in.ReadInteger(kItemCount);
-    if (count < 0) throw Exception("cursor state with " + std::to_string(count) + " bases");
-    for (std::int32_t i = 0; i < count; ++i) {
-      s.Bases.push_back(static_cast<win::HWND>(in.ReadInteger(kItemHandle)));
-    }
-    s.Position = in.ReadInteger(kItemPosition);
-    s.Word = in.ReadWideString(kItemWord);
-    s.IsLast = (in.ReadInteger(kItemIsLast) & 0xFF) != 0;
-    state_ = std::move(s);
-    if (OnCursorState) OnCursorState(state_);
+  if (static_cast<win::HWND>(message.WParam) != Remote()) return;
+  TTransferMan& in = Transfer();
+  TCursorState s;
+  const std::int32_t count = in.ReadInteger(kItemCount);
+  if (count < 0) throw Exception("cursor state with " + std::to_string(count) + " bases");
+  for (std::int32_t i = 0; i < count; ++i) {
+    s.Bases.push_back(static_cast<win::HWND>(in.ReadInteger(kItemHandle)));
   }
-  Inherited<TCursorClient>(message);
+  s.Position = in.ReadInteger(kItemPosition);
+  s.Word = in.ReadWideString(kItemWord);
+  s.IsLast = (in.ReadInteger(kItemIsLast) & 0xFF) != 0;
+  TakeState(s);
+}
+
+void TCursorClient::TakeState(const TCursorState& state) {
+  state_ = state;
+  if (OnCursorState) OnCursorState(state_);
+  HeardState(Transfer());
 }
 
 bool TCursorClient::Move(std::uint16_t message) {

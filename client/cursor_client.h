@@ -2,7 +2,10 @@
 // sorted word list of every base open in its base set. Each move answers
 // whether it found a word; the cursor's state (current word, the bases
 // holding it, position number, whether it is the last word) arrives as a
-// notification during the move and is kept in State().
+// notification during the move and is kept in State(). LookupWord and Page
+// have their answer carry the notifications instead (one message each
+// way); they apply them - State(), OnCursorState, OnState, then OnChange,
+// as the notifications would - before they return.
 //
 // Lifetime: usually made and owned by its TBaseSetClient (NewCursor); held
 // in a TOwnedPtr otherwise.
@@ -45,7 +48,7 @@ struct TSkippedBase {
 };
 
 // The answer of LookupWord: the locate's result, the state it left (also
-// sent as a notification) and every holding base's translation, in the
+// told as a notification) and every holding base's translation, in the
 // order of State.Bases.
 struct TLookupAnswer {
   bool Found = false;
@@ -125,8 +128,13 @@ class TCursorClient : public TRemoteObject {
 
  private:
   // QM_STATE: 102 count N, N x 1 base, 118 position, 116 word, 120 last;
-  // then the inherited handler.
+  // then TakeState.
   void QmState(TMessage& message);
+  // A state heard: State(), OnCursorState, then the inherited counting and
+  // OnState (given the answer channel).
+  void TakeState(const TCursorState& state);
+  // The notifications an answer carries (item 134), state before change.
+  void TakeCarried(std::int32_t carried, const TCursorState& state);
   bool Move(std::uint16_t message);
   bool Search(std::uint16_t message, std::u16string_view text, bool wide);
 

@@ -104,15 +104,28 @@ void TRemoteObject::Disconnect() {
   Call(QM_DISCONNECT);
 }
 
+void TRemoteObject::WndProc(TMessage& message) {
+  ++received_count_;
+  TLinkObject::WndProc(message);
+}
+
 void TRemoteObject::QmState(TMessage& message) {
   if (static_cast<win::HWND>(message.WParam) != Remote()) return;
-  ++state_count_;
-  if (OnState) OnState(Transfer());
-  Wake();
+  HeardState(Transfer());
 }
 
 void TRemoteObject::QmChange(TMessage& message) {
   if (static_cast<win::HWND>(message.WParam) != Remote()) return;
+  HeardChange();
+}
+
+void TRemoteObject::HeardState(TTransferMan& in) {
+  ++state_count_;
+  if (OnState) OnState(in);
+  Wake();
+}
+
+void TRemoteObject::HeardChange() {
   ++change_count_;
   if (OnChange) OnChange();
   Wake();

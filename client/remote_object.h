@@ -13,8 +13,9 @@
 //
 // The answer stays readable until the object's next request. While a
 // request waits, the service may call back: notifications run their
-// callbacks inside Request(). Otherwise they (and pings) are handled only
-// while the thread pumps messages (message_pump.h).
+// callbacks inside Request() (or, carried by the answer of a request that
+// asked for that, when the typed object has read the answer). Otherwise they (and pings) are
+// handled only while the thread pumps messages (message_pump.h).
 //
 // Lifetime: created with new and held in a TOwnedPtr (or freed with
 // Free()), since a notification handler may be on the stack when its owner
@@ -76,14 +77,26 @@ class TRemoteObject : public TLinkObject {
   std::function<void(TTransferMan& state)> OnState;
   std::function<void()> OnChange;
 
-  // Counts of what arrived: QM_STATE and QM_CHANGE from the linked object,
-  // QM_PING from anyone.
+  // Counts of what was heard: QM_STATE and QM_CHANGE from the linked
+  // object (arrived, or carried by an answer), QM_PING from anyone.
   int StateCount() const { return state_count_; }
   int ChangeCount() const { return change_count_; }
   int PingCount() const { return ping_count_; }
+  // Messages that reached the window (sent to it, whoever sent them).
+  int ReceivedCount() const { return received_count_; }
+
+  void WndProc(TMessage& message) override;
 
   static const TMessageTable& MessageTable();
   const TMessageTable& ClassMessageTable() const override { return MessageTable(); }
+
+ protected:
+  // A state notification of the linked object, arrived or carried by an
+  // answer: counts it, calls OnState with in (read past the state items),
+  // wakes a waiting pump.
+  void HeardState(TTransferMan& in);
+  // The same for a change notification (OnChange).
+  void HeardChange();
 
  private:
   void QmState(TMessage& message);
@@ -100,6 +113,7 @@ class TRemoteObject : public TLinkObject {
   int state_count_ = 0;
   int change_count_ = 0;
   int ping_count_ = 0;
+  int received_count_ = 0;
 };
 
 }  // namespace vandrel::client

@@ -598,6 +598,20 @@ void TCustomCursor::ReleaseNotifications() {
   if (StateDiffersFromSent()) Changed();
 }
 
+void TCustomCursor::WriteSentState() {
+  TTransferMan& out = Transfer();
+  out.ResetWrite();
+  out.WriteInteger(kItemCount, static_cast<std::int32_t>(sent_bases_.size()));
+  for (win::HWND base : sent_bases_) out.WriteInteger(kItemHandle, static_cast<std::int32_t>(base));
+  out.WriteInteger(kItemPosition, sent_position_);
+  out.WriteWideString(kItemWord, sent_word_);
+  out.WriteInteger(kItemIsLast, sent_is_last_ ? 1 : 0);
+}
+
+void TCustomCursor::SettleCarried() {
+  if (Carrying() && StateDiffersFromSent()) SendCarried();
+}
+
 // ---- TCursor ----
 
 const TMessageTable& TCursor::MessageTable() {
@@ -619,15 +633,15 @@ const TMessageTable& TCursor::MessageTable() {
 }
 
 void TCursor::SendState() {
-  TTransferMan& out = Transfer();
-  out.ResetWrite();
-  out.WriteInteger(kItemCount, CurrentBases().Count());
-  for (TNotifyObject* base : CurrentBases().List())
-    out.WriteInteger(kItemHandle, static_cast<std::int32_t>(base->Handle()));
-  out.WriteInteger(kItemPosition, Position());
-  out.WriteWideString(kItemWord, Word());
-  out.WriteInteger(kItemIsLast, IsLast() ? 1 : 0);
+  if (Carrying()) {
+    // Sends what an earlier step kept (written from the state noted then),
+    // and keeps this one.
+    TCustomCursor::SendState();
+    NoteSent();
+    return;
+  }
   NoteSent();
+  WriteSentState();
   TCustomCursor::SendState();
 }
 

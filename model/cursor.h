@@ -134,6 +134,15 @@ class TCustomCursor : public TChangeObject {
   // state once when it differs from the one the client was sent last.
   void HoldNotifications() { hold_notifications_ = true; }
   void ReleaseNotifications();
+  // Writes the state the client was last sent (or is to be carried):
+  // item 102 = number of bases, item 1 = each one's window, 118 =
+  // Position, 116 = Word, 120 = IsLast.
+  void WriteSentState();
+  void WriteCarriedState() override { WriteSentState(); }
+  // Before an answer that carries the notifications writes the current
+  // state: sends the kept ones at once if the cursor has moved on since
+  // (the answer's state would not be the one kept).
+  void SettleCarried();
 
  private:
   struct TSnapshot {
@@ -194,8 +203,8 @@ class TCursor : public TCustomCursor {
  public:
   using TCustomCursor::TCustomCursor;
 
-  // Item 102 = number of current bases, item 1 = each one's window, 118 =
-  // Position, 116 = Word, 120 = IsLast; then sent as QM_STATE.
+  // The state (WriteSentState), sent as QM_STATE, or kept for the answer
+  // while carrying.
   void SendState() override;
 
   static const TMessageTable& MessageTable();
@@ -217,6 +226,9 @@ class TCursor : public TCustomCursor {
   void CrPage(TMessage& message);    // protocol/page_ids.h
   // Items 102, 128, 129 of CR_LOOKUP and CR_PAGE.
   void WriteSkipped(const std::vector<TSkipped>& skipped);
+  // Whether a CR_LOOKUP or CR_PAGE with these flags (item 123 or 133) has
+  // its answer carry the notifications.
+  bool CarryFor(const TMessage& message, std::int32_t flags);
   // Item 101 = result, then the bases passed over (item 128 = a base's
   // window, 129 = its summary, for each).
   void AnswerResult(bool result);

@@ -39,11 +39,14 @@ std::vector<TCustomBase*> HoldingBases(const TNotifyList& list) {
   return bases;
 }
 
-// The answer grows the channel's buffer once to its whole size: every
-// growth of a buffer makes a new shared-memory object.
+// The answer grows the channel's buffer once, to its whole size and at
+// least twice the old one: every growth of a buffer makes a new
+// shared-memory object, which the client maps anew, so answers a little
+// longer than the last do not each pay for one.
 void Reserve(TTransferMan& out, std::size_t size) {
-  if (size > static_cast<std::size_t>(out.BufferSize()) && size < kMaxPeerBufferSize)
-    out.Grow(static_cast<std::int32_t>(size));
+  const auto have = static_cast<std::size_t>(out.BufferSize());
+  if (size <= have || size >= kMaxPeerBufferSize) return;
+  out.Grow(static_cast<std::int32_t>(std::min(std::max(size, 2 * have), kMaxPeerBufferSize - 1)));
 }
 
 std::size_t ItemSize(std::size_t value_bytes) { return kItemHeaderSize + value_bytes; }
@@ -79,11 +82,17 @@ void WriteTransAnswer(TTransferMan& out, const TTransAnswer& answer) {
 
 }  // namespace
 
-void TCursor::CrLookup(TMessage&) {
+bool TCursor::CarryFor(const TMessage& message, std::int32_t flags) {
+  return (flags & kCarryNotifications) != 0 && FromPeer(message);
+}
+
+void TCursor::CrLookup(TMessage& message) {
   CheckLive();
   TTransferMan& in = Transfer();
   const WideString text = in.ReadWideString(kItemWord);
-  const bool wide = (in.ReadInteger(kItemWideFlag) & 0xFF) != 0;
+  const std::int32_t flags = in.ReadInteger(kItemWideFlag);
+  const bool wide = (flags & 0xFF) != 0;
+  TCarry carry(*this, CarryFor(message, flags));
   const bool result = StepLocate(text, wide);
   const std::vector<TSkipped> skipped = Skipped();
   const std::vector<TCustomBase*> bases = HoldingBases(CurrentBases());
@@ -95,6 +104,7 @@ void TCursor::CrLookup(TMessage&) {
     trans.push_back(ReadTranslation([&] { return StepTranslation(base); }));
     size += 3 * ItemSize(4) + ItemSize(2 * trans.back().text.size());
   }
+  SettleCarried();
   TTransferMan& out = Transfer();
   Reserve(out, size);
   out.ResetWrite();
@@ -108,14 +118,17 @@ void TCursor::CrLookup(TMessage&) {
     out.WriteInteger(kItemHandle, static_cast<std::int32_t>(bases[i]->Handle()));
     WriteTransAnswer(out, trans[i]);
   }
+  out.WriteInteger(kItemCarried, carry.Kept());
+  carry.End();
 }
 
-void TCursor::CrPage(TMessage&) {
+void TCursor::CrPage(TMessage& message) {
   CheckLive();
   TTransferMan& in = Transfer();
   const std::int32_t limit = in.ReadInteger(kItemCount);
   const std::int32_t start = in.ReadInteger(kItemPageStart);
-  const bool with_trans = (in.ReadInteger(kItemWithTrans) & 0xFF) != 0;
+  const std::int32_t flags = in.ReadInteger(kItemWithTrans);
+  const bool with_trans = (flags & 0xFF) != 0;
   if (limit < 0 || limit > kMaxPageWords)
     throw ELocal("Bad page size " + std::to_string(limit), kErrBadPageSize);
   if (start < kPageAfterCurrent || start > kPageFromLocate)
@@ -141,6 +154,7 @@ void TCursor::CrPage(TMessage&) {
 
   // The client hears of the cursor's state once, after the last step; a
   // step that fails ends the page with its error, after that state.
+  TCarry carry(*this, CarryFor(message, flags));
   HoldNotifications();
   std::exception_ptr failure;
   try {
@@ -178,6 +192,7 @@ void TCursor::CrPage(TMessage&) {
     size += 3 * ItemSize(4) + ItemSize(2 * w.word.size()) + ItemSize(4) * w.bases.size();
     for (const TTransAnswer& t : w.trans) size += ItemSize(4) + ItemSize(2 * t.text.size());
   }
+  SettleCarried();
   TTransferMan& out = Transfer();
   Reserve(out, size);
   out.ResetWrite();
@@ -198,6 +213,8 @@ void TCursor::CrPage(TMessage&) {
   out.WriteInteger(kItemCount, CurrentBases().Count());
   for (TNotifyObject* base : CurrentBases().List())
     out.WriteInteger(kItemHandle, static_cast<std::int32_t>(base->Handle()));
+  out.WriteInteger(kItemCarried, carry.Kept());
+  carry.End();
 }
 
 }  // namespace vandrel

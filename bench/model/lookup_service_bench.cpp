@@ -1,8 +1,9 @@
 // Lookups through the service against the same lookups on the tables in
 // this process.
-//   lookup    a typed word sent as CR_LOCATE, then CR_GET_TRANS for every
+//   service   a typed word sent as CR_LOCATE, then CR_GET_TRANS for every
 //             base that holds the word it lands on: one client, one
 //             connection, a base set with the given dictionaries open;
+//   lookup    the same as one CR_LOOKUP (TCursorClient::LookupWord);
 //   direct    the same words on TDicTable objects of the same files opened
 //             here: FindNearest on every table, GetTrans where the word is
 //             the one sought;
@@ -162,6 +163,12 @@ int Run(const TOptions& o) {
       ++t.translations;
     }
   };
+  const auto one_request = [&](const WideString& w, TTimes& t) {
+    for (const client::TBaseTranslation& tr : cursor.LookupWord(w).Translations) {
+      t.chars += tr.Text.size();
+      ++t.translations;
+    }
+  };
   if (o.memory) {
     Time(words, through_service);
     const TMemory after = ProcessMemory(pid);
@@ -194,13 +201,18 @@ int Run(const TOptions& o) {
   for (const std::string& f : o.files) std::printf(" %s", f.c_str());
   std::printf("\n");
   TTimes service = Time(words, through_service);
+  TTimes one = Time(words, one_request);
   TTimes local = Time(words, direct);
   Report("service", service);
+  Report("lookup", one);
   Report("direct", local);
+  std::printf("  (service: CR_LOCATE + CR_GET_TRANS each; lookup: one CR_LOOKUP)\n");
   std::printf("  the service costs %.1fx the direct lookup (medians), %.1fx (rates)\n",
               service.us[service.us.size() / 2] / local.us[local.us.size() / 2],
               (static_cast<double>(local.us.size()) / local.total_s) /
                   (static_cast<double>(service.us.size()) / service.total_s));
+  std::printf("  one CR_LOOKUP costs %.1fx the direct lookup (medians)\n",
+              one.us[one.us.size() / 2] / local.us[local.us.size() / 2]);
   return 0;
 }
 

@@ -4,7 +4,8 @@
 #   - lookup_service_bench over three open dictionaries (German-English,
 #     WordNet compressed, WordNet plain): median and 99th-percentile
 #     microseconds and lookups per second of CR_LOCATE + CR_GET_TRANS over
-#     one connection, against the same lookups on TDicTable in-process;
+#     one connection, of one CR_LOOKUP each, against the same lookups on
+#     TDicTable in-process;
 #   - the wall time of the whole `vandrel lookup WORD` command, with the
 #     service already running and with the command starting it;
 #   - the service's resident memory with ten large dictionaries open (five

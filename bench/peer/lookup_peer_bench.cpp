@@ -13,9 +13,13 @@
 //     lookup step by step, CR_LOCATE + CR_GET_TRANS per base);
 //   - a 20-word page: CR_PAGE vs MATCH * prefix (dictd sends every match;
 //     the first 20 are what a client shows);
+//   - one empty request (CR_GET_POSITION), the floor of every request:
+//     one message each way and no work;
 //   - whole commands: `vandrel lookup W` vs `dict W`, `vandrel words P -n
 //     20` vs `dict -m -s prefix P` (20 runs each, median);
 //   - resident memory of both after 10,000 lookups.
+// `lookup_peer_bench lookups DIC_DIR WORDS N` only runs N lookups and N
+// empty requests (for a profiler) and prints their medians.
 // Every process started here is stopped by its pid before it ends.
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -372,6 +376,13 @@ int Run(const std::string& dic_dir, const std::string& conf, const std::vector<W
       }
     page_steps.push_back(Elapsed(start));
   }
+  // The floor of any request: one message each way, no work.
+  std::vector<double> empty;
+  for (std::size_t i = 0; i < words.size(); ++i) {
+    const auto start = Clock::now();
+    cursor.GetPosition();
+    empty.push_back(Elapsed(start));
+  }
   for (const WideString& w : words) {
     const std::string request = "MATCH * prefix \"" + tools::WideToUtf8(Prefix(w)) + "\"";
     std::size_t lines = 0;
@@ -388,6 +399,8 @@ int Run(const std::string& dic_dir, const std::string& conf, const std::vector<W
   Row("20-word page (us)", fp.median, fm.median, "median: CR_PAGE vs MATCH * prefix");
   Row("  p99 (us)", fp.p99, fm.p99, "");
   Row("  step by step (us)", fps.median, fm.median, "median: CR_LOCATE + 19 x CR_NEXT");
+  std::printf("  %-34s %11.1f %35s\n", "one empty request (us)", Summarise(empty).median,
+              "median: CR_GET_POSITION, no work");
   std::printf(
       "  (%zu words; %.1f translations a lookup; dictd: %zu of them defined, %.1f\n"
       "   matches a MATCH, 4 letters of the word as the prefix)\n",
@@ -450,10 +463,27 @@ int Run(const std::string& dic_dir, const std::string& conf, const std::vector<W
 int Lookups(const std::string& dic_dir, const std::vector<WideString>& words, long n) {
   if (words.empty()) return 2;
   TServiceSide s = StartService(dic_dir);
+  std::vector<double> each;
+  each.reserve(static_cast<std::size_t>(n));
   const auto start = Clock::now();
-  for (long i = 0; i < n; ++i)
+  for (long i = 0; i < n; ++i) {
+    const auto one = Clock::now();
     s.cursor->LookupWord(words[static_cast<std::size_t>(i) % words.size()]);
-  std::printf("%ld lookups: %.1f us each (mean)\n", n, Elapsed(start) / static_cast<double>(n));
+    each.push_back(Elapsed(one));
+  }
+  const double total = Elapsed(start);
+  const TFigures f = Summarise(each);
+  // Then as many empty requests (CR_GET_POSITION): the floor.
+  std::vector<double> empty;
+  empty.reserve(static_cast<std::size_t>(n));
+  for (long i = 0; i < n; ++i) {
+    const auto one = Clock::now();
+    s.cursor->GetPosition();
+    empty.push_back(Elapsed(one));
+  }
+  std::printf("%ld lookups: %.1f us each (mean), median %.1f us, p99 %.1f us\n", n,
+              total / static_cast<double>(n), f.median, f.p99);
+  std::printf("%ld empty requests: median %.1f us\n", n, Summarise(empty).median);
   s.set->Close();
   return 0;
 }

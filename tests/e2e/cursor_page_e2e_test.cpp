@@ -2,18 +2,23 @@
 // steps taken one request at a time (CR_LOCATE, CR_NEXT, CR_GET_TRANS) by a
 // second cursor of the same set: the same words, bases, positions and
 // translations, and the same cursor state afterwards. Also empty sets, the
-// last page, a base closed between requests, a damaged body, and counts
-// out of bounds.
+// last page, a base closed between requests, a damaged body, counts out of
+// bounds, and the notifications: carried by the answer to the cursor's own
+// client (one message each way, the same callbacks in the same order),
+// sent as messages to everyone else.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <climits>
 #include <fstream>
 #include <random>
+#include <utility>
 
+#include "client/cursor_answers.h"
 #include "client/service_error.h"
 #include "dictionary/dic_format.h"
 #include "model/model_ids.h"
+#include "protocol/message_ids.h"
 #include "protocol/page_ids.h"
 #include "tests/e2e/e2e_fixture.h"
 
@@ -364,6 +369,170 @@ TEST_F(CursorPageE2eTest, CountsOutOfBoundsAreRefusedAndTheCursorStays) {
     cursor.Request(CR_LOOKUP);
   });
   EXPECT_EQ(cursor.Page(1, TPageStart::FromCurrent).Words.at(0).Word, u"apple");
+}
+
+// What a client program sees of its cursor: every callback, in order, with
+// the state it was given, and the messages that reached its window.
+class TObserved {
+ public:
+  explicit TObserved(TCursorClient& cursor) : cursor_(cursor), received_(cursor.ReceivedCount()) {
+    cursor.OnCursorState = [this](const TCursorState& s) {
+      events_.push_back("cursor state " + Narrow(s.Word) + " @" + std::to_string(s.Position) +
+                        " in " + std::to_string(s.Bases.size()) + (s.IsLast ? " last" : ""));
+    };
+    cursor.OnState = [this](TTransferMan&) {
+      events_.push_back("state #" + std::to_string(cursor_.StateCount()));
+    };
+    cursor.OnChange = [this] {
+      events_.push_back("change #" + std::to_string(cursor_.ChangeCount()));
+    };
+  }
+  // The events since the last call, and the messages received meanwhile.
+  std::vector<std::string> Take(int* received) {
+    *received = cursor_.ReceivedCount() - received_;
+    received_ = cursor_.ReceivedCount();
+    return std::exchange(events_, {});
+  }
+
+ private:
+  TCursorClient& cursor_;
+  std::vector<std::string> events_;
+  int received_;
+};
+
+// The notifications among the events: one message each when sent.
+int Notifications(const std::vector<std::string>& events) {
+  int n = 0;
+  for (const std::string& e : events) n += e.starts_with("state #") || e.starts_with("change #");
+  return n;
+}
+
+// CR_LOOKUP or CR_PAGE as a program would write it by hand, flags as given
+// (without kCarryNotifications: the notifications come as messages).
+std::int32_t RawLookup(client::TRemoteObject& from, const WideString& text, std::int32_t flags) {
+  TTransferMan& out = from.BeginRequest();
+  out.WriteWideString(kItemWord, text);
+  out.WriteInteger(kItemWideFlag, 1 | flags);
+  from.Request(CR_LOOKUP);
+  std::int32_t carried = -1;
+  client::ReadLookupAnswer(from.Answer(), &carried);
+  return carried;
+}
+
+std::int32_t RawPage(client::TRemoteObject& from, std::int32_t count, const WideString& text,
+                     std::int32_t flags) {
+  TTransferMan& out = from.BeginRequest();
+  out.WriteInteger(kItemCount, count);
+  out.WriteInteger(kItemPageStart, kPageFromLocate);
+  out.WriteInteger(kItemWithTrans, 1 | flags);
+  out.WriteWideString(kItemWord, text);
+  out.WriteInteger(kItemWideFlag, 1);
+  from.Request(CR_PAGE);
+  std::int32_t carried = -1;
+  client::ReadPageAnswer(from.Answer(), count, true, &carried);
+  return carried;
+}
+
+TEST_F(CursorPageE2eTest, TheOwnClientSeesWhatTheNotificationsShowedInOneExchange) {
+  CompileRandom(31);
+  auto set = NewSet();
+  for (const char16_t* name : {u"RA.dic", u"RB.dic", u"RC.dic"}) set->OpenBase(name);
+  TCursorClient& carried = set->NewCursor();
+  TCursorClient& sent = set->NewCursor();
+  TObserved seen_carried(carried);
+  TObserved seen_sent(sent);
+  int received = 0;
+  int received_sent = 0;
+  // Lookups against a plain CR_LOCATE, and against the same CR_LOOKUP
+  // without the bit: the same callbacks with the same states, in the same
+  // order; the one request gets no message.
+  for (const WideString& text : {WideString(u"house"), WideString(u"house"), WideString(u"b"),
+                                 WideString(u"zzzz"), WideString(u"\u00e9")}) {
+    const std::string where = "lookup \"" + Narrow(text) + "\"";
+    carried.LookupWord(text);
+    const std::vector<std::string> got = seen_carried.Take(&received);
+    EXPECT_EQ(received, 0) << where;
+    sent.Locate(text);
+    EXPECT_EQ(got, seen_sent.Take(&received_sent)) << where;
+    EXPECT_EQ(received_sent, Notifications(got)) << where;
+    EXPECT_EQ(RawLookup(sent, text, 0), 0) << where;
+    seen_sent.Take(&received_sent);
+    EXPECT_EQ(received_sent, 0) << where << ": the cursor had not moved";
+    ExpectSameState(carried.State(), sent.State(), where);
+    EXPECT_EQ(carried.StateCount(), sent.StateCount()) << where;
+    EXPECT_EQ(carried.ChangeCount(), sent.ChangeCount()) << where;
+  }
+  // The first lookup moved the cursor: a state and a change were heard.
+  EXPECT_GE(carried.StateCount(), 3);
+
+  // Pages against the same page asked by hand without the bit.
+  for (std::int32_t count : {20, 1, 0, 500}) {
+    const std::string where = "page of " + std::to_string(count);
+    const TPageAnswer page = carried.Page(count, TPageStart::FromLocate, true, u"h");
+    const std::vector<std::string> got = seen_carried.Take(&received);
+    EXPECT_EQ(received, 0) << where;
+    EXPECT_EQ(RawPage(sent, count, u"h", 0), 0) << where;
+    const std::vector<std::string> want = seen_sent.Take(&received_sent);
+    EXPECT_EQ(got, want) << where;
+    EXPECT_EQ(received_sent, Notifications(want)) << where;
+    ExpectSameState(carried.State(), page.State, where);
+    ExpectSameState(carried.State(), sent.State(), where);
+  }
+}
+
+TEST_F(CursorPageE2eTest, OtherWindowsAndOtherRequestsStillGetTheNotificationsAsMessages) {
+  CompileRandom(8);
+  auto set = NewSet();
+  for (const char16_t* name : {u"RA.dic", u"RB.dic", u"RC.dic"}) set->OpenBase(name);
+  TCursorClient& cursor = set->NewCursor();
+  TCursorClient& other = set->NewCursor();
+  TObserved seen(cursor);
+  TObserved seen_other(other);
+  int received = 0;
+  // A window that is not the cursor's client asks with the bit: the
+  // answer carries nothing, the client is sent its notifications.
+  TOwnedPtr<client::TRemoteObject> foreign(new client::TRemoteObject(cursor.Remote()));
+  EXPECT_EQ(RawLookup(*foreign, u"house", kCarryNotifications), 0);
+  EXPECT_EQ(seen.Take(&received).size(), 3u);
+  EXPECT_EQ(received, 2);
+  EXPECT_EQ(cursor.State().Word, u"house");
+  EXPECT_EQ(RawPage(*foreign, 5, u"b", kCarryNotifications), 0);
+  EXPECT_EQ(seen.Take(&received).size(), 3u);
+  EXPECT_EQ(received, 2);
+  EXPECT_EQ(cursor.State().Word, cursor.Page(1, TPageStart::FromCurrent).Words.at(0).Word);
+  // The other cursor of the set heard nothing of either.
+  EXPECT_TRUE(seen_other.Take(&received).empty());
+  EXPECT_EQ(received, 0);
+
+  // The cursor's own requests of the other kinds are told as messages.
+  ASSERT_TRUE(cursor.Next());
+  EXPECT_EQ(seen.Take(&received).size(), 3u);
+  EXPECT_EQ(received, 2);
+
+  // The own client asking with the bit gets both carried when it moves,
+  // none when it does not.
+  EXPECT_EQ(RawLookup(cursor, u"house", kCarryNotifications), kCarriedState | kCarriedChange);
+  EXPECT_EQ(RawLookup(cursor, u"house", kCarryNotifications), 0);
+  seen.Take(&received);
+  EXPECT_EQ(received, 0);
+  cursor.LookupWord(u"b");  // what the raw requests left unapplied
+  seen.Take(&received);
+
+  // Inside an update bracket the change waits for the bracket's close, and
+  // comes then as a message; the state is carried at once.
+  cursor.Call(QM_BEGINUPDATE);
+  EXPECT_EQ(RawLookup(cursor, u"house", kCarryNotifications), kCarriedState);
+  cursor.LookupWord(u"hou");
+  EXPECT_EQ(seen.Take(&received),
+            (std::vector<std::string>{"cursor state " + Narrow(cursor.State().Word) + " @" +
+                                          std::to_string(cursor.State().Position) + " in " +
+                                          std::to_string(cursor.State().Bases.size()),
+                                      "state #" + std::to_string(cursor.StateCount())}));
+  EXPECT_EQ(received, 0);
+  cursor.Call(QM_ENDUPDATE);
+  EXPECT_EQ(seen.Take(&received),
+            (std::vector<std::string>{"change #" + std::to_string(cursor.ChangeCount())}));
+  EXPECT_EQ(received, 1);
 }
 
 }  // namespace
