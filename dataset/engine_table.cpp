@@ -71,7 +71,7 @@ engine::TDataCursor::State TEngineTable::State() const {
 
 bool TEngineTable::FindKey(std::string_view value) {
   if (C().state() != engine::TDataCursor::kBrowse) C().Post();
-  return C().FindKey({std::string(value)});
+  return C().FindKeyValue(value);
 }
 
 std::size_t TEngineTable::FieldCount() const { return C().FieldCount(); }

@@ -129,10 +129,11 @@ TBlobHeader TBlobFile::ReadCheckedHeader() {
 }
 
 bool TBlobFile::HeaderChanged() {
-  std::uint8_t raw[kBlobHeaderSize];
-  ReadAt(0, raw, kBlobHeaderSize);
-  if (encrypted_) Scramble(kRecordSeed, raw, kBlobHeaderSize);
-  if (DecodeBlobHeader(raw).change_count == header_.change_count) return false;
+  // The change count alone: most refreshes find it as it was.
+  std::uint8_t count[4];
+  ReadAt(0, count, sizeof count);
+  if (encrypted_) Scramble(kRecordSeed, count, sizeof count);
+  if (LoadI32(count) == header_.change_count) return false;
   const TBlobHeader h = ReadCheckedHeader();
   WriteDirty();
   cache_.Clear();
@@ -423,13 +424,13 @@ TBlobFile::ChainReport TBlobFile::CheckChain(std::uint32_t r, std::uint32_t firs
 
 void TBlobFile::WriteDirty() {
   const std::vector<TBlock*> dirty = cache_.DirtyInOrder();
-  std::vector<std::uint8_t> run;
   for (std::size_t i = 0; i < dirty.size();) {
     std::size_t j = i + 1;
     while (j < dirty.size() && dirty[j]->offset() == dirty[j - 1]->offset() + bs_) ++j;
-    run.resize((j - i) * bs_);
-    for (std::size_t k = i; k < j; ++k) StoreBlock(*dirty[k], run.data() + (k - i) * bs_);
-    WriteAt(dirty[i]->offset(), run.data(), run.size());
+    const std::size_t bytes = (j - i) * bs_;
+    if (run_.size() < bytes) run_.resize(bytes);
+    for (std::size_t k = i; k < j; ++k) StoreBlock(*dirty[k], run_.data() + (k - i) * bs_);
+    WriteAt(dirty[i]->offset(), run_.data(), static_cast<std::int64_t>(bytes));
     i = j;
   }
   cache_.Cleaned(dirty);

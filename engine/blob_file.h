@@ -160,6 +160,7 @@ class TBlobFile : public TFileHandler {
   TBufferCache<TBlock> cache_;
   bool hold_writes_ = false;
   std::uint64_t reads_ = 0;
+  std::vector<std::uint8_t> run_;  // the stored form of a write-back run, kept for the next
 };
 
 }  // namespace vandrel::engine

@@ -26,6 +26,11 @@ using namespace container;
 constexpr std::int64_t kSparePages = 64;
 std::int64_t SpareFor(std::int64_t pages) { return std::max(kSparePages, pages / 8); }
 
+// Uses of a cold page through the file before it moves to the mapping: a
+// page written or read again and again (an index page, the last page of a
+// data file) is cheaper through the mapping once it is faulted in.
+constexpr std::uint8_t kColdUses = 4;
+
 bool EndsWithTmp(const std::string& path) {
   if (path.size() < 4) return false;
   std::string tail = path.substr(path.size() - 4);
@@ -163,6 +168,20 @@ void TEntireDataBase::Map(std::int64_t pages) {
                                                     static_cast<win::DWORD>(bytes >> 32),
                                                     static_cast<win::DWORD>(bytes), nullptr));
   if (!mapping) return;  // the old mapping stays; last error says why
+  const std::int64_t had = mapped_pages_;
+  if (map_ != nullptr && pages > had) {
+    // Growth keeps the pages already mapped: no new faults on them. The
+    // spare pages are cold (see Warm) until used often.
+    if (void* grown = win::GrowViewOfFile(map_, mapping.get())) {
+      // The old view became the grown one: it is not unmapped again.
+      (void)view_.release();
+      view_.reset(grown);
+      mapping_ = std::move(mapping);
+      map_ = view_.bytes();
+      mapped_pages_ = pages;
+      return;
+    }
+  }
   win::UniqueView view(win::MapViewOfFile(mapping.get(), win::FILE_MAP_WRITE, 0, 0, 0));
   if (!view) {
     win::DWORD error = win::GetLastError();
@@ -360,6 +379,8 @@ bool TEntireDataBase::GrowTable() {
       }
     }
   }
+  MakeWarm(a);
+  MakeWarm(n);
   std::memcpy(Page(n), Page(a), kPageSize);
   std::memset(Page(a), 0, kPageSize);
   Touch(a);
@@ -435,6 +456,37 @@ bool TEntireDataBase::AppendPage() {
   SetPageCount(n + 1);
   Touch(n);
   grown_ = true;
+  if (cold_.size() <= static_cast<std::size_t>(n)) cold_.resize(static_cast<std::size_t>(n) + 1, 0);
+  cold_[static_cast<std::size_t>(n)] = 1;
+  return true;
+}
+
+bool TEntireDataBase::Warm(std::int32_t page) {
+  if (static_cast<std::size_t>(page) >= cold_.size() || cold_[page] == 0) return true;
+  if (++cold_[page] > kColdUses) {
+    // From now on through the mapping: one call maps the page rather than
+    // a fault at its first touch.
+    cold_[page] = 0;
+    win::PrefetchViewRange(Page(page), kPageSize);
+    return true;
+  }
+  return false;
+}
+
+bool TEntireDataBase::FileTransfer(std::int64_t at, void* buffer, std::int64_t count, bool write) {
+  win::LONG high = static_cast<win::LONG>(at >> 32);
+  win::SetLastError(win::ERROR_SUCCESS);
+  if (win::SetFilePointer(file_.get(), static_cast<win::LONG>(at & 0xFFFFFFFF), &high,
+                          win::FILE_BEGIN) == win::INVALID_SET_FILE_POINTER &&
+      win::GetLastError() != win::ERROR_SUCCESS) {
+    return false;
+  }
+  win::DWORD moved = 0;
+  const win::DWORD n = static_cast<win::DWORD>(count);
+  const bool ok = write ? win::WriteFile(file_.get(), buffer, n, &moved, nullptr)
+                        : win::ReadFile(file_.get(), buffer, n, &moved, nullptr);
+  if (!ok || moved != n) return false;
+  if (write) file_writes_ = true;
   return true;
 }
 
@@ -443,6 +495,7 @@ std::int32_t TEntireDataBase::TakeFreePage() {
   for (std::int32_t p = std::max(free_hint_, TableEnd()); p < count; ++p) {
     if (Entry(p) == kFreePage) {
       free_hint_ = p + 1;
+      MakeWarm(p);
       std::memset(Page(p), 0, kPageSize);
       Touch(p);
       return p;
@@ -460,7 +513,12 @@ void TEntireDataBase::FreeChainAfter(std::vector<std::int32_t>& pages, std::size
   if (keep >= pages.size()) return;
   for (std::size_t i = keep; i < pages.size(); ++i) {
     std::int32_t q = pages[i];
-    std::memset(Page(q), 0, kPageSize);
+    static const std::uint8_t kZeros[kPageSize] = {};
+    if (Warm(q) ||
+        !FileTransfer(q * kPageSize, const_cast<std::uint8_t*>(kZeros), kPageSize, true)) {
+      MakeWarm(q);
+      std::memset(Page(q), 0, kPageSize);
+    }
     Touch(q);
     SetEntry(q, kFreePage);
     free_hint_ = std::min(free_hint_, q);
@@ -629,7 +687,23 @@ std::int64_t TEntireDataBase::ReadAt(int slot, std::int64_t position, void* buff
     if (index >= s.pages.size()) throw EContainerError("Invalid base file");
     std::int64_t offset = at % kPageSize;
     std::int64_t n = std::min(count - done, kPageSize - offset);
-    std::memcpy(out + done, Page(s.pages[index]) + offset, static_cast<std::size_t>(n));
+    const std::int32_t page = s.pages[index];
+    if (!Warm(page)) {
+      // A run of cold pages that follow each other in the container too.
+      std::int32_t last = page;
+      while (done + n < count && index + 1 < s.pages.size() && s.pages[index + 1] == last + 1 &&
+             !Warm(last + 1)) {
+        ++index;
+        ++last;
+        n += std::min(count - done - n, kPageSize);
+      }
+      if (FileTransfer(page * kPageSize + offset, out + done, n, false)) {
+        done += n;
+        continue;
+      }
+      for (std::int32_t p = page; p <= last; ++p) MakeWarm(p);
+    }
+    std::memcpy(out + done, Page(page) + offset, static_cast<std::size_t>(n));
     done += n;
   }
   return count;
@@ -674,9 +748,27 @@ std::int64_t TEntireDataBase::WriteAt(int slot, std::int64_t position, const voi
   std::int64_t done = 0;
   while (done < count) {
     std::int64_t at = position + done;
-    std::int32_t page = s.pages[static_cast<std::size_t>(at / kPageSize)];
+    std::size_t index = static_cast<std::size_t>(at / kPageSize);
+    std::int32_t page = s.pages[index];
     std::int64_t offset = at % kPageSize;
     std::int64_t n = std::min(count - done, kPageSize - offset);
+    if (!Warm(page)) {
+      // A run of cold pages that follow each other in the container too.
+      std::int32_t last = page;
+      while (done + n < count && index + 1 < s.pages.size() && s.pages[index + 1] == last + 1 &&
+             !Warm(last + 1)) {
+        ++index;
+        ++last;
+        n += std::min(count - done - n, kPageSize);
+      }
+      Touch(page);
+      Touch(last);
+      if (FileTransfer(page * kPageSize + offset, const_cast<std::uint8_t*>(in + done), n, true)) {
+        done += n;
+        continue;
+      }
+      for (std::int32_t p = page; p <= last; ++p) MakeWarm(p);
+    }
     std::memcpy(Page(page) + offset, in + done, static_cast<std::size_t>(n));
     Touch(page);
     done += n;
@@ -708,6 +800,7 @@ bool TEntireDataBase::SetInnerSize(int slot, std::int64_t size) {
   if (keep == 0) PutI32(d + kFirstPageOffset, -1);
   if (size % kPageSize != 0 && keep > 0) {
     std::int64_t offset = size % kPageSize;
+    MakeWarm(s.pages.back());
     std::memset(Page(s.pages.back()) + offset, 0, static_cast<std::size_t>(kPageSize - offset));
     Touch(s.pages.back());
   }
@@ -722,7 +815,7 @@ bool TEntireDataBase::Flush() {
   if (temporary_ || map_ == nullptr) {
     dirty_low_ = 0x7FFFFFFF;
     dirty_high_ = -1;
-    grown_ = false;
+    grown_ = file_writes_ = false;
     return true;
   }
   bool ok = true;
@@ -733,11 +826,11 @@ bool TEntireDataBase::Flush() {
       ok = false;
     }
   }
-  if (grown_ && !win::FlushFileBuffers(file_.get())) ok = false;
+  if ((grown_ || file_writes_) && !win::FlushFileBuffers(file_.get())) ok = false;
   if (ok) {
     dirty_low_ = 0x7FFFFFFF;
     dirty_high_ = -1;
-    grown_ = false;
+    grown_ = file_writes_ = false;
   }
   return ok;
 }

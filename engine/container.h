@@ -160,6 +160,19 @@ class TEntireDataBase {
   bool GrowTable();
   void FreeChainAfter(std::vector<std::int32_t>& pages, std::size_t keep);
   void Touch(std::int32_t page);
+  // Cold pages: handed out fresh by growth and so far used only through the
+  // file. Writing or reading them through the file costs no page fault; a
+  // page used kColdUses times goes through the mapping from then on.
+  // Warm(p) says whether page p goes through the mapping (counting a use
+  // when it does not); MakeWarm(p) before touching a page through the
+  // mapping in any other way.
+  bool Warm(std::int32_t page);
+  void MakeWarm(std::int32_t page) {
+    if (static_cast<std::size_t>(page) < cold_.size()) cold_[page] = 0;
+  }
+  // Moves bytes between the file and the buffer at a container byte
+  // position; false when the system refused (the caller uses the mapping).
+  bool FileTransfer(std::int64_t at, void* buffer, std::int64_t count, bool write);
   void DeleteEntry(std::int32_t page, std::int32_t entry);
 
   std::string path_;
@@ -174,6 +187,8 @@ class TEntireDataBase {
   std::int32_t dirty_low_ = 0x7FFFFFFF;
   std::int32_t dirty_high_ = -1;
   bool grown_ = false;
+  bool file_writes_ = false;        // written through the file since the last flush
+  std::vector<std::uint8_t> cold_;  // per page: 0 warm, else 1 + uses through the file
 };
 
 }  // namespace vandrel::engine

@@ -242,44 +242,67 @@ bool TDataCursor::Prior() {
   return true;
 }
 
-std::vector<std::uint8_t> TDataCursor::SearchKey(const std::vector<std::string>& values,
-                                                 std::size_t* len) {
+const std::vector<std::uint8_t>& TDataCursor::SearchKey(const std::string_view* values,
+                                                        std::size_t count, std::size_t* len) {
   TIndexFile& index = table_->Index();
   const TIndexDesc& desc = index.desc(slot_);
-  if (slot_ == kSystemSlot || values.empty() || values.size() > desc.fields.size()) {
+  if (slot_ == kSystemSlot || count == 0 || count > desc.fields.size()) {
     Fail(kInvalidKeySize);
   }
-  std::vector<std::uint8_t> rec(table_->Data().record_size(), 0);
+  record_scratch_.assign(table_->Data().record_size(), 0);
+  std::uint8_t* rec = record_scratch_.data();
   *len = 0;
-  for (std::size_t k = 0; k < values.size(); ++k) {
+  for (std::size_t k = 0; k < count; ++k) {
     const TFieldDesc& f = Field(desc.fields[k] - 1u);
     if (f.type == kTypeString) {
-      field::SetString(rec.data(), f, values[k]);
+      field::SetString(rec, f, values[k]);
     } else {
-      field::SetBytes(rec.data(), f, reinterpret_cast<const std::uint8_t*>(values[k].data()),
+      field::SetBytes(rec, f, reinterpret_cast<const std::uint8_t*>(values[k].data()),
                       values[k].size());
     }
     *len += StoredLength(f.type, f.size) + 1u;
   }
-  return index.BuildKey(slot_, rec.data());
+  key_scratch_.resize(index.format(slot_).key_length);
+  index.layout(slot_).BuildKey(rec, key_scratch_.data());
+  return key_scratch_;
+}
+
+const std::vector<std::uint8_t>& TDataCursor::SearchKey(const std::vector<std::string>& values,
+                                                        std::size_t* len) {
+  std::vector<std::string_view> views(values.begin(), values.end());
+  return SearchKey(views.data(), views.size(), len);
 }
 
 bool TDataCursor::FindKey(const std::vector<std::string>& values) {
   CheckOpen();
   table_->Refresh();
   std::size_t len = 0;
-  const auto key = SearchKey(values, &len);
+  const std::vector<std::uint8_t>& key = SearchKey(values, &len);
+  return FindSearchKey(key, len);
+}
+
+bool TDataCursor::FindKeyValue(std::string_view value) {
+  CheckOpen();
+  table_->Refresh();
+  std::size_t len = 0;
+  const std::vector<std::uint8_t>& key = SearchKey(&value, 1, &len);
+  return FindSearchKey(key, len);
+}
+
+bool TDataCursor::FindSearchKey(const std::vector<std::uint8_t>& key, std::size_t len) {
   TIndexFile& index = table_->Index();
   const TIndexPos p = index.Find(slot_, key.data(), len);
   if (!p.valid() || index.layout(slot_).Compare(index.KeyAt(slot_, p), key.data(), len) != 0) {
     return false;
   }
   if (Narrowed()) {
-    // The first visible record with that key, else nothing moves.
+    // The first visible record with that key, else nothing moves. (Filters
+    // may search too: the key is held apart.)
+    const std::vector<std::uint8_t> held = key;
     const auto saved = std::make_tuple(rec_no_, key_, buffer_, pos_, pos_generation_);
     const auto saved_blobs = blobs_;
     if (Seek(p, true) &&
-        index.layout(slot_).Compare(index.KeyAt(slot_, pos_), key.data(), len) == 0) {
+        index.layout(slot_).Compare(index.KeyAt(slot_, pos_), held.data(), len) == 0) {
       bof_ = eof_ = false;
       return true;
     }
@@ -296,7 +319,7 @@ void TDataCursor::FindNearest(const std::vector<std::string>& values) {
   CheckOpen();
   table_->Refresh();
   std::size_t len = 0;
-  const auto key = SearchKey(values, &len);
+  const std::vector<std::uint8_t> key = SearchKey(values, &len);
   const TIndexPos p = table_->Index().Find(slot_, key.data(), len);
   if (!p.valid() || (Narrowed() && !Seek(p, true))) {
     Last();

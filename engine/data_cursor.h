@@ -68,6 +68,8 @@ class TDataCursor {
   // Exact search over the first values.size() key fields (values in their
   // stored forms, strings as text); false leaves the cursor where it was.
   bool FindKey(const std::vector<std::string>& values);
+  // The same over the first key field alone.
+  bool FindKeyValue(std::string_view value);
   // The first record at or after the values; at none: the last record, Eof.
   void FindNearest(const std::vector<std::string>& values);
   // Keys from start to end (values as for FindKey, over the first fields of
@@ -133,7 +135,12 @@ class TDataCursor {
   bool Locate();
   void Load(const TIndexPos& pos);
   void Reload();
-  std::vector<std::uint8_t> SearchKey(const std::vector<std::string>& values, std::size_t* len);
+  // The key of values into key_scratch_; *len: the bytes the values cover.
+  const std::vector<std::uint8_t>& SearchKey(const std::string_view* values, std::size_t count,
+                                             std::size_t* len);
+  const std::vector<std::uint8_t>& SearchKey(const std::vector<std::string>& values,
+                                             std::size_t* len);
+  bool FindSearchKey(const std::vector<std::uint8_t>& key, std::size_t len);
   std::vector<std::uint8_t>& BlobValue(std::size_t i);
 
   TDataDirectory* dir_;
@@ -155,6 +162,7 @@ class TDataCursor {
   std::map<int, Filter> filters_;
   int next_filter_ = 1;
   std::uint32_t locked_record_ = 0;
+  std::vector<std::uint8_t> record_scratch_, key_scratch_;  // of SearchKey
 };
 
 }  // namespace vandrel::engine

@@ -287,6 +287,10 @@ void TDataFile::WriteHeader(bool force) {
 }
 
 bool TDataFile::HeaderChanged() {
+  // The change count first: most refreshes find it as it was.
+  std::uint8_t count[4];
+  ReadAt(0, count, sizeof count);
+  if (LoadI32(count) == header_.change_count) return false;
   TDataHeader h;
   ReadHeader(h);
   if (h.change_count == header_.change_count) return false;

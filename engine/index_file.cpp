@@ -114,6 +114,7 @@ bool TIndexFile::HasIndex(std::size_t slot) const {
 }
 
 void TIndexFile::SetUpSlots() {
+  ++version_;
   for (std::size_t s = 0; s < kIndexSlots; ++s) {
     const TIndexDesc& d = header_.slots[s];
     if (s == kSystemSlot) {
@@ -340,6 +341,11 @@ void TIndexFile::WriteHeader(bool force) {
 }
 
 bool TIndexFile::HeaderChanged() {
+  // The change count first: most refreshes find it as it was.
+  std::uint8_t count[4];
+  ReadAt(0, count, sizeof count);
+  if (encrypted_) Scramble(kRecordSeed, count, sizeof count);
+  if (LoadI32(count) == header_.change_count) return false;
   std::vector<std::uint8_t> raw(kPageSize);
   ReadAt(0, raw.data(), kPageSize);
   if (encrypted_) Scramble(kRecordSeed, raw.data(), kPageSize);
@@ -387,9 +393,16 @@ void TIndexFile::Empty() {
 // ---- page cache ----
 
 TPage& TIndexFile::Page(std::size_t slot, std::uint32_t offset) {
+  Hot& hot = hot_[(offset / kPageSize) % hot_.size()];
+  if (hot.offset == offset && hot.cached != nullptr) {
+    if (hot.cached->slot != slot) Fail(kIndexBuffersCorrupt);
+    hot.cached->used = ++clock_;
+    return *hot.cached->page;
+  }
   if (const auto it = cache_.find(offset); it != cache_.end()) {
     if (it->second.slot != slot) Fail(kIndexBuffersCorrupt);
     it->second.used = ++clock_;
+    hot = {offset, &it->second};
     return *it->second.page;
   }
   // Only the allocator appends: a pointer at or past the end is damage.
@@ -458,25 +471,46 @@ void TIndexFile::Flush() {
   dirty.swap(dirty_);
   std::sort(dirty.begin(), dirty.end(),
             [](const TPage* a, const TPage* b) { return a->offset() < b->offset(); });
-  std::vector<std::uint8_t> run;
-  for (std::size_t i = 0; i < dirty.size();) {
-    std::size_t j = i + 1;
-    while (j < dirty.size() && dirty[j]->offset() == dirty[j - 1]->offset() + kPageSize) ++j;
-    run.resize((j - i) * kPageSize);
-    for (std::size_t k = i; k < j; ++k) {
-      std::uint8_t* out = run.data() + (k - i) * kPageSize;
-      dirty[k]->Encode(out);
-      if (encrypted_) Scramble(kRecordSeed, out, kPageSize);
+  if (run_.size() < kPageSize) run_.resize(kPageSize);
+  std::size_t i = 0;
+  try {
+    while (i < dirty.size()) {
+      // A page changed in a few entries: its header and those entries.
+      std::size_t begin = 0, end = 0;
+      if (!encrypted_ && dirty[i]->EncodeChanged(run_.data(), &begin, &end)) {
+        const std::uint32_t at = dirty[i]->offset();
+        if (begin == kPageHeaderSize) {
+          WriteAt(at, run_.data(), static_cast<std::int64_t>(end));
+        } else {
+          WriteAt(at, run_.data(), kPageHeaderSize);
+          WriteAt(at + begin, run_.data() + begin, static_cast<std::int64_t>(end - begin));
+        }
+        dirty[i]->MarkStored();
+        dirty[i]->dirty = false;
+        ++i;
+        continue;
+      }
+      // Whole pages, runs of consecutive ones as one write.
+      std::size_t j = i + 1;
+      while (j < dirty.size() && dirty[j]->offset() == dirty[j - 1]->offset() + kPageSize) ++j;
+      const std::size_t bytes = (j - i) * kPageSize;
+      if (run_.size() < bytes) run_.resize(bytes);
+      for (std::size_t k = i; k < j; ++k) {
+        std::uint8_t* out = run_.data() + (k - i) * kPageSize;
+        dirty[k]->Encode(out);
+        if (encrypted_) Scramble(kRecordSeed, out, kPageSize);
+      }
+      WriteAt(dirty[i]->offset(), run_.data(), static_cast<std::int64_t>(bytes));
+      for (std::size_t k = i; k < j; ++k) {
+        dirty[k]->MarkStored();
+        dirty[k]->dirty = false;
+      }
+      i = j;
     }
-    try {
-      WriteAt(dirty[i]->offset(), run.data(), run.size());
-    } catch (...) {
-      // What was not written stays changed.
-      dirty_.insert(dirty_.end(), dirty.begin() + static_cast<std::ptrdiff_t>(i), dirty.end());
-      throw;
-    }
-    for (std::size_t k = i; k < j; ++k) dirty[k]->dirty = false;
-    i = j;
+  } catch (...) {
+    // What was not written stays changed.
+    dirty_.insert(dirty_.end(), dirty.begin() + static_cast<std::ptrdiff_t>(i), dirty.end());
+    throw;
   }
   WriteHeader(false);
 }
@@ -496,6 +530,7 @@ void TIndexFile::Trim() {
   const std::size_t keep = std::min(capacity_ * 3 / 4, by_use.size());
   std::nth_element(by_use.begin(), by_use.end() - static_cast<std::ptrdiff_t>(keep), by_use.end());
   for (std::size_t i = 0; i + keep < by_use.size(); ++i) cache_.erase(by_use[i].second);
+  hot_.fill({});
 }
 
 // ---- search ----
@@ -569,6 +604,22 @@ void TIndexFile::Descend(std::size_t slot, const std::uint8_t* key, std::size_t 
   }
 }
 
+void TIndexFile::DescendToEnd(std::size_t slot, Path& path) {
+  path.clear();
+  std::uint32_t offset = header_.slots[slot].root;
+  const TPage* page = &Page(slot, offset);
+  if (!page->root() || page->count() == 0) Fail(kIndexBuffersCorrupt);
+  while (!page->leaf()) {
+    const std::size_t i = page->count() - 1;
+    path.push_back({offset, static_cast<std::uint32_t>(i)});
+    const TPage& parent = *page;
+    offset = parent.Value(i);
+    page = &Page(slot, offset);
+    CheckChild(parent, *page, path.size());
+  }
+  path.push_back({offset, static_cast<std::uint32_t>(page->count())});
+}
+
 bool TIndexFile::NextLeaf(std::size_t slot, Path& path) {
   // Climb to the deepest level that has an entry to the right, then down its
   // leftmost children.
@@ -615,6 +666,12 @@ TIndexPos TIndexFile::Find(std::size_t slot, const std::uint8_t* key, std::size_
   len = std::min(len, formats_[slot].key_length);
   Path path;
   Descend(slot, key, len, path);
+  if (len == formats_[slot].key_length) {
+    last_find_.slot = slot;
+    last_find_.version = version_;
+    last_find_.key.assign(key, key + len);
+    last_find_.path.assign(path.begin(), path.end());
+  }
   TIndexPos pos{path.back().page, path.back().index};
   const TPage& leaf = Page(slot, pos.page);
   if (pos.index < leaf.count()) {
@@ -798,7 +855,21 @@ bool TIndexFile::Insert(std::size_t slot, const std::uint8_t* key, std::uint32_t
   }
   Path path;
   const bool unique = f.unique && slot != kSystemSlot;
-  Descend(slot, key, f.key_length, path, unique ? nullptr : &record);
+  const std::uint64_t version = version_++;
+  if (unique && last_find_.slot == slot && last_find_.version == version &&
+      std::memcmp(last_find_.key.data(), key, f.key_length) == 0) {
+    path.assign(last_find_.path.begin(), last_find_.path.end());  // searched just before
+  } else if (unique) {
+    Descend(slot, key, f.key_length, path);
+  } else {
+    // Rising record numbers (the system index) append at the end.
+    DescendToEnd(slot, path);
+    const TPage& last = Page(slot, path.back().page);
+    if (last.count() == 0 || CompareEntry(slot, last, last.count() - 1, key, record) >= 0) {
+      Descend(slot, key, f.key_length, path, &record);
+      SeekRecord(slot, key, record, path);
+    }
+  }
   if (unique) {
     // A unique index refuses an equal key wherever the lower bound lands.
     const TPage& leaf = Page(slot, path.back().page);
@@ -814,8 +885,6 @@ bool TIndexFile::Insert(std::size_t slot, const std::uint8_t* key, std::uint32_t
       Trim();
       return false;
     }
-  } else {
-    SeekRecord(slot, key, record, path);
   }
   TPage& leaf = Page(slot, path.back().page);
   const std::size_t i = path.back().index;
@@ -895,6 +964,7 @@ void TIndexFile::SplitUp(std::size_t slot, Path& path, std::size_t level) {
 // ---- delete ----
 
 bool TIndexFile::Delete(std::size_t slot, const std::uint8_t* key, std::uint32_t record) {
+  ++version_;
   if (header_.slots[slot].root == 0) return false;
   Path path;
   Descend(slot, key, formats_[slot].key_length, path, &record);

@@ -204,7 +204,12 @@ class TIndexFile : public TFileHandler {
   void DropCache() {
     cache_.clear();
     dirty_.clear();
+    hot_.fill({});
+    ++version_;
   }
+  // Fills path with the descent to the end of a non-empty index (the last
+  // entry of every page, the leaf position after its last entry).
+  void DescendToEnd(std::size_t slot, Path& path);
   TPage& Allocate(std::size_t slot, std::uint8_t type);
   void FreePage(std::size_t slot, TPage& page);
   void Trim();
@@ -240,11 +245,32 @@ class TIndexFile : public TFileHandler {
     std::uint64_t used;
   };
   std::unordered_map<std::uint32_t, Cached> cache_;
+  // The cache entries met last, by page number modulo the table size: the
+  // pages of a descent are found without hashing. Emptied whenever cache_
+  // drops an entry (the pointers point into its nodes).
+  struct Hot {
+    std::uint32_t offset = 0;
+    Cached* cached = nullptr;
+  };
+  std::array<Hot, 2048> hot_{};
+  // Raised by every change of any index, of the cache or of the slots.
+  std::uint64_t version_ = 0;
+  // The descent of the last whole-key Find: an insert of that key into that
+  // index (a unique insert searches first) starts from it when nothing
+  // changed in between.
+  struct LastFind {
+    std::size_t slot = kIndexSlots;
+    std::uint64_t version = 0;
+    std::vector<std::uint8_t> key;
+    Path path;
+  };
+  LastFind last_find_;
   std::vector<TPage*> dirty_;  // the changed pages of cache_
   bool hold_writes_ = false;
   std::uint64_t clock_ = 0;
   std::size_t capacity_ = 4096;  // pages (16 MiB stored); an update table of 100k words fits
   std::vector<std::uint8_t> scratch_;
+  std::vector<std::uint8_t> run_;  // the stored form of a write-back run, kept for the next
 };
 
 }  // namespace vandrel::engine

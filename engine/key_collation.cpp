@@ -49,26 +49,39 @@ TKeyCollation::TKeyCollation(std::uint32_t lcid) : lcid_(lcid) {
 
 int TKeyCollation::Compare(const std::uint8_t* a, std::size_t a_len, const std::uint8_t* b,
                            std::size_t b_len) const {
-  a_len = TextLength(a, a_len);
-  b_len = TextLength(b, b_len);
   if (!single_byte_) {
+    a_len = TextLength(a, a_len);
+    b_len = TextLength(b, b_len);
     const int r = win::CompareStringA(lcid_, win::NORM_IGNORENONSPACE,
                                       reinterpret_cast<const char*>(a), static_cast<int>(a_len),
                                       reinterpret_cast<const char*>(b), static_cast<int>(b_len));
     return r == win::CSTR_LESS_THAN ? -1 : r == win::CSTR_GREATER_THAN ? 1 : 0;
   }
+  // One pass up to the first zero byte of either text: equal bytes weigh
+  // the same, the first primary difference decides, else the length, else
+  // the first case difference.
   const std::size_t n = a_len < b_len ? a_len : b_len;
   int case_result = 0;
   for (std::size_t i = 0; i < n; ++i) {
-    const std::uint32_t wa = weights_[a[i]];
-    const std::uint32_t wb = weights_[b[i]];
+    const std::uint8_t ca = a[i];
+    const std::uint8_t cb = b[i];
+    if (ca == cb) {
+      if (ca == 0) return case_result;  // both texts end here
+      continue;
+    }
+    if (ca == 0) return -1;  // a is the shorter text
+    if (cb == 0) return 1;
+    const std::uint32_t wa = weights_[ca];
+    const std::uint32_t wb = weights_[cb];
     if (wa == wb) continue;
     const std::uint32_t pa = wa & collation::kPrimaryBits;
     const std::uint32_t pb = wb & collation::kPrimaryBits;
     if (pa != pb) return pa < pb ? -1 : 1;
     if (case_result == 0) case_result = wa < wb ? -1 : 1;
   }
-  if (a_len != b_len) return a_len < b_len ? -1 : 1;
+  const bool a_more = a_len > n && a[n] != 0;
+  const bool b_more = b_len > n && b[n] != 0;
+  if (a_more != b_more) return a_more ? 1 : -1;
   return case_result;
 }
 

@@ -72,6 +72,7 @@ void TPage::Insert(std::size_t i, const std::uint8_t* key, std::uint32_t value,
   entries_.insert(entries_.begin() + static_cast<std::ptrdiff_t>(i * stride_), stride_, 0);
   std::memcpy(entries_.data() + i * stride_, key, format_->key_length);
   ++count_;
+  Changed(i, count_);
   SetValue(i, value);
   SetCount(i, count);
 }
@@ -79,22 +80,27 @@ void TPage::Insert(std::size_t i, const std::uint8_t* key, std::uint32_t value,
 void TPage::Erase(std::size_t i) {
   const auto at = entries_.begin() + static_cast<std::ptrdiff_t>(i * stride_);
   entries_.erase(at, at + static_cast<std::ptrdiff_t>(stride_));
+  Changed(i, count_);
   --count_;
 }
 
 void TPage::MoveTail(std::size_t from, TPage& other) {
   const auto at = entries_.begin() + static_cast<std::ptrdiff_t>(from * stride_);
   other.entries_.insert(other.entries_.end(), at, entries_.end());
+  other.Changed(other.count_, other.count_ + count_ - from);
   other.count_ += count_ - from;
   entries_.erase(at, entries_.end());
+  Changed(from, count_);
   count_ = from;
 }
 
 void TPage::TakeHead(TPage& other, std::size_t n) {
   const auto end = other.entries_.begin() + static_cast<std::ptrdiff_t>(n * stride_);
   entries_.insert(entries_.end(), other.entries_.begin(), end);
+  Changed(count_, count_ + n);
   count_ += n;
   other.entries_.erase(other.entries_.begin(), end);
+  other.Changed(0, other.count_);
   other.count_ -= n;
 }
 
@@ -169,6 +175,49 @@ void TPage::Encode(std::uint8_t* out) const {
   StoreU16(out + 11, static_cast<std::uint32_t>(w - out - kPageHeaderSize));
 }
 
+void TPage::MarkStored() {
+  whole_ = false;
+  changed_lo_ = kNone;
+  changed_hi_ = 0;
+  stored_leaf_ = leaf();
+  stored_used_ = EncodedSize();
+}
+
+bool TPage::EncodeChanged(std::uint8_t* out, std::size_t* begin, std::size_t* end) const {
+  const TPageFormat& f = *format_;
+  // A page that changed its kind (a freed page taken again) is stored whole.
+  if (whole_ || (leaf() && f.compression != 0) || leaf() != stored_leaf_) return false;
+  const std::size_t kl = f.key_length;
+  const std::size_t size = leaf() ? kl + 4 : kl + 8;
+  std::size_t lo = changed_lo_ == kNone ? 0 : changed_lo_;
+  if (lo * size <= 64) lo = 0;  // header and entries in one piece
+  // Slots past the entries that the stored form still fills are cleared.
+  const std::size_t stored_slots = (stored_used_ + size - 1) / size;
+  std::size_t hi = std::max(lo, changed_hi_);
+  if (stored_slots > count_) hi = std::max(hi, stored_slots);
+  // Much changed (as cheap whole), or slots of a page that changed its kind
+  // reaching past its end: the whole page.
+  if ((hi - lo) * size > kPageArea / 2 || kPageHeaderSize + hi * size > kPageSize) return false;
+  out[0] = type;
+  StoreU16(out + 1, static_cast<std::uint32_t>(count_));
+  StoreU32(out + 3, prev);
+  StoreU32(out + 7, next);
+  StoreU16(out + 11, static_cast<std::uint32_t>(count_ * size));
+  for (std::size_t i = lo; i < hi; ++i) {
+    std::uint8_t* w = out + kPageHeaderSize + i * size;
+    if (i >= count_) {
+      std::memset(w, 0, size);  // a slot no entry holds any more
+      continue;
+    }
+    std::memcpy(w, Key(i), kl);
+    StoreU32(w + kl, Value(i));
+    if (!leaf()) StoreU32(w + kl + 4, Count(i));
+  }
+  *begin = kPageHeaderSize + lo * size;
+  *end = kPageHeaderSize + hi * size;
+  return true;
+}
+
 bool TPage::Decode(const std::uint8_t* in) {
   const TPageFormat& f = *format_;
   const std::size_t kl = f.key_length;
@@ -230,7 +279,14 @@ bool TPage::Decode(const std::uint8_t* in) {
     SetCount(i, 0);
     r += 4;
   }
-  return r == end;
+  if (r != end) return false;
+  // The stored form is what Encode gives, unless bytes follow the entries:
+  // then the next store writes the whole page.
+  MarkStored();
+  const std::uint8_t* tail = in + kPageHeaderSize + used;
+  const std::uint8_t* stop = in + kPageSize;
+  whole_ = std::find_if(tail, stop, [](std::uint8_t b) { return b != 0; }) != stop;
+  return true;
 }
 
 }  // namespace vandrel::engine

@@ -34,7 +34,9 @@
 // |      | the writer caps p and t at 255                                    |
 //
 // A page in memory keeps every entry decoded as key, value (child page or
-// record number) and subtree count (0 in leaves).
+// record number) and subtree count (0 in leaves), and which entry slots
+// changed since it was last stored or read, so that a write-back of an
+// uncompressed page stores only its header and those slots.
 #pragma once
 
 #include <cstddef>
@@ -83,11 +85,20 @@ class TPage {
 
   std::size_t count() const { return count_; }
   const std::uint8_t* Key(std::size_t i) const { return entries_.data() + i * stride_; }
-  std::uint8_t* MutableKey(std::size_t i) { return entries_.data() + i * stride_; }
+  std::uint8_t* MutableKey(std::size_t i) {
+    Changed(i, i + 1);
+    return entries_.data() + i * stride_;
+  }
   std::uint32_t Value(std::size_t i) const { return Get(i, 0); }
   std::uint32_t Count(std::size_t i) const { return Get(i, 4); }
-  void SetValue(std::size_t i, std::uint32_t v) { Set(i, 0, v); }
-  void SetCount(std::size_t i, std::uint32_t v) { Set(i, 4, v); }
+  void SetValue(std::size_t i, std::uint32_t v) {
+    Changed(i, i + 1);
+    Set(i, 0, v);
+  }
+  void SetCount(std::size_t i, std::uint32_t v) {
+    Changed(i, i + 1);
+    Set(i, 4, v);
+  }
   // Sum of the entries' counts (interior) or the entry count (leaf).
   std::uint64_t Keys() const;
 
@@ -98,6 +109,7 @@ class TPage {
   // Moves the first n entries of other to the end of this page.
   void TakeHead(TPage& other, std::size_t n);
   void Clear() {
+    Changed(0, count_);
     count_ = 0;
     entries_.clear();
   }
@@ -118,7 +130,23 @@ class TPage {
   // Stored length of leaf entry i given the previous key (mode 1, 3).
   std::size_t LeafEntrySize(std::size_t i) const;
 
+  // Since the page was last stored (or read): for an uncompressed page
+  // whose change touched only part of it, writes the changed bytes of the
+  // stored form into out (kPageSize bytes; only those bytes are written),
+  // sets [*begin, *end) to the entry bytes among them and returns true; the
+  // header, bytes 0 ... 12, always belongs to them. false: store the whole
+  // page (Encode).
+  bool EncodeChanged(std::uint8_t* out, std::size_t* begin, std::size_t* end) const;
+  // The stored form now equals the page.
+  void MarkStored();
+
  private:
+  static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+  void Changed(std::size_t lo, std::size_t hi) {
+    if (lo < changed_lo_) changed_lo_ = lo;
+    if (hi > changed_hi_) changed_hi_ = hi;
+  }
+
   std::uint32_t Get(std::size_t i, std::size_t at) const {
     std::uint32_t v;
     std::memcpy(&v, entries_.data() + i * stride_ + format_->key_length + at, 4);
@@ -133,6 +161,15 @@ class TPage {
   std::size_t stride_;
   std::size_t count_ = 0;
   std::vector<std::uint8_t> entries_;
+  // Entry slots changed since the last store: [changed_lo_, changed_hi_);
+  // whole_: everything (a new page, or one read with bytes after its
+  // entries).
+  bool whole_ = true;
+  std::size_t changed_lo_ = kNone;
+  std::size_t changed_hi_ = 0;
+  // The stored form's entry kind and bytes used.
+  bool stored_leaf_ = false;
+  std::size_t stored_used_ = 0;
 };
 
 }  // namespace vandrel::engine

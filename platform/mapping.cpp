@@ -58,9 +58,11 @@ class MappingObject : public KernelObject {
 
 struct View {
   std::shared_ptr<MappingCore> core;
-  std::size_t bytes = 0;       // as asked for (ViewSize)
-  std::size_t map_length = 0;  // as mapped
-  bool damaged = false;        // a read or write beyond the file's end was caught
+  std::size_t bytes = 0;         // as asked for (ViewSize)
+  std::size_t map_length = 0;    // as mapped
+  bool damaged = false;          // a read or write beyond the file's end was caught
+  std::uint64_t offset = 0;      // in the file
+  bool shared_writable = false;  // MAP_SHARED with PROT_WRITE
 };
 
 struct ViewTable {
@@ -391,7 +393,8 @@ void* MapViewOfFileEx(HANDLE mapping, DWORD access, DWORD offset_high, DWORD off
   InstallFaultGuard();
   ViewTable& table = Views();
   std::lock_guard<std::mutex> guard(table.lock);
-  table.views[reinterpret_cast<std::uintptr_t>(view)] = View{core, bytes, bytes, false};
+  table.views[reinterpret_cast<std::uintptr_t>(view)] = View{
+      core, bytes, bytes, false, offset, (flags & MAP_PRIVATE) == 0 && (prot & PROT_WRITE) != 0};
   SetLastError(ERROR_SUCCESS);
   return view;
 }
@@ -464,6 +467,85 @@ std::size_t ViewSize(const void* base) {
     return 0;
   }
   return it->second.bytes;
+}
+
+void* GrowViewOfFile(void* base, HANDLE mapping) {
+  auto* object = HandleAs<MappingObject>(mapping);
+  if (object == nullptr) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return nullptr;
+  }
+  const std::shared_ptr<MappingCore>& core = object->core();
+  ViewTable& table = Views();
+  std::lock_guard<std::mutex> guard(table.lock);
+  auto it = table.views.find(reinterpret_cast<std::uintptr_t>(base));
+  if (it == table.views.end()) {
+    SetLastError(ERROR_INVALID_ADDRESS);
+    return nullptr;
+  }
+  View& view = it->second;
+  // The same file, a whole writable view, a larger writable mapping.
+  struct stat old_file {};
+  struct stat new_file {};
+  if (view.damaged || !view.shared_writable || view.offset != 0 || view.core->shared ||
+      core->shared || !object->may_write() || !core->writable || core->size <= view.map_length ||
+      view.bytes != view.core->size || fstat(view.core->fd(), &old_file) != 0 ||
+      fstat(core->fd(), &new_file) != 0 || old_file.st_dev != new_file.st_dev ||
+      old_file.st_ino != new_file.st_ino) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
+  // mremap keeps the page tables of the pages already mapped.
+  void* grown = mremap(base, view.map_length, core->size, MREMAP_MAYMOVE);
+  if (grown == MAP_FAILED) {
+    SetLastErrorFromErrno();
+    return nullptr;
+  }
+  View moved = std::move(view);
+  table.views.erase(it);
+  moved.core = core;
+  moved.bytes = moved.map_length = core->size;
+  table.views[reinterpret_cast<std::uintptr_t>(grown)] = std::move(moved);
+  SetLastError(ERROR_SUCCESS);
+  return grown;
+}
+
+BOOL PrefetchViewRange(const void* address, std::size_t bytes) {
+  const std::uintptr_t at = reinterpret_cast<std::uintptr_t>(address);
+  std::uintptr_t start = 0;
+  std::uintptr_t end = 0;
+  bool writable = false;
+  {
+    ViewTable& table = Views();
+    std::lock_guard<std::mutex> guard(table.lock);
+    auto it = FindView(table, at);
+    if (it == table.views.end() || bytes > it->first + it->second.map_length - at ||
+        it->second.damaged) {
+      SetLastError(ERROR_INVALID_ADDRESS);
+      return FALSE;
+    }
+    start = at & ~(PageSize() - 1);
+    end = at + bytes;
+    writable = it->second.shared_writable;
+  }
+  if (end <= start) return TRUE;
+#ifdef MADV_POPULATE_WRITE
+  const int advice = writable ? MADV_POPULATE_WRITE : MADV_POPULATE_READ;
+  if (madvise(reinterpret_cast<void*>(start), end - start, advice) == 0) return TRUE;
+  if (errno != EINVAL) {
+    // EFAULT: part of the range lies beyond the end of the file.
+    SetLastErrorFromErrno();
+    return FALSE;
+  }
+#else
+  (void)writable;
+#endif
+  // A kernel without populate: read-ahead only.
+  if (madvise(reinterpret_cast<void*>(start), end - start, MADV_WILLNEED) != 0) {
+    SetLastErrorFromErrno();
+    return FALSE;
+  }
+  return TRUE;
 }
 
 BOOL FlushViewOfFile(const void* base, std::size_t bytes) {

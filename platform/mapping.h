@@ -92,6 +92,25 @@ std::size_t RemoveStaleSharedMemory();
 // file and waits until it is written. base may lie anywhere in a view.
 BOOL FlushViewOfFile(const void* base, std::size_t bytes);
 
+// Two calls of Vandrel's own (Win32 has no namesake) for a view that grows
+// with its file, as a container's mapping does.
+//
+// Replaces the live view at base, a writable view of a whole file mapping,
+// by a view of the whole of mapping, a larger mapping of the same file:
+// the pages the old view had in memory stay mapped, so that touching them
+// again costs no page fault. Returns the new base (the view may move), or
+// null with the last error set, the old view left as it was:
+// ERROR_INVALID_ADDRESS when no such view starts at base,
+// ERROR_INVALID_PARAMETER when mapping is not a larger writable mapping of
+// that view's file.
+void* GrowViewOfFile(void* base, HANDLE mapping);
+// Brings the pages of [address, address + bytes), which must lie in one
+// view, into memory and maps them, writable when the view is, so that the
+// first touch of each costs no page fault (a hint: pages may be dropped
+// later). ERROR_INVALID_ADDRESS when the range is not inside one view; a
+// range beyond the end of the view's file fails too.
+BOOL PrefetchViewRange(const void* address, std::size_t bytes);
+
 // Private memory: zero-filled pages (MEM_RESERVE / MEM_COMMIT, PAGE_*).
 // MEM_RESERVE (with or without MEM_COMMIT) reserves a new range, at address
 // when given; MEM_COMMIT alone commits pages inside a reserved range (pages

@@ -5,7 +5,10 @@
 //   find_key         FindKey of random present words in the 100k table
 //   walk_100k        First / Next / Word of every row
 // Words are 1-50 random letters, translations 50-200 bytes. The database
-// is a container in the folder given as the first argument (tmpfs).
+// is a container in the folder given as the first argument (tmpfs); a
+// second argument runs only the workloads whose names contain it (for
+// profiles: "shared", "exclusive"; find_key and walk_100k need the
+// exclusive table).
 #include <chrono>
 #include <cstdio>
 #include <ctime>
@@ -88,10 +91,14 @@ void Open(dataset::TEngineTable& t, const std::string& db, bool exclusive) {
 
 int main(int argc, char** argv) {
   const std::string folder = argc > 1 ? argv[1] : "/dev/shm";
+  const std::string only = argc > 2 ? argv[2] : "";
+  const auto wanted = [&](const char* name) {
+    return only.empty() || std::string(name).find(only) != std::string::npos;
+  };
   const auto rows = Rows(100000, 7);
   std::printf("%-24s %12s %12s %12s\n", "workload", "engine", "std::map", "engine cpu");
 
-  {  // 1,000 rows including CREATE
+  if (wanted("create_1k")) {  // 1,000 rows including CREATE
     const std::string db = folder + "/bench1k.vbas\\";
     const auto t0 = Clock::now();
     const double c0 = CpuMs();
@@ -105,6 +112,7 @@ int main(int argc, char** argv) {
     std::printf("%-24s %9.2f ms %9.2f ms %9.2f ms\n", "create_1k", ms, MapFill(rows, 1000), cpu);
   }
   for (bool exclusive : {false, true}) {
+    if (!wanted(exclusive ? "insert_100k_exclusive" : "insert_100k_shared")) continue;
     const std::string db = folder + (exclusive ? "/bench_x.vbas\\" : "/bench_s.vbas\\");
     Create(db);
     dataset::TEngineTable t;
@@ -119,7 +127,7 @@ int main(int argc, char** argv) {
                 exclusive ? "insert_100k_exclusive" : "insert_100k_shared", ms,
                 MapFill(rows, rows.size()), cpu);
   }
-  {
+  if (wanted("find_key") || wanted("walk_100k")) {
     const std::string db = folder + "/bench_x.vbas\\";
     dataset::TEngineTable t;
     Open(t, db, true);

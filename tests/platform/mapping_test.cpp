@@ -3,6 +3,7 @@
 #include "platform/mapping.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -400,6 +401,83 @@ TEST(ShrinkingFiles, AFaultInAViewIsCaughtCountedAndNamed) {
   EXPECT_TRUE(ViewDamaged(const_cast<const char*>(view) + 10));
   EXPECT_EQ(LastMappingFault(), "the file " + std::filesystem::canonical(path).string());
   EXPECT_TRUE(UnmapViewOfFile(const_cast<const char*>(view)));
+}
+
+long MinorFaults() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return usage.ru_minflt;
+}
+
+// A view that grows with its file keeps its bytes and its mapped pages;
+// prefetched pages are written without a fault each.
+TEST(GrowingViews, GrowKeepsBytesAndMappedPagesAndPrefetchMapsAhead) {
+  test::ScratchDir dir("vandrel-grow");
+  const std::string path = dir.path() + "/c.tmp";
+  HANDLE file =
+      CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  constexpr std::size_t kSmall = 64 * 4096, kLarge = 256 * 4096;
+  HANDLE small = CreateFileMappingA(file, nullptr, PAGE_READWRITE, 0, kSmall, nullptr);
+  ASSERT_NE(small, nullptr);
+  auto* view = static_cast<std::uint8_t*>(MapViewOfFile(small, FILE_MAP_WRITE, 0, 0, 0));
+  ASSERT_NE(view, nullptr);
+  for (std::size_t p = 0; p < kSmall; p += 4096) view[p] = static_cast<std::uint8_t>(p / 4096 + 1);
+
+  // Refusals leave the view as it was.
+  HANDLE same = CreateFileMappingA(file, nullptr, PAGE_READWRITE, 0, kSmall, nullptr);
+  EXPECT_EQ(GrowViewOfFile(view, same), nullptr);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+  CloseHandle(same);
+  const std::string other_path = dir.path() + "/other";
+  HANDLE other_file = CreateFileA(other_path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                  CREATE_NEW, 0, nullptr);
+  HANDLE other = CreateFileMappingA(other_file, nullptr, PAGE_READWRITE, 0, kLarge, nullptr);
+  ASSERT_NE(other, nullptr);
+  EXPECT_EQ(GrowViewOfFile(view, other), nullptr);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+  CloseHandle(other);
+  CloseHandle(other_file);
+  HANDLE large = CreateFileMappingA(file, nullptr, PAGE_READWRITE, 0, kLarge, nullptr);
+  ASSERT_NE(large, nullptr);
+  EXPECT_EQ(GrowViewOfFile(view + 4096, large), nullptr);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_ADDRESS));
+  EXPECT_EQ(ViewSize(view), kSmall);
+
+  auto* grown = static_cast<std::uint8_t*>(GrowViewOfFile(view, large));
+  ASSERT_NE(grown, nullptr);
+  CloseHandle(small);
+  CloseHandle(large);
+  EXPECT_EQ(ViewSize(grown), kLarge);
+  const long before = MinorFaults();
+  int same_bytes = 0;
+  for (std::size_t p = 0; p < kSmall; p += 4096) {
+    same_bytes += grown[p] == static_cast<std::uint8_t>(p / 4096 + 1);
+    grown[p + 1] = 7;
+  }
+  EXPECT_EQ(same_bytes, 64);
+  EXPECT_LT(MinorFaults() - before, 16) << "the pages mapped before the growth fault again";
+
+  // Prefetch: inside one view only; then writes need no fault per page.
+  EXPECT_FALSE(PrefetchViewRange(grown + kLarge - 4096, 8192));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_ADDRESS));
+  std::uint8_t outside[16] = {};
+  EXPECT_FALSE(PrefetchViewRange(outside, sizeof outside));
+  ASSERT_TRUE(PrefetchViewRange(grown + kSmall, kLarge - kSmall));
+  const long prefetched = MinorFaults();
+  for (std::size_t p = kSmall; p < kLarge; p += 4096) grown[p] = 9;
+  EXPECT_LT(MinorFaults() - prefetched, 64) << "prefetched pages fault one by one";
+  ASSERT_TRUE(FlushViewOfFile(grown, 0));
+  EXPECT_TRUE(UnmapViewOfFile(grown));
+  CloseHandle(file);
+
+  // The file holds what went through both views.
+  std::ifstream in(path, std::ios::binary);
+  const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  ASSERT_EQ(bytes.size(), kLarge);
+  EXPECT_EQ(bytes[4096], 2);
+  EXPECT_EQ(bytes[4097], 7);
+  EXPECT_EQ(bytes[kSmall], 9);
 }
 
 // A fault outside every view still ends the process as before.
