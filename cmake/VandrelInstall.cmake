@@ -63,7 +63,7 @@ set(VANDREL_PUBLIC_HEADERS
   model/model_ids.h
   service/query_ids.h service/errors.h service/handle_object.h service/link_object.h service/message.h
   service/notify.h service/transfer_man.h
-  platform/exceptions.h platform/win_types.h)
+  platform/exceptions.h platform/unique_handle.h platform/win_types.h)
 foreach(h ${VANDREL_PUBLIC_HEADERS})
   get_filename_component(dir ${h} DIRECTORY)
   install(FILES ${PROJECT_SOURCE_DIR}/${h} DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/vandrel/${dir})

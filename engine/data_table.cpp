@@ -400,7 +400,8 @@ std::uint32_t TDataTable::Insert(std::vector<std::uint8_t>& rec, const TBlobValu
 void TDataTable::Update(std::uint32_t n, const std::vector<std::uint8_t>& old,
                         std::vector<std::uint8_t>& rec, const TBlobValues& blobs) {
   CheckWritable();
-  Refresh();
+  WriteLock lock(*this);
+  ReadLockedRefresh();
   if (rec.size() != data_.record_size() || old.size() != rec.size()) Fail(kRecordBuffersCorrupt);
   TPinnedRecord r = data_.GetRecord(n);
   if (r->deleted() || std::memcmp(r->data(), old.data(), old.size()) != 0) Fail(kRecordChanged);

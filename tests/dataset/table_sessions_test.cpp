@@ -187,6 +187,15 @@ TEST_F(TableSessionsTest, MemoryTablesLockAcrossSessionsContainersNever) {
     a.Table().LockTable();
     EXPECT_EQ(CodeOf([&] { Put(b, "three", "3"); }), kLockFailure);
     b.Cancel();
+    // Edits are writes too.
+    ASSERT_TRUE(b.FindKey({"two"}));
+    EXPECT_EQ(CodeOf([&] {
+                b.Edit();
+                b.SetField(1, "zwei");
+                b.Post();
+              }),
+              kLockFailure);
+    b.Cancel();
     EXPECT_EQ(CodeOf([&] { b.Table().LockTable(); }), kTableLocked);
     EXPECT_EQ(CodeOf([&] { b.Table().StartTransaction(); }), kLockFailure);
     Put(a, "three", "3");  // the holder writes on

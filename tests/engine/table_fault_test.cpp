@@ -51,7 +51,9 @@ class TableFaultTest : public WordTableTest {
     const auto it = got.find(op.key);
     const bool is_new =
         op.deletes ? it == got.end() : it != got.end() && it->second == op.new_value;
-    if (succeeded) EXPECT_TRUE(is_new) << what;
+    if (succeeded) {
+      EXPECT_TRUE(is_new) << what;
+    }
     if (!is_new) {
       // Not done: the old state, or the new record whose value a crash
       // cut (repair keeps the bytes stored). Values rewritten in place may
