@@ -12,14 +12,12 @@
 // state notification, whose items are the answer's state; bit 1 the change
 // notification), and the client applies them, state before change, as if
 // they had arrived, once it has read the answer and before the call that
-// asked returns. The request is then one message each way. Everything else is as before: the service's own change
-// handlers run at once; inside an update bracket (QM_BEGINUPDATE) the
-// change waits for the bracket's close as ever; a request that fails sends
-// what it would have carried before its error answer; a request that
-// arrives while the service waits on something else inside the request has
-// what was kept sent before it runs; every other request, a request from
-// another window and one without the bit get their notifications as sent
-// messages.
+// asked returns. The request is then one message each way. Everything else is as before: the
+// service's own change handlers run at once; inside an update bracket (QM_BEGINUPDATE) the change
+// waits for the bracket's close as ever; a request that fails sends what it would have carried
+// before its error answer; a request that arrives while the service waits on something else inside
+// the request has what was kept sent before it runs; every other request, a request from another
+// window and one without the bit get their notifications as sent messages.
 //
 // CR_LOOKUP = CR_LOCATE, then CR_GET_TRANS for every base holding the word
 // found. The locate runs exactly as CR_LOCATE does, with the same state
