@@ -225,9 +225,19 @@ DWORD StartDetachedProcess(const std::vector<std::string>& argv, const std::stri
   }
   ExecArgs args(argv);
   const char* output = log_path.empty() ? "/dev/null" : log_path.c_str();
+  // Two pipes: the program's pid comes from the intermediate child, a
+  // failed exec from the program's own process; on one pipe the two could
+  // arrive in either order.
   int pipe_fds[2];
+  int exec_fds[2];
   if (pipe2(pipe_fds, O_CLOEXEC) != 0) {
     SetLastErrorFromErrno();
+    return 0;
+  }
+  if (pipe2(exec_fds, O_CLOEXEC) != 0) {
+    SetLastErrorFromErrno();
+    close(pipe_fds[0]);
+    close(pipe_fds[1]);
     return 0;
   }
   // The intermediate child starts a new session and forks the program, then
@@ -238,24 +248,31 @@ DWORD StartDetachedProcess(const std::vector<std::string>& argv, const std::stri
     SetLastErrorFromErrno();
     close(pipe_fds[0]);
     close(pipe_fds[1]);
+    close(exec_fds[0]);
+    close(exec_fds[1]);
     return 0;
   }
   if (middle == 0) {
     close(pipe_fds[0]);
+    close(exec_fds[0]);
     setsid();
     pid_t grandchild = fork();
     if (grandchild == 0) {
-      ExecChild(args, work_dir.empty() ? nullptr : work_dir.c_str(), pipe_fds[1], true, output);
+      close(pipe_fds[1]);
+      ExecChild(args, work_dir.empty() ? nullptr : work_dir.c_str(), exec_fds[1], true, output);
     }
+    close(exec_fds[1]);
     std::int32_t reported = grandchild < 0 ? -errno : grandchild;
     WriteAll(pipe_fds[1], &reported, sizeof reported);
     _exit(0);
   }
   close(pipe_fds[1]);
+  close(exec_fds[1]);
   std::int32_t reported = 0;
   bool have_pid = ReadAll(pipe_fds[0], &reported, sizeof reported);
-  int err = have_pid && reported > 0 ? ReadExecError(pipe_fds[0]) : 0;
+  int err = have_pid && reported > 0 ? ReadExecError(exec_fds[0]) : 0;
   close(pipe_fds[0]);
+  close(exec_fds[0]);
   int status = 0;
   WaitPidNoIntr(middle, &status, 0);
   if (!have_pid || reported <= 0) {
