@@ -2,6 +2,7 @@
 // messages, timers and the pump.
 #include "platform/message_queue.h"
 
+#include <sched.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -334,7 +335,7 @@ void MessageQueue::ReadFrom(std::uint64_t id) {
   }
 }
 
-void MessageQueue::Pump(int timeout_ms) {
+void MessageQueue::Pump(int timeout_ms, SpinWait* spin) {
   wait_entries_.clear();
   wait_owners_.clear();
   if (listener_.valid()) {
@@ -346,7 +347,7 @@ void MessageQueue::Pump(int timeout_ms) {
     wait_entries_.push_back(WaitEntry{c.fd.get(), !c.outbox.empty()});
     wait_owners_.push_back(id);
   }
-  if (!WaitForAny(wait_entries_.data(), wait_entries_.size(), timeout_ms)) return;
+  if (!WaitForEntries(timeout_ms, spin)) return;
   // Copies: reading may close connections, and with them their entries' ids.
   const std::size_t count = wait_entries_.size();
   for (std::size_t i = 0; i < count; ++i) {
@@ -359,6 +360,40 @@ void MessageQueue::Pump(int timeout_ms) {
     if (e.want_write && e.writable) FlushOutbox(owner);
     if (e.readable) ReadFrom(owner);
   }
+}
+
+bool MessageQueue::WaitForEntries(int timeout_ms, SpinWait* spin) {
+  WaitEntry* const entries = wait_entries_.data();
+  const std::size_t count = wait_entries_.size();
+  if (spin == nullptr || timeout_ms == 0 || SpinLimitUs() == 0) {
+    return WaitForAny(entries, count, timeout_ms);
+  }
+  const std::int64_t started = MonotonicUs();
+  const int spin_us = spin->NextSpinUs();
+  if (spin_us == 0) {
+    const bool ready = WaitForAny(entries, count, timeout_ms);
+    if (ready) spin->Blocked(MonotonicUs() - started);
+    return ready;
+  }
+  // Never longer than the wait itself.
+  std::int64_t spin_end = started + spin_us;
+  if (timeout_ms > 0) spin_end = std::min(spin_end, started + std::int64_t{timeout_ms} * 1000);
+  do {
+    if (WaitForAny(entries, count, 0)) {
+      spin->Hit();
+      return true;
+    }
+    // Leaves the processor to whatever else wants it, the peer first of
+    // all when it shares this one.
+    sched_yield();
+  } while (MonotonicUs() < spin_end);
+  spin->Miss();
+  if (timeout_ms > 0) {
+    // The time spun counts against the wait.
+    const std::int64_t spun_ms = (MonotonicUs() - started) / 1000;
+    timeout_ms = static_cast<int>(std::max<std::int64_t>(timeout_ms - spun_ms, 0));
+  }
+  return WaitForAny(entries, count, timeout_ms);
 }
 
 void MessageQueue::DropStalled() {
@@ -523,7 +558,7 @@ LRESULT MessageQueue::SendRemote(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lpar
     if (!incoming_.empty()) {
       DispatchIncoming();
     } else {
-      Pump(wait_ms);
+      Pump(wait_ms, &reply_spin_);
     }
   }
 }
@@ -633,7 +668,7 @@ BOOL MessageQueue::GetMessage(MSG* out, HWND filter, UINT min, UINT max, bool wa
     if (!wait) return FALSE;
     int timeout = -1;
     if (next_due >= 0) timeout = static_cast<int>(std::min<std::int64_t>(next_due - now, 1 << 30));
-    Pump(timeout);
+    Pump(timeout, &message_spin_);
   }
 }
 

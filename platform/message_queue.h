@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "platform/endpoint.h"
+#include "platform/spin_wait.h"
 #include "platform/win_types.h"
 #include "platform/window_entries.h"
 
@@ -139,8 +140,13 @@ class MessageQueue {
   bool EnsureEndpoint();
 
   // Reads what arrived within timeout_ms (-1: forever) into the queues,
-  // and passes queued frames on to peers that can take them.
-  void Pump(int timeout_ms);
+  // and passes queued frames on to peers that can take them. With spin, a
+  // wait that may block polls without blocking first, as the spin's policy
+  // allows (never when timeout_ms is 0).
+  void Pump(int timeout_ms, SpinWait* spin = nullptr);
+  // Waits for the entries of wait_entries_ as Pump does; false when none
+  // is ready.
+  bool WaitForEntries(int timeout_ms, SpinWait* spin);
   void ReadFrom(std::uint64_t id);
   void AcceptAll();
   void CloseConnection(std::uint64_t id);
@@ -195,6 +201,11 @@ class MessageQueue {
   int quit_code_ = 0;
 
   std::vector<TimerRecord> timers_;
+
+  // Spins before waiting for a reply, and before waiting for the next
+  // message in GetMessage.
+  SpinWait reply_spin_;
+  SpinWait message_spin_;
   UINT_PTR next_thread_timer_ = 1;
 
   std::vector<WaitEntry> wait_entries_;     // reused by Pump

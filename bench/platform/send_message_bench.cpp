@@ -6,7 +6,10 @@
 // prints, for each workload, the median and 99th percentile of one exchange
 // in microseconds and the exchanges per second:
 //   send_remote     SendMessageA to a window of a peer process that runs
-//                   GetMessageA/DispatchMessageA; answered by its procedure
+//                   GetMessageA/DispatchMessageA; answered by its procedure;
+//                   both sides block in poll() at once (VANDREL_SPIN_US=0)
+//   send_spinning   the same, both sides polling without blocking for up to
+//                   the spin bound (VANDREL_SPIN_US, else the default) first
 //   socket_floor    one frame there and one back over a blocking
 //                   SOCK_SEQPACKET connection, the peer echoing in a loop
 // The program starts itself as the peer (--peer-window / --peer-socket) in
@@ -21,6 +24,7 @@
 
 #include "platform/endpoint.h"
 #include "platform/process.h"
+#include "platform/spin_wait.h"
 #include "platform/window.h"
 
 namespace {
@@ -115,21 +119,30 @@ int main(int argc, char** argv) {
   setenv("VANDREL_RUNTIME_DIR", tmpl.c_str(), 1);
   const std::string self = ModuleFileName();
 
-  // SendMessageA across processes.
-  DWORD window_peer = StartChildProcess({self, "--peer-window"}, "");
-  if (window_peer == 0) Fail("cannot start the window peer");
-  HWND target = 0;
-  for (int i = 0; i < 30000 && target == 0; ++i) {
-    target = FindWindowA(nullptr, kWindowName);
-    if (target == 0) Sleep(1);
-  }
-  if (target == 0) Fail("the window peer did not appear");
-  Figures send = Measure(rounds, [&](int i) {
-    if (SendMessageA(target, kEcho, static_cast<WPARAM>(i), 1) != i + 1) Fail("wrong answer");
-  });
-  SendMessageA(target, kQuit, 0, 0);
-  int code = 0;
-  WaitChildProcess(window_peer, 30000, &code);
+  // SendMessageA across processes, blocking at once and spinning first;
+  // the peer inherits the bound through its environment.
+  const int spin_us = detail::SpinLimitUs();
+  auto measure_send = [&](int bound_us) {
+    detail::SetSpinLimitUs(bound_us);
+    setenv("VANDREL_SPIN_US", std::to_string(bound_us).c_str(), 1);
+    DWORD window_peer = StartChildProcess({self, "--peer-window"}, "");
+    if (window_peer == 0) Fail("cannot start the window peer");
+    HWND target = 0;
+    for (int i = 0; i < 30000 && target == 0; ++i) {
+      target = FindWindowA(nullptr, kWindowName);
+      if (target == 0) Sleep(1);
+    }
+    if (target == 0) Fail("the window peer did not appear");
+    Figures figures = Measure(rounds, [&](int i) {
+      if (SendMessageA(target, kEcho, static_cast<WPARAM>(i), 1) != i + 1) Fail("wrong answer");
+    });
+    SendMessageA(target, kQuit, 0, 0);
+    int code = 0;
+    WaitChildProcess(window_peer, 30000, &code);
+    return figures;
+  };
+  Figures send = measure_send(0);
+  Figures spinning = measure_send(spin_us);
 
   // The floor: the same 24-byte frame over a bare socket.
   const std::string path = tmpl + "/pingpong";
@@ -154,10 +167,14 @@ int main(int argc, char** argv) {
     }
   });
   fd.reset();
+  int code = 0;
   WaitChildProcess(socket_peer, 30000, &code);
 
   Print("send_remote", rounds, send);
+  Print("send_spinning", rounds, spinning);
   Print("socket_floor", rounds, floor);
+  std::printf("spin_us=%d spinning_vs_blocking_median=%.2f\n", spin_us,
+              send.median_us / spinning.median_us);
   std::printf("ratio_median=%.2f ratio_throughput=%.2f\n", send.median_us / floor.median_us,
               floor.per_second / send.per_second);
   std::filesystem::remove_all(tmpl);
