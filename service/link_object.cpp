@@ -139,8 +139,15 @@ void TLinkObject::WndProc(TMessage& message) {
     // dictionary was overwritten in place): what it read or wrote there is
     // void, and the damaged views are not used again.
     failed = true;
-    text = "The request failed: " + win::LastMappingFault() + " shrank while it was being read";
-    code = 1;
+    if (request && channel->ReadViewDamaged()) {
+      // The caller cut its own request buffer: its items do not fit any
+      // more, as when the cut comes before the buffer is mapped.
+      text = "Wrong read ID. Query " + std::to_string(id);
+      code = kErrWrongReadId;
+    } else {
+      text = "The request failed: " + win::LastMappingFault() + " shrank while it was being read";
+      code = 1;
+    }
     channel->DropDamagedViews();
   }
   if (failed) {

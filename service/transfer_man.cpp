@@ -268,7 +268,11 @@ void TTransferMan::CloseRead() {
 void TTransferMan::OpenRead(std::int32_t buffer_id, std::int32_t query_id) {
   query_id_ = query_id;
   if (buffer_id == 0) RaiseQuery("Empty read buffer. Query ", query_id, kErrEmptyReadBuffer);
-  if (buffer_id != read_id_ || !read_view_ || win::ViewFileShrank(read_view_.get())) {
+  // The size is taken once, when the buffer is mapped: buffers never shrink,
+  // and one that a peer cuts anyway faults where it was cut, which marks the
+  // view damaged (mapping.h) and fails the read; a damaged view is mapped
+  // anew here.
+  if (buffer_id != read_id_ || !read_view_ || win::ViewDamaged(read_view_.get())) {
     CloseRead();
     win::UniqueView view;
     win::DWORD error;
@@ -295,6 +299,10 @@ void TTransferMan::OpenRead(std::int32_t buffer_id, std::int32_t query_id) {
     read_id_ = buffer_id;
   }
   reader_ = TTransferReader(std::as_const(read_view_).bytes(), read_size_, query_id);
+}
+
+bool TTransferMan::ReadViewDamaged() const {
+  return read_view_ && win::ViewDamaged(read_view_.get());
 }
 
 void TTransferMan::DropDamagedViews() {

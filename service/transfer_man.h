@@ -141,8 +141,10 @@ class TTransferMan {
   void WriteWideString(std::uint16_t id, std::u16string_view value);
 
   // Maps the peer buffer buffer_id for reading (reusing the view when it is
-  // the one mapped already and its object has not shrunk since) and puts
-  // the read position at its first item.
+  // the one mapped already and no read of it faulted since) and puts the
+  // read position at its first item. The view's size is the object's size
+  // when it was mapped: a peer that cuts its buffer afterwards makes the
+  // reads past the cut fault (see ReadViewDamaged).
   // query_id is the number quoted by read errors: the request's message id,
   // or minus the message id while an answer is read. Buffer 0 raises ELocal
   // "Empty read buffer. Query %d" (code 4); a buffer that cannot be opened
@@ -174,6 +176,9 @@ class TTransferMan {
   std::size_t ReadSize() const { return read_size_; }
   // Unmaps the read view (ReadId 0).
   void CloseRead();
+  // True when a read of the view touched bytes its peer had cut away
+  // (mapping.h): what was read is void.
+  bool ReadViewDamaged() const;
   // After a caught fault (mapping.h): unmaps a damaged read view, and
   // replaces a damaged own buffer by a fresh one under a new number.
   void DropDamagedViews();

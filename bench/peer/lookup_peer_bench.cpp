@@ -18,8 +18,9 @@
 //   - whole commands: `vandrel lookup W` vs `dict W`, `vandrel words P -n
 //     20` vs `dict -m -s prefix P` (20 runs each, median);
 //   - resident memory of both after 10,000 lookups.
-// `lookup_peer_bench lookups DIC_DIR WORDS N` only runs N lookups and N
-// empty requests (for a profiler) and prints their medians.
+// `lookup_peer_bench lookups DIC_DIR WORDS N` only runs N lookups, N
+// 20-word pages and N empty requests (for a profiler) and prints their
+// medians.
 // Every process started here is stopped by its pid before it ends.
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -469,6 +470,15 @@ int Lookups(const std::string& dic_dir, const std::vector<WideString>& words, lo
   }
   const double total = Elapsed(start);
   const TFigures f = Summarise(each);
+  // Then as many 20-word pages.
+  std::vector<double> pages;
+  pages.reserve(static_cast<std::size_t>(n));
+  for (long i = 0; i < n; ++i) {
+    const WideString prefix = Prefix(words[static_cast<std::size_t>(i) % words.size()]);
+    const auto one = Clock::now();
+    s.cursor->Page(20, client::TPageStart::FromLocate, false, prefix);
+    pages.push_back(Elapsed(one));
+  }
   // Then as many empty requests (CR_GET_POSITION): the floor.
   std::vector<double> empty;
   empty.reserve(static_cast<std::size_t>(n));
@@ -479,6 +489,7 @@ int Lookups(const std::string& dic_dir, const std::vector<WideString>& words, lo
   }
   std::printf("%ld lookups: %.1f us each (mean), median %.1f us, p99 %.1f us\n", n,
               total / static_cast<double>(n), f.median, f.p99);
+  std::printf("%ld 20-word pages: median %.1f us\n", n, Summarise(pages).median);
   std::printf("%ld empty requests: median %.1f us\n", n, Summarise(empty).median);
   s.set->Close();
   return 0;
