@@ -378,7 +378,8 @@ bool MessageQueue::WaitForEntries(int timeout_ms, SpinWait* spin) {
   // Never longer than the wait itself.
   std::int64_t spin_end = started + spin_us;
   if (timeout_ms > 0) spin_end = std::min(spin_end, started + std::int64_t{timeout_ms} * 1000);
-  do {
+  std::int64_t now = started;
+  for (;;) {
     if (WaitForAny(entries, count, 0)) {
       spin->Hit();
       return true;
@@ -386,8 +387,19 @@ bool MessageQueue::WaitForEntries(int timeout_ms, SpinWait* spin) {
     // Leaves the processor to whatever else wants it, the peer first of
     // all when it shares this one.
     sched_yield();
-  } while (MonotonicUs() < spin_end);
-  spin->Miss();
+    const std::int64_t before = now;
+    now = MonotonicUs();
+    if (now - before > spin_us) {
+      // Something else ran meanwhile: the processors are busy, and spinning
+      // only takes them from the peer.
+      spin->Contended();
+      break;
+    }
+    if (now >= spin_end) {
+      spin->Miss();
+      break;
+    }
+  }
   if (timeout_ms > 0) {
     // The time spun counts against the wait.
     const std::int64_t spun_ms = (MonotonicUs() - started) / 1000;

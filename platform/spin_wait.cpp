@@ -60,6 +60,7 @@ int SpinWait::NextSpinUs() {
     --skip_;
     return 0;
   }
+  contended_ = false;
   return limit;
 }
 
@@ -76,8 +77,17 @@ void SpinWait::Miss() {
   skip_ = backoff_;
 }
 
+void SpinWait::Contended() {
+  misses_ = kMissesBeforeBackoff;
+  backoff_ = kMaxBackoff;
+  skip_ = kMaxBackoff;
+  contended_ = true;
+}
+
 void SpinWait::Blocked(std::int64_t waited_us) {
-  if (waited_us > SpinLimitUs()) return;
+  // On a busy machine waits are short because the peer never sleeps
+  // either; only the end of the run tries spinning again.
+  if (waited_us > SpinLimitUs() || contended_) return;
   misses_ = 0;
   backoff_ = 0;
   skip_ = 0;

@@ -42,6 +42,9 @@ class SpinWait {
   void Hit();
   // The spin came back empty and the thread blocks.
   void Miss();
+  // The spin lost the processor to another task: the machine is busy, and
+  // the longest run of waits blocks at once.
+  void Contended();
   // A wait blocked without spinning (it was skipped) and ended after
   // waited_us: when a spin would have caught it, spinning starts again.
   void Blocked(std::int64_t waited_us);
@@ -55,8 +58,9 @@ class SpinWait {
   static constexpr unsigned kMissesBeforeBackoff = 3;
   static constexpr unsigned kMaxBackoff = 256;
   unsigned misses_ = 0;
-  unsigned backoff_ = 0;  // length of the last run of skipped waits
-  unsigned skip_ = 0;     // waits left in the current run
+  unsigned backoff_ = 0;    // length of the last run of skipped waits
+  unsigned skip_ = 0;       // waits left in the current run
+  bool contended_ = false;  // the run follows a lost processor
 };
 
 }  // namespace vandrel::win::detail

@@ -93,6 +93,17 @@ TEST(SpinPolicyTest, MissesBackOffAndAShortWaitOrAHitStartsSpinningAgain) {
     spin.Miss();
   }
   EXPECT_EQ(spin.skipping(), 0u);
+  // A spin that lost the processor: the longest run blocks at once, and
+  // short waits during it (a busy machine) do not end it early.
+  spin.Contended();
+  EXPECT_EQ(spin.skipping(), 256u);
+  EXPECT_EQ(spin.NextSpinUs(), 0);
+  spin.Blocked(3);
+  EXPECT_EQ(spin.skipping(), 255u);
+  while (spin.skipping() > 0) ASSERT_EQ(spin.NextSpinUs(), 0);
+  EXPECT_EQ(spin.NextSpinUs(), 40);
+  spin.Blocked(3);  // after the run, a short wait counts again
+  EXPECT_EQ(spin.skipping(), 0u);
   // Bound 0: never.
   detail::SetSpinLimitUs(0);
   SpinWait off;
