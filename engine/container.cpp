@@ -673,6 +673,17 @@ std::int64_t TEntireDataBase::InnerSize(int slot) const {
   return GetI32(DirEntry(s.dir_page, s.dir_entry) + kSizeOffset);
 }
 
+std::int32_t TEntireDataBase::ExtendColdRun(const std::vector<std::int32_t>& pages,
+                                            std::size_t index, std::int64_t left, std::int64_t* n) {
+  std::int32_t last = pages[index];
+  while (*n < left && index + 1 < pages.size() && pages[index + 1] == last + 1 && !Warm(last + 1)) {
+    ++index;
+    ++last;
+    *n += std::min(left - *n, kPageSize);
+  }
+  return last;
+}
+
 std::int64_t TEntireDataBase::ReadAt(int slot, std::int64_t position, void* buffer,
                                      std::int64_t count) {
   std::int64_t size = InnerSize(slot);
@@ -689,14 +700,7 @@ std::int64_t TEntireDataBase::ReadAt(int slot, std::int64_t position, void* buff
     std::int64_t n = std::min(count - done, kPageSize - offset);
     const std::int32_t page = s.pages[index];
     if (!Warm(page)) {
-      // A run of cold pages that follow each other in the container too.
-      std::int32_t last = page;
-      while (done + n < count && index + 1 < s.pages.size() && s.pages[index + 1] == last + 1 &&
-             !Warm(last + 1)) {
-        ++index;
-        ++last;
-        n += std::min(count - done - n, kPageSize);
-      }
+      const std::int32_t last = ExtendColdRun(s.pages, index, count - done, &n);
       if (FileTransfer(page * kPageSize + offset, out + done, n, false)) {
         done += n;
         continue;
@@ -753,14 +757,7 @@ std::int64_t TEntireDataBase::WriteAt(int slot, std::int64_t position, const voi
     std::int64_t offset = at % kPageSize;
     std::int64_t n = std::min(count - done, kPageSize - offset);
     if (!Warm(page)) {
-      // A run of cold pages that follow each other in the container too.
-      std::int32_t last = page;
-      while (done + n < count && index + 1 < s.pages.size() && s.pages[index + 1] == last + 1 &&
-             !Warm(last + 1)) {
-        ++index;
-        ++last;
-        n += std::min(count - done - n, kPageSize);
-      }
+      const std::int32_t last = ExtendColdRun(s.pages, index, count - done, &n);
       Touch(page);
       Touch(last);
       if (FileTransfer(page * kPageSize + offset, const_cast<std::uint8_t*>(in + done), n, true)) {

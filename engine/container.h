@@ -170,6 +170,12 @@ class TEntireDataBase {
   void MakeWarm(std::int32_t page) {
     if (static_cast<std::size_t>(page) < cold_.size()) cold_[page] = 0;
   }
+  // A transfer of *n bytes (at most `left`) starting on the cold page
+  // pages[index] is extended over the cold pages that follow it both in the
+  // chain and in the container; *n grows to cover them. Returns the run's
+  // last page.
+  std::int32_t ExtendColdRun(const std::vector<std::int32_t>& pages, std::size_t index,
+                             std::int64_t left, std::int64_t* n);
   // Moves bytes between the file and the buffer at a container byte
   // position; false when the system refused (the caller uses the mapping).
   bool FileTransfer(std::int64_t at, void* buffer, std::int64_t count, bool write);
