@@ -134,23 +134,36 @@ void TVocabCompiler::BeginCompile(const std::string& file_name, Creation creatio
   dictionary_settled_ = dictionary_given_ || !Compressed() || dictionary_capacity_ == 0;
   sample_bytes_ = 0;
   if (!dictionary_settled_ && !training_sample_.empty()) {
-    std::vector<std::string> bodies;
-    for (const WideString& t : training_sample_) {
-      std::string body;
-      try {
-        body = EncodeBody(Language(), TransLanguage(), t, nullptr);
-      } catch (const Exception&) {
-        continue;  // AddWord reports it
-      }
-      if (body.size() > dic::kDictionaryCompressThreshold) {
-        sample_bytes_ += body.size();
-        bodies.push_back(std::move(body));
-      }
-    }
+    std::string bytes =
+        TrainOn(training_sample_, Language(), TransLanguage(), dictionary_capacity_);
     training_sample_.clear();
-    TrainDictionary(std::vector<std::string_view>(bodies.begin(), bodies.end()));
-    sample_bytes_ = 0;
+    dictionary_settled_ = true;
+    if (!bytes.empty())
+      dictionary_ = TBodyDictionary::Load(std::move(bytes), TBodyDictionary::Use::kEncodeAndDecode);
   }
+}
+
+std::string TVocabCompiler::TrainOn(const std::vector<WideString>& translations,
+                                    std::uint16_t language, std::uint16_t trans_language,
+                                    std::size_t capacity) {
+  std::vector<std::string> bodies;
+  std::size_t bytes = 0;
+  for (const WideString& t : translations) {
+    std::string body;
+    try {
+      body = EncodeBody(language, trans_language, t, nullptr);
+    } catch (const Exception&) {
+      continue;  // AddWord reports it
+    }
+    if (body.size() > dic::kDictionaryCompressThreshold) {
+      bytes += body.size();
+      bodies.push_back(std::move(body));
+    }
+  }
+  capacity = std::min(capacity, bytes / 10);
+  if (capacity < 1024) return {};
+  return TBodyDictionary::Train(std::vector<std::string_view>(bodies.begin(), bodies.end()),
+                                capacity);
 }
 
 void TVocabCompiler::SetBodyDictionary(std::string bytes) {

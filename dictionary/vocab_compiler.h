@@ -117,7 +117,7 @@ class TVocabCompiler {
   // too small for a dictionary of 1 KiB, or a capacity of 0, leaves the
   // file without one (codec 1). Set before BeginCompile.
   static constexpr std::size_t kDefaultDictionaryCapacity = 112 * 1024;
-  static constexpr std::size_t kTrainingBytes = 8 << 20;
+  static constexpr std::size_t kTrainingBytes = 4 << 20;
   void SetDictionaryCapacity(std::size_t capacity) { dictionary_capacity_ = capacity; }
   // Trains on these translations (marked-up text, as AddWord takes them)
   // instead of the first long bodies: a caller that holds every entry
@@ -127,6 +127,12 @@ class TVocabCompiler {
   void SetTrainingSample(std::vector<WideString> translations) {
     training_sample_ = std::move(translations);
   }
+  // The dictionary SetTrainingSample's translations give (what BeginCompile
+  // trains): at most capacity bytes and a tenth of the long bodies'
+  // bytes; empty when they give none. Thread-safe: a caller may train while
+  // it still prepares the words, and pass the result to SetBodyDictionary.
+  static std::string TrainOn(const std::vector<WideString>& translations, std::uint16_t language,
+                             std::uint16_t trans_language, std::size_t capacity);
   // Uses this dictionary instead of training one: a merge that copies the
   // stored bodies of a file passes that file's dictionary, and the new
   // file keeps it. Raises EBodyFormat when bytes are not a dictionary.

@@ -11,6 +11,9 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
 
 #include "dictionary/alloc_man.h"
 #include "dictionary/body_codec.h"
@@ -262,6 +265,66 @@ TEST_F(VocabCompilerTest, ThreadsDoNotChangeTheFileAndEscapesMakeVersionFour) {
   ASSERT_EQ(symlink(Path("one.dic").c_str(), Path("link.tmp").c_str()), 0);
   EXPECT_THROW(again.BeginCompile(Path("link.tmp"), TVocabCompiler::Creation::kNew), EOSError);
   EXPECT_EQ(ReadBytes(Path("one.dic")).size(), one_size);
+}
+
+// A caller that trains the body dictionary itself (TrainOn, on another
+// thread while it prepares the words) gets the file that handing the same
+// sample to the compiler gives; a sample too small for a dictionary gives
+// none either way (codec 1).
+TEST_F(VocabCompilerTest, DictionaryTrainedAheadGivesTheFileTheSampleGives) {
+  std::vector<WideString> translations;
+  for (int i = 0; i < 3000; ++i) {
+    WideString t;
+    for (int k = 0; k < 6 + i % 30; ++k)
+      t += u"building and dwelling " + WideString(1, char16_t(u'a' + (i * 7 + k) % 26)) + u"; ";
+    translations.push_back(std::move(t));
+  }
+  for (const std::size_t sample_size : {std::size_t{3000}, std::size_t{3}}) {
+    SCOPED_TRACE(sample_size);
+    const std::vector<WideString> sample(translations.begin(), translations.begin() + sample_size);
+    std::vector<std::vector<std::uint8_t>> files;
+    for (const bool ahead : {false, true}) {
+      TVocabCompiler compiler;
+      compiler.SetLanguage(0x0407);
+      compiler.SetTransLanguage(0x0409);
+      compiler.SetCompressed(true);
+      std::string trained;
+      if (ahead) {
+        std::thread trainer([&] {
+          trained = TVocabCompiler::TrainOn(sample, 0x0407, 0x0409,
+                                            TVocabCompiler::kDefaultDictionaryCapacity);
+        });
+        trainer.join();
+        EXPECT_EQ(trained.empty(), sample_size < 100);
+        compiler.SetBodyDictionary(trained);
+      } else {
+        compiler.SetTrainingSample(sample);
+      }
+      const std::string path = Path(
+          (std::string(ahead ? "ahead" : "sample") + std::to_string(sample_size) + ".dic").c_str());
+      compiler.BeginCompile(path, TVocabCompiler::Creation::kNew);
+      for (std::size_t i = 0; i < translations.size(); ++i) {
+        char word[16];
+        std::snprintf(word, sizeof word, "w%05zu", i);
+        compiler.AddWord(WideString(word, word + std::strlen(word)), translations[i]);
+      }
+      compiler.EndCompile();
+      if (ahead) EXPECT_EQ(compiler.Report().dictionary_bytes, trained.size());
+      auto b = ReadBytes(path);
+      EXPECT_EQ(Get32(b, dic::kVersionAt), sample_size < 100 ? 3u : 5u);
+      std::fill(b.begin() + dic::kCreateTimeAt, b.begin() + dic::kCreateTimeAt + 8, 0);
+      std::fill(b.begin() + dic::kPageKeyAt, b.begin() + dic::kPageKeyAt + 128, 0);
+      files.push_back(std::move(b));
+      TDicTable table;
+      table.FileName = path;
+      table.Open();
+      std::size_t i = 0;
+      for (table.First(); !table.Eof(); table.Next(), ++i)
+        ASSERT_EQ(table.GetTrans(), translations[i]) << i;
+      EXPECT_EQ(i, translations.size());
+    }
+    EXPECT_TRUE(files[0] == files[1]);
+  }
 }
 
 TEST_F(VocabCompilerTest, BodyPagesSpilledAndCopiedBackAndWordsEncodedByTheCaller) {

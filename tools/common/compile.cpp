@@ -58,7 +58,31 @@ std::string OpenNewTemporary(TVocabCompiler& compiler, const std::string& path) 
   }
 }
 
+// Every step-th entry, so that about kTrainingBytes of translations are
+// taken (a character encodes to about a byte; a definition not converted
+// yet counts by its bytes).
+template <typename Entry>
+std::vector<WideString> SpreadSample(const std::vector<Entry>& entries, std::size_t chars) {
+  const std::size_t step = std::max<std::size_t>(1, chars / TVocabCompiler::kTrainingBytes);
+  std::vector<WideString> sample;
+  WideString buffer;
+  for (std::size_t i = 0; i < entries.size(); i += step)
+    sample.emplace_back(TranslationOf(entries[i], buffer));
+  return sample;
+}
+
 }  // namespace
+
+std::future<std::string> StartTraining(const std::vector<SourceEntry>& entries,
+                                       const CompileSettings& settings) {
+  std::size_t chars = 0;
+  for (const SourceEntry& e : entries)
+    chars += e.definition.empty() ? e.trans.size() : e.definition.size();
+  return std::async(std::launch::async, [sample = SpreadSample(entries, chars), settings]() {
+    return TVocabCompiler::TrainOn(sample, settings.language, settings.trans_language,
+                                   settings.dictionary_capacity);
+  });
+}
 
 TCompileReport CompileEntries(std::vector<PreparedEntry> entries, const CompileSettings& settings,
                               const std::string& path, const ProgressFn& progress) {
@@ -74,21 +98,16 @@ TCompileReport CompileEntries(std::vector<PreparedEntry> entries, const CompileS
   compiler.SetScrambled(settings.scrambled);
   compiler.SetCompressed(settings.compressed);
   compiler.SetDictionaryCapacity(settings.dictionary_capacity);
-  if (settings.compressed && settings.dictionary_capacity > 0) {
-    // About kTrainingBytes of translations spread evenly over the
-    // dictionary (a character encodes to about a byte).
-    // (A definition not converted yet counts by its bytes.)
+  if (settings.compressed && settings.body_dictionary) {
+    compiler.SetBodyDictionary(*settings.body_dictionary);
+  } else if (settings.compressed && settings.dictionary_capacity > 0) {
+    // Spread over the whole dictionary.
     std::size_t chars = 0;
     for (const PreparedEntry& e : entries) {
       chars += e.definition.empty() ? e.trans.size() : e.definition.size();
       for (std::string_view d : e.joined) chars += d.size();
     }
-    const std::size_t step = std::max<std::size_t>(1, chars / TVocabCompiler::kTrainingBytes);
-    std::vector<WideString> sample;
-    WideString buffer;
-    for (std::size_t i = 0; i < entries.size(); i += step)
-      sample.emplace_back(TranslationOf(entries[i], buffer));
-    compiler.SetTrainingSample(std::move(sample));
+    compiler.SetTrainingSample(SpreadSample(entries, chars));
   }
   // Translations are converted and encoded on all cores, from now on:
   // while the body dictionary is trained too. This thread takes them in

@@ -6,6 +6,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <future>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -21,6 +23,10 @@ struct CompileSettings {
   bool compressed = false;
   // Largest trained body dictionary of a compressed file (0: none, codec 1).
   std::size_t dictionary_capacity = 112 * 1024;
+  // The body dictionary of a compressed file, trained already (StartTraining;
+  // empty bytes: none, codec 1); unset: trained on a sample of the entries
+  // before they are compiled.
+  std::optional<std::string> body_dictionary;
   WideString name;
   WideString short_name;
   WideString description;
@@ -34,6 +40,14 @@ std::ptrdiff_t DescriptionRoom(WideView name, WideView short_name);
 // through links ("OUTPUT is the source SOURCE: ..."); nothing is read or
 // written then.
 void CheckOutputIsNotSource(const std::vector<std::string>& sources, const std::string& output);
+
+// Trains the body dictionary of a compressed file on another thread, on
+// translations spread over entries (about TVocabCompiler::kTrainingBytes of
+// them, taken now), while the caller prepares the same entries; get() gives
+// what CompileSettings::body_dictionary takes. Merging entries with equal
+// words changes little of what a sample holds.
+std::future<std::string> StartTraining(const std::vector<SourceEntry>& entries,
+                                       const CompileSettings& settings);
 
 // Compiles entries (in CompareWords order, no two equal) into path. Raises
 // Exception when name, short name and description do not fit the

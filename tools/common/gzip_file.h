@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -18,6 +19,14 @@ constexpr std::size_t kMaxGunzipSize = std::size_t{1} << 30;
 // cut-off stream, or output beyond `limit` bytes.
 std::string GunzipBytes(std::string_view data, const std::string& name,
                         std::size_t limit = kMaxGunzipSize);
+// The text of the chunked gzip files dictd writes (a single member whose
+// header lists chunks compressed apart, gzip_file.cpp), the chunks
+// inflated on up to `threads` threads at once; nullopt for any other data,
+// and whenever the chunk list, the chunks, the CRC or the size disagree, or
+// the text would exceed `limit`. GunzipBytes tries it first on large data
+// and otherwise reads the member in order, reporting what is wrong.
+std::optional<std::string> GunzipChunked(std::string_view data, std::size_t limit,
+                                         std::size_t threads);
 // The same for the file at path.
 std::string GunzipFile(const std::string& path, std::size_t limit = kMaxGunzipSize);
 

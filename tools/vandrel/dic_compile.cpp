@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <future>
 
 #include "platform/exceptions.h"
 #include "platform/utf8.h"
@@ -204,6 +205,9 @@ int DicCompile(const Args& args) {
     s.description.resize(static_cast<std::size_t>(room));
   }
 
+  // The body dictionary is trained on a sample meanwhile, on another core.
+  std::future<std::string> trained;
+  if (s.compressed && s.dictionary_capacity > 0) trained = tools::StartTraining(src.entries, s);
   tools::ProgressBar bar("preparing", !a.quiet);
   PrepareStats stats;
   std::vector<tools::PreparedEntry> entries =
@@ -228,6 +232,7 @@ int DicCompile(const Args& args) {
     bar.Clear();
     throw Exception(LossMessage(stats, s.language, a.source));
   }
+  if (trained.valid()) s.body_dictionary = trained.get();
   bar.SetLabel("compiling");
   const std::size_t words = entries.size();
   const TCompileReport report =
