@@ -304,12 +304,14 @@ TEST_F(VocabCompilerTest, DictionaryTrainedAheadGivesTheFileTheSampleGives) {
           (std::string(ahead ? "ahead" : "sample") + std::to_string(sample_size) + ".dic").c_str());
       compiler.BeginCompile(path, TVocabCompiler::Creation::kNew);
       for (std::size_t i = 0; i < translations.size(); ++i) {
-        char word[16];
+        char word[32];
         std::snprintf(word, sizeof word, "w%05zu", i);
         compiler.AddWord(WideString(word, word + std::strlen(word)), translations[i]);
       }
       compiler.EndCompile();
-      if (ahead) EXPECT_EQ(compiler.Report().dictionary_bytes, trained.size());
+      if (ahead) {
+        EXPECT_EQ(compiler.Report().dictionary_bytes, trained.size());
+      }
       auto b = ReadBytes(path);
       EXPECT_EQ(Get32(b, dic::kVersionAt), sample_size < 100 ? 3u : 5u);
       std::fill(b.begin() + dic::kCreateTimeAt, b.begin() + dic::kCreateTimeAt + 8, 0);
