@@ -504,7 +504,9 @@ LRESULT MessageQueue::SendRemote(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lpar
                                  bool* timed_out, bool abort_if_hung) {
   if (timed_out != nullptr) *timed_out = false;
   if (Namespace() == nullptr) return 0;
-  const DWORD started = GetTickCount();
+  // Measured in microseconds: a time-out never ends before it is due, even
+  // by the part of a millisecond that a tick count would round away.
+  const std::int64_t started = MonotonicUs();
   const std::uint32_t endpoint = OwnerEndpoint(hwnd);
   if (endpoint == 0) {
     SetLastError(ERROR_INVALID_WINDOW_HANDLE);
@@ -558,14 +560,14 @@ LRESULT MessageQueue::SendRemote(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lpar
     }
     int wait_ms = -1;
     if (timeout_ms >= 0) {
-      const DWORD waited = GetTickCount() - started;
-      if (waited >= static_cast<DWORD>(timeout_ms)) {
+      const std::int64_t left_us = std::int64_t{timeout_ms} * 1000 - (MonotonicUs() - started);
+      if (left_us <= 0) {
         hung_[endpoint] = true;
         if (timed_out != nullptr) *timed_out = true;
         SetLastError(ERROR_TIMEOUT);
         return 0;
       }
-      wait_ms = static_cast<int>(static_cast<DWORD>(timeout_ms) - waited);
+      wait_ms = static_cast<int>((left_us + 999) / 1000);
     }
     if (!incoming_.empty()) {
       DispatchIncoming();

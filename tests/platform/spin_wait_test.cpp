@@ -14,6 +14,7 @@
 #include "platform/error.h"
 #include "platform/process.h"
 #include "platform/window.h"
+#include "tests/platform/peers/msgpeer_process.h"
 #include "tests/platform/peers/msgpeer_protocol.h"
 #include "tests/support/test_support.h"
 
@@ -110,40 +111,11 @@ TEST(SpinPolicyTest, MissesBackOffAndAShortWaitOrAHitStartsSpinningAgain) {
   for (int i = 0; i < 5; ++i) EXPECT_EQ(off.NextSpinUs(), 0);
 }
 
-// A msgpeer process with the bound in its environment; killed and reaped
-// when still running.
-class SpinningPeer {
+// A msgpeer process with the bound in its environment.
+class SpinningPeer : public test::msgpeer::MsgPeerProcess {
  public:
-  SpinningPeer(int spin_us, const std::vector<std::string>& args) {
-    test::ScopedEnv env("VANDREL_SPIN_US", std::to_string(spin_us));
-    std::vector<std::string> argv{test::BinDir() + "/msgpeer"};
-    argv.insert(argv.end(), args.begin(), args.end());
-    pid_ = StartChildProcess(argv, "");
-  }
-  ~SpinningPeer() {
-    if (pid_ != 0 && !ended_) {
-      KillProcess(pid_, true);
-      Wait();
-    }
-  }
-  DWORD pid() const { return pid_; }
-  HWND WaitForWindow(const std::string& name) const {
-    const DWORD start = GetTickCount();
-    while (GetTickCount() - start < kWaitMs) {
-      if (HWND h = FindWindowA("STATIC", name.c_str())) return h;
-      Sleep(1);
-    }
-    return 0;
-  }
-  int Wait() {
-    int code = -1;
-    if (WaitChildProcess(pid_, kWaitMs, &code)) ended_ = true;
-    return code;
-  }
-
- private:
-  DWORD pid_ = 0;
-  bool ended_ = false;
+  SpinningPeer(int spin_us, const std::vector<std::string>& args)
+      : MsgPeerProcess(args, "VANDREL_SPIN_US", std::to_string(spin_us)) {}
 };
 
 std::vector<MSG> g_posted;

@@ -14,6 +14,7 @@
 #include "platform/error.h"
 #include "platform/process.h"
 #include "platform/window.h"
+#include "tests/platform/peers/msgpeer_process.h"
 #include "tests/platform/peers/msgpeer_protocol.h"
 #include "tests/support/test_support.h"
 
@@ -24,49 +25,7 @@ using namespace vandrel::test::msgpeer;
 
 constexpr int kWaitMs = 20000;
 
-// A started msgpeer process; killed and reaped on destruction if still running.
-class Peer {
- public:
-  explicit Peer(const std::vector<std::string>& args) {
-    std::vector<std::string> argv{test::BinDir() + "/msgpeer"};
-    argv.insert(argv.end(), args.begin(), args.end());
-    pid_ = StartChildProcess(argv, "");
-  }
-  ~Peer() {
-    if (pid_ != 0 && !ended_) {
-      KillProcess(pid_, true);
-      int code;
-      WaitChildProcess(pid_, kWaitMs, &code);
-    }
-  }
-  DWORD pid() const { return pid_; }
-  // The peer's window once it exists; 0 when it did not appear in time.
-  HWND WaitForWindow(const std::string& name) const {
-    const DWORD start = GetTickCount();
-    while (GetTickCount() - start < kWaitMs) {
-      if (HWND h = FindWindowA("STATIC", name.c_str())) return h;
-      Sleep(1);
-    }
-    return 0;
-  }
-  // The exit code, or -1 when the peer did not end in time.
-  int Wait() {
-    int code = -1;
-    if (WaitChildProcess(pid_, kWaitMs, &code)) {
-      ended_ = true;
-      return code;
-    }
-    return -1;
-  }
-  void Kill() {
-    KillProcess(pid_, true);
-    EXPECT_EQ(Wait(), 128 + 9);
-  }
-
- private:
-  DWORD pid_ = 0;
-  bool ended_ = false;
-};
+using Peer = MsgPeerProcess;
 
 // State of this process's test window.
 std::string g_marker;
