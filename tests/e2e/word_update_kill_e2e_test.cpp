@@ -140,7 +140,12 @@ TEST_F(WordUpdateKillE2eTest, AServiceKilledAtRandomPointsOfAMergeLeavesTheOldOr
   std::printf("merge output lived %.1f ms\n", merge_ms);
 
   int old_seen = 0, new_seen = 0, leftovers_seen = 0;
-  std::uniform_real_distribution<double> delay(0, 2.5 * merge_ms);
+  // The range of the delays follows what the kills find: a kill that came
+  // after the merge had ended halves it, one that came in the middle widens
+  // it again, so that a calibration slowed by a busy machine still lets
+  // kills land inside later, faster merges.
+  const double widest_ms = 2.5 * merge_ms;
+  double bound_ms = widest_ms;
   const std::string seed_note = "seed 20261208";
   for (int kill = 0; kill < kKills; ++kill) {
     SCOPED_TRACE(seed_note + ", kill " + std::to_string(kill));
@@ -155,20 +160,24 @@ TEST_F(WordUpdateKillE2eTest, AServiceKilledAtRandomPointsOfAMergeLeavesTheOldOr
     const win::DWORD child = update();
     while (!Exists(out) && !win::WaitChildProcess(child, 0, nullptr))
       std::this_thread::sleep_for(std::chrono::microseconds(100));
-    std::this_thread::sleep_for(std::chrono::duration<double, std::milli>(delay(random)));
+    std::this_thread::sleep_for(std::chrono::duration<double, std::milli>(
+        std::uniform_real_distribution<double>(0, bound_ms)(random)));
     ASSERT_TRUE(win::KillProcess(service_pid, true));
     EXPECT_TRUE(WaitChild(child, kBoundMs, nullptr));
     // The killed service's window goes with it; wait until it is gone.
     while (win::ProcessAlive(service_pid))
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
     service.reset();
-    if (Exists(out) || Exists(updates)) ++leftovers_seen;
+    const bool leftovers = Exists(out) || Exists(updates);
+    if (leftovers) ++leftovers_seen;
 
     const std::string digest = Digest("K.dic");
     if (digest == want_old) {
       ++old_seen;
+      bound_ms = std::min(widest_ms, bound_ms * 1.5);
     } else if (digest == want_new) {
       ++new_seen;
+      if (!leftovers) bound_ms = std::max(1.0, bound_ms / 2);
     } else {
       ADD_FAILURE() << "the dictionary is neither the old file nor the new one";
       break;
