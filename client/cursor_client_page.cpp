@@ -73,6 +73,7 @@ TPageAnswer ReadPage(Reader& in, std::int32_t count, bool with_trans, std::int32
   if (words < 0 || words > std::max(count, 0) || words > kMaxPageWords)
     throw Exception("cursor answer with " + std::to_string(words) + " words");
   answer.Skipped = ReadSkipped(in);
+  answer.Words.reserve(static_cast<std::size_t>(words));
   for (std::int32_t w = 0; w < words; ++w) {
     TPageWord word;
     word.Word = in.ReadWideString(kItemWord);

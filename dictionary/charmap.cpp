@@ -271,6 +271,8 @@ std::int32_t CharWeight(char16_t ch, std::uint32_t mask) {
 int CompareWeighted(WideView a, WideView b, std::uint32_t mask) {
   const std::size_t n = std::min(a.size(), b.size());
   for (std::size_t i = 0; i < n; ++i) {
+    // Weights belong to single characters: equal ones weigh the same.
+    if (a[i] == b[i]) continue;
     const std::int32_t wa = CharWeight(a[i], mask);
     const std::int32_t wb = CharWeight(b[i], mask);
     if (wa != wb) return wa < wb ? -1 : 1;
@@ -279,8 +281,23 @@ int CompareWeighted(WideView a, WideView b, std::uint32_t mask) {
 }
 
 int CompareWords(WideView a, WideView b) {
-  const int primary = CompareWeighted(a, b, kWeightPrimary);
-  return primary != 0 ? primary : CompareWeighted(a, b, kWeightCase);
+  // One pass for both strengths: the first primary difference decides;
+  // without one, the length; at equal lengths, the first case difference.
+  constexpr auto kPrimary = static_cast<std::int32_t>(collation::kPrimaryBits);
+  constexpr auto kCase = static_cast<std::int32_t>(collation::kPrimaryBits | kWeightCase);
+  const std::size_t n = std::min(a.size(), b.size());
+  int by_case = 0;
+  for (std::size_t i = 0; i < n; ++i) {
+    if (a[i] == b[i]) continue;
+    const std::int32_t wa = RawWeight(a[i]);
+    const std::int32_t wb = RawWeight(b[i]);
+    if ((wa & kPrimary) != (wb & kPrimary)) return (wa & kPrimary) < (wb & kPrimary) ? -1 : 1;
+    if (by_case == 0 && (wa & kCase) != (wb & kCase))
+      by_case = (wa & kCase) < (wb & kCase) ? -1 : 1;
+  }
+  const int by_length =
+      Sign(static_cast<std::int64_t>(a.size()) - static_cast<std::int64_t>(b.size()));
+  return by_length != 0 ? by_length : by_case;
 }
 
 }  // namespace vandrel

@@ -66,17 +66,17 @@ bool TDicReader::Seek(WideView key) {
 
 bool TDicReader::FindExact(WideView key) {
   if (RecordCount() == 0 || (bof_ && eof_)) return false;
-  const TDicReader saved = *this;
+  const TMark saved = Mark();
   if (Seek(key)) return true;
   if (CompareWeighted(key, GetWord(), kWeightPrimary) == 0) return true;
   Next();
   if (eof_) return false;
   if (CompareWeighted(key, GetWord(), kWeightPrimary) == 0) return true;
   // Back where it was; Bof and Eof stay as the steps left them.
-  page_no_ = saved.page_no_;
-  item_no_ = saved.item_no_;
-  rec_no_ = saved.rec_no_;
-  word_ = saved.word_;
+  page_no_ = saved.page_no;
+  item_no_ = saved.item_no;
+  rec_no_ = saved.rec_no;
+  TakeBackWord(saved);
   return false;
 }
 
@@ -188,12 +188,45 @@ void TDicReader::Prior() {
   DropWord();
 }
 
+void TDicReader::TakeBackWord(const TMark& mark) {
+  // The text still holds the word read at the mark unless a read since
+  // replaced it.
+  word_valid_ = mark.word_valid && word_page_ == mark.page_no && word_item_ == mark.item_no;
+}
+
+void TDicReader::Restore(const TMark& mark) {
+  page_no_ = mark.page_no;
+  item_no_ = mark.item_no;
+  rec_no_ = mark.rec_no;
+  bof_ = mark.bof;
+  eof_ = mark.eof;
+  TakeBackWord(mark);
+}
+
+TDicReader TDicReader::Uncached() const {
+  TDicReader copy;
+  copy.file_ = file_;
+  copy.page_no_ = page_no_;
+  copy.item_no_ = item_no_;
+  copy.rec_no_ = rec_no_;
+  copy.bof_ = bof_;
+  copy.eof_ = eof_;
+  return copy;
+}
+
 const WideString& TDicReader::GetWord() {
   if (RecordCount() == 0) {
     word_.clear();
+    word_valid_ = false;
     return word_;
   }
-  if (word_.empty()) word_ = file_->ItemKey(file_->LeafPage(page_no_), item_no_, dic::kLeafKeyAt);
+  if (word_valid_) return word_;
+  // Read into the cache's own memory, so that moving on allocates nothing.
+  // A read that fails leaves the text as it was, for a step put back.
+  file_->ProbeKey(file_->LeafPage(page_no_), item_no_, dic::kLeafKeyAt, word_);
+  word_page_ = page_no_;
+  word_item_ = item_no_;
+  word_valid_ = true;
   return word_;
 }
 

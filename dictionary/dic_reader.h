@@ -64,6 +64,24 @@ class TDicReader {
   // prefix with key (the earlier one on a tie).
   void FindNearest(WideView key);
 
+  // Where the position stands, without its cached word: cheap to take
+  // before a step and to go back to when the step fails.
+  struct TMark {
+    std::int32_t page_no = 0;
+    std::int32_t item_no = 0;
+    std::int32_t rec_no = 0;
+    bool bof = true;
+    bool eof = true;
+    bool word_valid = false;
+  };
+  TMark Mark() const { return {page_no_, item_no_, rec_no_, bof_, eof_, word_valid_}; }
+  // Back to a mark taken on this position (same file), with the word then
+  // cached when no read since replaced it: a step that failed on a damaged
+  // page does not read that page again.
+  void Restore(const TMark& mark);
+  // A copy of the position without the cached word and search memory.
+  TDicReader Uncached() const;
+
   // The current word (empty on an empty dictionary); cached until the
   // position moves.
   const WideString& GetWord();
@@ -76,7 +94,8 @@ class TDicReader {
   std::string GetStoredBody() const;
 
  private:
-  void DropWord() { word_.clear(); }
+  void DropWord() { word_valid_ = false; }
+  void TakeBackWord(const TMark& mark);
 
   std::shared_ptr<const TDicFile> file_;
   std::int32_t page_no_ = 0;
@@ -84,7 +103,12 @@ class TDicReader {
   std::int32_t rec_no_ = 0;
   bool bof_ = true;
   bool eof_ = true;
+  // The last word read, the item it was read from, and whether the
+  // position still stands there (a move drops it; its memory stays).
   WideString word_;
+  std::int32_t word_page_ = -1;
+  std::int32_t word_item_ = -1;
+  bool word_valid_ = false;
   // The key of the last search probe (kept to reuse its memory).
   WideString probe_;
 };

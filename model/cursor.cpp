@@ -92,7 +92,10 @@ bool TCustomCursor::StateDiffersFromSent() const {
 }
 
 TCustomCursor::TSnapshot TCustomCursor::Take() const {
-  return TSnapshot{current_bases_.List(), positions_, position_, word_, is_last_};
+  TSnapshot snapshot{current_bases_.List(), {}, position_, word_, is_last_};
+  snapshot.positions.reserve(positions_.size());
+  for (const TDicReader& reader : positions_) snapshot.positions.push_back(reader.Uncached());
+  return snapshot;
 }
 
 void TCustomCursor::Restore(const TSnapshot& snapshot) {
@@ -181,7 +184,7 @@ template <class Step>
 bool TCustomCursor::OnBase(int index, Step step) {
   TVocabTable& table = TableAt(index);
   TDicReader& reader = ReaderAt(index);
-  const TDicReader before = reader;
+  const TDicReader::TMark before = reader.Mark();
   try {
     step(reader);
     return true;
@@ -190,7 +193,7 @@ bool TCustomCursor::OnBase(int index, Step step) {
   } catch (const ELocal&) {
     throw;
   } catch (const std::exception& e) {
-    positions_[static_cast<std::size_t>(index)] = before;
+    positions_[static_cast<std::size_t>(index)].Restore(before);
     table.ReportDamage(e);
     skipped_.push_back({BaseAt(index)->Handle(), DamageSummary(table.FileName, e)});
     return false;
@@ -367,9 +370,9 @@ bool TCustomCursor::Prior() {
   if (!HasBases()) return false;
   if (position_ == -1) return false;
   const std::vector<TNotifyObject*> old = current_bases_.List();
-  const WideString old_word = word_;
-  current_bases_.Clear();
+  // The word stepped from; word_ takes the new one.
   const WideString key = word_;
+  current_bases_.Clear();
   bool took = false;
   for (int i = BaseCount() - 1; i >= 0; --i) {
     OnBase(i, [&](TDicReader& reader) {
@@ -384,7 +387,7 @@ bool TCustomCursor::Prior() {
   }
   if (current_bases_.Count() == 0) {
     for (TNotifyObject* base : old) current_bases_.Add(base);
-    word_ = old_word;
+    word_ = key;
   }
   if (took) UpdatePosition();
   return took;
@@ -394,9 +397,9 @@ bool TCustomCursor::Next() {
   if (!HasBases()) return false;
   if (position_ == -1) return false;
   const std::vector<TNotifyObject*> old = current_bases_.List();
-  const WideString old_word = word_;
-  current_bases_.Clear();
+  // The word stepped from; word_ takes the new one.
   const WideString key = word_;
+  current_bases_.Clear();
   bool took = false;
   for (int i = BaseCount() - 1; i >= 0; --i) {
     OnBase(i, [&](TDicReader& reader) {
@@ -411,7 +414,7 @@ bool TCustomCursor::Next() {
   }
   if (current_bases_.Count() == 0) {
     for (TNotifyObject* base : old) current_bases_.Add(base);
-    word_ = old_word;
+    word_ = key;
   }
   if (took) UpdatePosition();
   return took;

@@ -145,6 +145,8 @@ class TCustomCursor : public TChangeObject {
   void SettleCarried();
 
  private:
+  // What a failed step puts back. The positions are kept without their
+  // cached words, so taking one before every step costs little.
   struct TSnapshot {
     std::vector<TNotifyObject*> bases;
     std::vector<TDicReader> positions;

@@ -268,6 +268,40 @@ TEST(CharmapCollation, WordOrder) {
   EXPECT_EQ(CompareWeighted(u"\u0451", u"\u0435", kWeightDiacritic), 1);
 }
 
+// The one-pass word order against its definition (primary weights, then
+// case), over words that share long prefixes, differ in case or accents
+// only, hold equal characters that weigh differently from their case
+// variants, and characters without weights.
+TEST(CharmapCollation, WordOrderIsPrimaryThenCaseInOnePass) {
+  const std::u16string letters = u"aAbB\u00E9\u00C9e\u0435\u0451\u4E00\u4E01 -'";
+  std::mt19937 rng(11);
+  const auto word = [&](const std::u16string& stem) {
+    std::u16string w = stem;
+    const std::size_t extra = rng() % 4;
+    for (std::size_t i = 0; i < extra; ++i) w += letters[rng() % letters.size()];
+    return w;
+  };
+  int checked = 0;
+  for (int round = 0; round < 20000; ++round) {
+    std::u16string stem;
+    const std::size_t n = rng() % 6;
+    for (std::size_t i = 0; i < n; ++i) stem += letters[rng() % letters.size()];
+    const std::u16string a = word(stem);
+    std::u16string b = word(stem);
+    if (rng() % 3 == 0) {
+      // The same word with one letter in another case or accent.
+      b = a;
+      if (!b.empty()) b[rng() % b.size()] = letters[rng() % letters.size()];
+    }
+    const int primary = CompareWeighted(a, b, kWeightPrimary);
+    const int want = primary != 0 ? primary : CompareWeighted(a, b, kWeightCase);
+    ASSERT_EQ(CompareWords(a, b), want) << round;
+    ASSERT_EQ(CompareWords(b, a), -want) << round;
+    checked += want != 0 && primary == 0;
+  }
+  EXPECT_GT(checked, 100) << "words that differ in case only were compared";
+}
+
 // The table engine orders words by the locale comparison (ignoring
 // non-spacing marks) and the update merge relies on it agreeing with the
 // dictionaries' own order.
