@@ -11,6 +11,7 @@
 #include "dictionary/compression.h"
 #include "dictionary/dic_format.h"
 #include "dictionary/page_man.h"
+#include "platform/collation_weights.h"
 #include "platform/error.h"
 #include "platform/file.h"
 #include "platform/mapping.h"
@@ -199,7 +200,10 @@ void TDicFile::CheckHeader() {
     for (int b = 0; b < 256; ++b) all[b] = static_cast<char>(b);
     const WideString chars = AnsiToWide(language_, all);
     single_byte_ = chars.size() == 256;
-    if (single_byte_) std::copy(chars.begin(), chars.end(), byte_chars_);
+    if (single_byte_) {
+      std::copy(chars.begin(), chars.end(), byte_chars_);
+      for (int b = 0; b < 256; ++b) byte_weights_[b] = CharWeight(byte_chars_[b], kWeightCase);
+    }
   }
 }
 
@@ -355,18 +359,19 @@ void TDicFile::ProbeKey(const TPage& page, int i, int key_at, WideString& into) 
   for (std::size_t k = 0; k < into.size(); ++k) into[k] = byte_chars_[ptr[key_at + k]];
 }
 
-int TDicFile::SearchPage(const TPage& page, int key_at, WideView key, bool& found,
-                         WideString& probe) const {
-  found = false;
-  const int n = ItemCount(page);
-  if (n <= 0) RaisePage("page without items", page);
+namespace {
+
+// Binary search of a page's items for the last key not greater than the
+// one compared (compare(i) is the sign of key minus item i's key); item 0
+// when all are greater.
+template <class Compare>
+int SearchItems(int n, bool& found, Compare compare) {
   if (n == 1) return 0;
   int lo = 0;
   int hi = n - 1;
   for (;;) {
     if (lo >= hi - 1) {
-      ProbeKey(page, hi, key_at, probe);
-      const int c = CompareWords(key, probe);
+      const int c = compare(hi);
       if (c >= 0) {
         lo = hi;
         found = c == 0;
@@ -374,8 +379,7 @@ int TDicFile::SearchPage(const TPage& page, int key_at, WideView key, bool& foun
       break;
     }
     const int mid = (lo + hi) / 2;
-    ProbeKey(page, mid, key_at, probe);
-    const int c = CompareWords(key, probe);
+    const int c = compare(mid);
     if (c < 0) {
       hi = mid;
     } else if (c == 0) {
@@ -387,6 +391,53 @@ int TDicFile::SearchPage(const TPage& page, int key_at, WideView key, bool& foun
     }
   }
   return lo;
+}
+
+// The longest key compared without decoding the items.
+constexpr std::size_t kByteCompareKey = 128;
+
+}  // namespace
+
+int TDicFile::CompareKeyToBytes(WideView key, const std::int32_t* key_weights,
+                                const std::uint8_t* bytes, std::size_t size) const {
+  // CompareWords over the item's characters, read through the page's
+  // single-byte table: primary weights decide, then the length, then the
+  // first case difference.
+  constexpr auto kPrimary = static_cast<std::int32_t>(collation::kPrimaryBits);
+  const std::size_t n = std::min(key.size(), size);
+  int by_case = 0;
+  for (std::size_t i = 0; i < n; ++i) {
+    if (key[i] == byte_chars_[bytes[i]]) continue;
+    const std::int32_t wa = key_weights[i];
+    const std::int32_t wb = byte_weights_[bytes[i]];
+    if ((wa & kPrimary) != (wb & kPrimary)) return (wa & kPrimary) < (wb & kPrimary) ? -1 : 1;
+    if (by_case == 0 && wa != wb) by_case = wa < wb ? -1 : 1;
+  }
+  if (key.size() != size) return key.size() < size ? -1 : 1;
+  return by_case;
+}
+
+int TDicFile::SearchPage(const TPage& page, int key_at, WideView key, bool& found,
+                         WideString& probe) const {
+  found = false;
+  const int n = ItemCount(page);
+  if (n <= 0) RaisePage("page without items", page);
+  if (single_byte_ && key.size() <= kByteCompareKey) {
+    // The key's weights once; each probe compares the item's bytes as
+    // they lie in the page.
+    std::int32_t key_weights[kByteCompareKey];
+    for (std::size_t i = 0; i < key.size(); ++i) key_weights[i] = CharWeight(key[i], kWeightCase);
+    return SearchItems(n, found, [&](int i) {
+      int size = 0;
+      const std::uint8_t* ptr = Item(page, i, key_at, size);
+      return CompareKeyToBytes(key, key_weights, ptr + key_at,
+                               static_cast<std::size_t>(size - key_at));
+    });
+  }
+  return SearchItems(n, found, [&](int i) {
+    ProbeKey(page, i, key_at, probe);
+    return CompareWords(key, probe);
+  });
 }
 
 int TDicFile::SearchRecNo(const TPage& page, std::int64_t value, std::int32_t& first_rec,

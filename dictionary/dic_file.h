@@ -156,6 +156,10 @@ class TDicFile {
   // than key (item 0 when key is smaller than all); found tells whether
   // the search met key exactly on the way.
   int SearchPage(const TPage& page, int key_at, WideView key, bool& found, WideString& probe) const;
+  // CompareWords(key, the characters of bytes) on a single-byte page, with
+  // key_weights[i] = CharWeight(key[i], kWeightCase).
+  int CompareKeyToBytes(WideView key, const std::int32_t* key_weights, const std::uint8_t* bytes,
+                        std::size_t size) const;
   // Index item by record number: the item whose child holds record value;
   // its first record and child page in first_rec and child.
   int SearchRecNo(const TPage& page, std::int64_t value, std::int32_t& first_rec,
@@ -223,6 +227,8 @@ class TDicFile {
   // table instead of a conversion each.
   bool single_byte_ = false;
   char16_t byte_chars_[256] = {};
+  // Each byte's primary and case weights (CharWeight with kWeightCase).
+  std::int32_t byte_weights_[256] = {};
 };
 
 }  // namespace vandrel

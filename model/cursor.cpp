@@ -91,11 +91,17 @@ bool TCustomCursor::StateDiffersFromSent() const {
   return false;
 }
 
-TCustomCursor::TSnapshot TCustomCursor::Take() const {
-  TSnapshot snapshot{current_bases_.List(), {}, position_, word_, is_last_};
-  snapshot.positions.reserve(positions_.size());
-  for (const TDicReader& reader : positions_) snapshot.positions.push_back(reader.Uncached());
-  return snapshot;
+void TCustomCursor::Take(TSnapshot& snapshot) const {
+  // Assigned into the memory of an earlier snapshot: no allocation once
+  // the cursor has stepped.
+  const std::vector<TNotifyObject*>& bases = current_bases_.List();
+  snapshot.bases.assign(bases.begin(), bases.end());
+  snapshot.positions.resize(positions_.size());
+  for (std::size_t i = 0; i < positions_.size(); ++i)
+    snapshot.positions[i] = positions_[i].Uncached();
+  snapshot.position = position_;
+  snapshot.word.assign(word_);
+  snapshot.is_last = is_last_;
 }
 
 void TCustomCursor::Restore(const TSnapshot& snapshot) {
@@ -112,7 +118,16 @@ bool TCustomCursor::Navigate(Operation operation) {
   // No notification leaves the cursor before a failure (Changed clears
   // touching_), so the bases of the snapshot are all alive when it is put
   // back.
-  const TSnapshot before = Take();
+  // A step may run inside another one's notification: each depth keeps
+  // its own snapshot.
+  if (snapshots_.size() <= navigate_depth_) snapshots_.push_back(std::make_unique<TSnapshot>());
+  TSnapshot& before = *snapshots_[navigate_depth_];
+  Take(before);
+  ++navigate_depth_;
+  struct TLeave {
+    std::size_t& depth;
+    ~TLeave() { --depth; }
+  } leave{navigate_depth_};
   touching_ = nullptr;
   skipped_.clear();
   try {

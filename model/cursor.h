@@ -30,6 +30,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -154,7 +155,7 @@ class TCustomCursor : public TChangeObject {
     WideString word;
     bool is_last;
   };
-  TSnapshot Take() const;
+  void Take(TSnapshot& snapshot) const;
   void Restore(const TSnapshot& snapshot);
 
   int BaseCount() const;
@@ -186,6 +187,9 @@ class TCustomCursor : public TChangeObject {
   TNotifyList current_bases_;
   std::vector<TDicReader> positions_;
   std::vector<TSkipped> skipped_;
+  // The snapshots of the steps running, by depth (kept for their memory).
+  std::vector<std::unique_ptr<TSnapshot>> snapshots_;
+  std::size_t navigate_depth_ = 0;
   std::int32_t position_ = -1;
   WideString word_;
   bool is_last_ = false;

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <random>
 #include <thread>
@@ -61,6 +62,49 @@ TEST_F(DicReaderTest, PositionsWalkingOneFileInOppositeDirectionsSeeOnlyTheirOwn
   for (std::size_t i = 0; i < entries.size(); ++i) {
     EXPECT_EQ(forward_seen[i], entries[i].word) << i;
     EXPECT_EQ(backward_seen[i], entries[entries.size() - 1 - i].word) << i;
+  }
+}
+
+// Seeks compare the key with the items' bytes where they lie: the word
+// found must be the last one not greater than the key by the word order,
+// for keys between the words, in other cases, with accents, longer than
+// the byte comparison takes, and for keys in the dictionary.
+TEST_F(DicReaderTest, SeekFindsTheLastWordNotGreaterThanAnyKey) {
+  const std::vector<TEntry> entries = RandomEntries(3, 4000, 1, 30);
+  const std::string path = Path("seek.dic");
+  Compile(path, entries);
+  const auto file = TDicFile::Open(path);
+  ASSERT_EQ(file->RecordCount(), static_cast<std::int32_t>(entries.size()));
+  TDicReader reader(file);
+  std::mt19937 random(17);
+  const WideString letters = u"aAbBeE\u00e9\u00c9zZ '-\u0430\u4e00";
+  for (int round = 0; round < 6000; ++round) {
+    WideString key = entries[random() % entries.size()].word;
+    switch (random() % 4) {
+      case 0:
+        break;
+      case 1:
+        key.resize(random() % (key.size() + 1));
+        break;
+      case 2:
+        if (!key.empty()) key[random() % key.size()] = letters[random() % letters.size()];
+        break;
+      case 3:
+        key.append(random() % 2 == 0 ? 1 : 140, letters[random() % letters.size()]);
+        break;
+    }
+    // The last entry not greater than key, or the first when all are.
+    const auto after = std::upper_bound(
+        entries.begin(), entries.end(), key,
+        [](const WideString& k, const TEntry& e) { return CompareWords(k, e.word) < 0; });
+    const std::size_t want = after == entries.begin() ? 0 : after - entries.begin() - 1;
+    const bool exact = after != entries.begin() && CompareWords(key, entries[want].word) == 0;
+    // True only for an equal word met on the way down.
+    if (reader.Seek(key)) {
+      ASSERT_TRUE(exact) << round;
+    }
+    ASSERT_EQ(reader.RecNo(), static_cast<std::int32_t>(want)) << round;
+    ASSERT_EQ(reader.GetWord(), entries[want].word) << round;
   }
 }
 
