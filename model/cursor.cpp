@@ -124,10 +124,16 @@ bool TCustomCursor::Navigate(Operation operation) {
   TSnapshot& before = *snapshots_[navigate_depth_];
   Take(before);
   ++navigate_depth_;
+  // Leaving lets go of the snapshot's files (a merge replaces a file only
+  // once nothing maps it) but keeps its memory.
   struct TLeave {
     std::size_t& depth;
-    ~TLeave() { --depth; }
-  } leave{navigate_depth_};
+    TSnapshot& snapshot;
+    ~TLeave() {
+      --depth;
+      snapshot.positions.clear();
+    }
+  } leave{navigate_depth_, before};
   touching_ = nullptr;
   skipped_.clear();
   try {
