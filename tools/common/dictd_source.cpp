@@ -7,6 +7,7 @@
 
 #include "platform/utf8.h"
 #include "tools/common/gzip_file.h"
+#include "tools/common/huge_pages.h"
 #include "tools/common/languages.h"
 #include "tools/common/markup.h"
 
@@ -185,7 +186,10 @@ Source ParseDictdSource(std::string_view index, std::shared_ptr<const std::strin
   src.data = std::move(data_owner);
   const std::string_view data = *src.data;
   // One entry a line, at most.
-  src.entries.reserve(static_cast<std::size_t>(std::count(index.begin(), index.end(), '\n')) + 1);
+  const std::size_t lines =
+      static_cast<std::size_t>(std::count(index.begin(), index.end(), '\n')) + 1;
+  src.entries.reserve(lines);
+  AdviseHugePages(src.entries.data(), lines * sizeof(SourceEntry));
   int errors = 0;
   std::string report;
   auto error = [&](std::uint32_t line_no, const std::string& what) {
