@@ -134,7 +134,16 @@ void DictdDefinitionToMarkup(std::string_view bytes, WideString& out) {
   const auto* b = reinterpret_cast<const unsigned char*>(bytes.data());
   std::size_t i = 0;
   // Text is mostly ASCII: it needs no decoding.
-  while (i < bytes.size() && b[i] < 0x80) put(b[i++]);
+  while (i < bytes.size() && b[i] < 0x80) {
+    const unsigned char c = b[i++];
+    if (c >= 0x20) {
+      // put() without its tests: neither a break nor a control character.
+      *put_at++ = c;
+      after_cr = false;
+    } else {
+      put(c);
+    }
+  }
   if (i < bytes.size() && !DecodeUtf8(b + i, bytes.size() - i, true, put)) {
     // Not UTF-8: Latin-1.
     put_at = begin;
