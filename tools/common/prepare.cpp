@@ -135,6 +135,74 @@ void PreparePart(std::vector<SourceEntry>& entries, std::uint16_t language,
     std::stable_sort(part.order.begin(), part.order.end(), before);
 }
 
+// Rule 4 on the sorted entries [begin, end), in place: they become
+// [begin, returned); merged counts the entries folded into an earlier one.
+// Every word of the range compares unequal to the words outside it.
+std::size_t MergeEqualWords(std::vector<PreparedEntry>& kept, std::size_t begin, std::size_t end,
+                            std::size_t& merged) {
+  std::size_t n = begin;
+  // The distinct non-empty translations joined into the current entry so
+  // far: as (offset, length) in its text while it holds text (the text only
+  // grows, so they stay valid); converted, in group, while it holds
+  // definitions not converted yet (definition and joined).
+  std::vector<std::pair<std::size_t, std::size_t>> seen;
+  std::vector<WideString> group;
+  WideString buffer;
+  for (std::size_t i = begin; i < end; ++i) {
+    PreparedEntry& e = kept[i];
+    if (n > begin && CompareWords(kept[n - 1].word, e.word) == 0) {
+      ++merged;
+      const WideView trans = TranslationOf(e, buffer);
+      if (trans.empty()) continue;
+      PreparedEntry& last = kept[n - 1];
+      if (!last.definition.empty() && e.definition.empty()) {
+        // Text joins definitions (not from one source): all become text.
+        WideString text;
+        TranslationOf(last, text);
+        last.trans = std::move(text);
+        last.definition = {};
+        last.joined.clear();
+        last.joined.shrink_to_fit();
+        seen.clear();
+        for (const WideString& g : group) {
+          const std::size_t at = seen.empty() ? 0 : seen.back().first + seen.back().second + 2;
+          seen.emplace_back(at, g.size());
+        }
+        group.clear();
+      }
+      if (!last.definition.empty()) {
+        if (std::find(group.begin(), group.end(), trans) != group.end()) continue;
+        group.emplace_back(trans);
+        last.joined.push_back(e.definition);
+        continue;
+      }
+      bool duplicate = false;
+      for (const auto& [at, length] : seen) {
+        duplicate = duplicate || WideView(last.trans).substr(at, length) == trans;
+      }
+      if (duplicate) continue;
+      if (!last.trans.empty()) last.trans += kJoin;
+      seen.emplace_back(last.trans.size(), trans.size());
+      last.trans += trans;
+      continue;
+    }
+    seen.clear();
+    group.clear();
+    if (!e.definition.empty()) {
+      // Measured (converted) only when another entry joins it.
+      if (i + 1 < end && CompareWords(e.word, kept[i + 1].word) == 0) {
+        const WideView trans = TranslationOf(e, buffer);
+        if (!trans.empty()) group.emplace_back(trans);
+      }
+    } else if (!e.trans.empty()) {
+      seen.emplace_back(0, e.trans.size());
+    }
+    if (n != i) kept[n] = std::move(e);
+    ++n;
+  }
+  return n;
+}
+
 }  // namespace
 
 std::vector<PreparedEntry> PrepareEntries(std::vector<SourceEntry> entries, std::uint16_t language,
@@ -240,66 +308,42 @@ std::vector<PreparedEntry> PrepareEntries(std::vector<SourceEntry> entries, std:
   order.clear();
   order.shrink_to_fit();
 
-  // Equal words become one entry, in place: out entries [0, n).
+  // Equal words become one entry, in place. The entries are cut into
+  // parts between unequal words, each merged on its own thread, then
+  // closed up.
+  std::vector<std::size_t> bounds(parts.size() + 1, kept.size());
+  bounds[0] = 0;
+  for (std::size_t p = 1; p < parts.size(); ++p) {
+    std::size_t at = std::max(bounds[p - 1], kept.size() * p / parts.size());
+    while (at > 0 && at < kept.size() && CompareWords(kept[at - 1].word, kept[at].word) == 0) ++at;
+    bounds[p] = at;
+  }
+  std::vector<std::size_t> ends(parts.size()), merged(parts.size(), 0);
+  std::vector<std::exception_ptr> errors(parts.size());
+  {
+    const auto run = [&](std::size_t p) {
+      try {
+        ends[p] = MergeEqualWords(kept, bounds[p], bounds[p + 1], merged[p]);
+      } catch (...) {
+        errors[p] = std::current_exception();
+      }
+    };
+    std::vector<std::jthread> helpers;
+    for (std::size_t p = 1; p < parts.size(); ++p)
+      if (bounds[p] < bounds[p + 1]) helpers.emplace_back(run, p);
+    run(0);
+  }
+  for (const std::exception_ptr& error : errors)
+    if (error) std::rethrow_exception(error);
   n = 0;
-  // The distinct non-empty translations joined into the current entry so
-  // far: as (offset, length) in its text while it holds text (the text only
-  // grows, so they stay valid); converted, in group, while it holds
-  // definitions not converted yet (definition and joined).
-  std::vector<std::pair<std::size_t, std::size_t>> seen;
-  std::vector<WideString> group;
-  WideString buffer;
-  for (std::size_t i = 0; i < kept.size(); ++i) {
-    PreparedEntry& e = kept[i];
-    if (n > 0 && CompareWords(kept[n - 1].word, e.word) == 0) {
-      ++stats.merged;
-      const WideView trans = TranslationOf(e, buffer);
-      if (trans.empty()) continue;
-      PreparedEntry& last = kept[n - 1];
-      if (!last.definition.empty() && e.definition.empty()) {
-        // Text joins definitions (not from one source): all become text.
-        WideString text;
-        TranslationOf(last, text);
-        last.trans = std::move(text);
-        last.definition = {};
-        last.joined.clear();
-        last.joined.shrink_to_fit();
-        seen.clear();
-        for (const WideString& g : group) {
-          const std::size_t at = seen.empty() ? 0 : seen.back().first + seen.back().second + 2;
-          seen.emplace_back(at, g.size());
-        }
-        group.clear();
-      }
-      if (!last.definition.empty()) {
-        if (std::find(group.begin(), group.end(), trans) != group.end()) continue;
-        group.emplace_back(trans);
-        last.joined.push_back(e.definition);
-        continue;
-      }
-      bool duplicate = false;
-      for (const auto& [at, length] : seen) {
-        duplicate = duplicate || WideView(last.trans).substr(at, length) == trans;
-      }
-      if (duplicate) continue;
-      if (!last.trans.empty()) last.trans += kJoin;
-      seen.emplace_back(last.trans.size(), trans.size());
-      last.trans += trans;
-      continue;
-    }
-    seen.clear();
-    group.clear();
-    if (!e.definition.empty()) {
-      // Measured (converted) only when another entry joins it.
-      if (i + 1 < kept.size() && CompareWords(e.word, kept[i + 1].word) == 0) {
-        const WideView trans = TranslationOf(e, buffer);
-        if (!trans.empty()) group.emplace_back(trans);
-      }
-    } else if (!e.trans.empty()) {
-      seen.emplace_back(0, e.trans.size());
-    }
-    if (n != i) kept[n] = std::move(e);
-    ++n;
+  for (std::size_t p = 0; p < parts.size(); ++p) {
+    stats.merged += merged[p];
+    if (bounds[p] >= bounds[p + 1]) continue;
+    if (n != bounds[p])
+      std::move(kept.begin() + static_cast<std::ptrdiff_t>(bounds[p]),
+                kept.begin() + static_cast<std::ptrdiff_t>(ends[p]),
+                kept.begin() + static_cast<std::ptrdiff_t>(n));
+    n += ends[p] - bounds[p];
   }
   kept.resize(n);
   if (progress) progress(total, total);
