@@ -66,18 +66,19 @@ TEST(DictdDefinition, TextBecomesOneTranslation) {
 }
 
 TEST(DictdDefinition, LengthAndReusedBufferAgreeWithTheConversion) {
-  const std::string cases[] = {"",
-                               " \n ",
-                               "house",
-                               "  house\n  das Haus\r\n\r\n",
-                               "a\r\nb\rc\r\r\nd\n\r",
-                               "\r\n\x01x\x1F\t",
+  const std::string cases[] = {"", " \n ", "house", "  house\n  das Haus\r\n\r\n",
+                               "a\r\nb\rc\r\r\nd\n\r", "\r\n\x01x\x1F\t",
                                "Stra\xC3\x9F"
                                "e \xF0\x9F\x98\x80 ok\n",
                                "Stra\xDF"
                                "e\r\n\xA0",
-                               "\xC3",
-                               std::string("nul\0byte\0", 10)};
+                               "\xC3", std::string("nul\0byte\0", 10),
+                               // Past the first 8 bytes, which are passed as a word.
+                               "1234567\r\n89abcdef\r\nStra\xC3\x9F"
+                               "e \xE2\x82\xAC\r\n",
+                               "a longer ASCII line, then Latin-1: Stra\xDF"
+                               "e\r\nand more\r",
+                               "12345678\xF0\x9F\x98", "12345678123456781234567812345678\r\r\n"};
   WideString reused = u"left over from an earlier text";
   for (const std::string& c : cases) {
     SCOPED_TRACE(c);
