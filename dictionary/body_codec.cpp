@@ -126,6 +126,25 @@ std::uint8_t FindByte(const ByteIndex& index, char16_t ch) {
 bool IsHighSurrogate(char16_t u) { return u >= 0xD800 && u <= 0xDBFF; }
 bool IsLowSurrogate(char16_t u) { return u >= 0xDC00 && u <= 0xDFFF; }
 
+// The units below 80 hex that text stores as their own byte on either
+// side, whatever charset is current (CharToAnsi gives them no charset of
+// their own, and bytes below 80 hex read back as themselves in every code
+// page): most text, taken without a lookup.
+using AsciiMap = std::array<bool, 0x80>;
+const AsciiMap& DirectAscii() {
+  static const AsciiMap direct = [] {
+    AsciiMap d{};
+    for (unsigned u = 0; u < 0x80; ++u) {
+      std::uint8_t cs = kAnyCharset;
+      std::uint8_t x = kUnknownByte;
+      CharToAnsi(static_cast<char16_t>(u), cs, x);
+      d[u] = IsTextUnit(u) && cs == kAnyCharset && x == u;
+    }
+    return d;
+  }();
+  return direct;
+}
+
 class Encoder {
  public:
   Encoder(std::uint16_t first, std::uint16_t second, WideView in, BodyReport* report)
@@ -293,6 +312,10 @@ class Encoder {
     for (std::size_t done = 0; done < limit && pos_ < in_.size() && IsTextUnit(in_[pos_]);
          ++done, ++pos_) {
       const char16_t u = in_[pos_];
+      if (u < 0x80 && direct_[u]) {
+        Put(u);
+        continue;
+      }
       std::uint8_t cs = kAnyCharset;
       std::uint8_t x = kUnknownByte;
       CharToAnsi(u, cs, x);
@@ -330,6 +353,7 @@ class Encoder {
   const std::uint8_t cA_;
   const std::uint8_t cB_;
   const WideView in_;
+  const AsciiMap& direct_ = DirectAscii();
   const ByteTable* ta_ = nullptr;
   const ByteTable* tb_ = nullptr;
   const ByteIndex* ia_ = nullptr;

@@ -292,6 +292,45 @@ bool TVocabCompiler::NeedsCompression(const std::string& body) const {
          body.size() > (trained ? dic::kDictionaryCompressThreshold : dic::kCompressThreshold);
 }
 
+namespace {
+
+// A compressed body: byte 0, then the codec's image; kept only when
+// shorter than the body itself.
+bool CompressIfShorter(std::string& body, const TBodyDictionary* dictionary,
+                       TBodyCompressor& compressor) {
+  std::string candidate(1, '\0');
+  candidate += compressor.Compress(body, dictionary);
+  if (candidate.size() >= body.size()) return false;
+  body.swap(candidate);
+  return true;
+}
+
+}  // namespace
+
+bool TVocabCompiler::BodyFinisher::Finish(std::string& body, TBodyCompressor& compressor) const {
+  return body.size() > threshold_ && CompressIfShorter(body, dictionary_.get(), compressor);
+}
+
+std::optional<TVocabCompiler::BodyFinisher> TVocabCompiler::Finisher() const {
+  if (!file_ || !dictionary_settled_) return std::nullopt;
+  BodyFinisher finisher;
+  // What Flush gives CompressBatch.
+  if (Compressed())
+    finisher.threshold_ = dictionary_ ? dic::kDictionaryCompressThreshold : dic::kCompressThreshold;
+  finisher.dictionary_ = dictionary_;
+  return finisher;
+}
+
+void TVocabCompiler::AddFinishedWord(std::string bytes, WideString stored, std::string body,
+                                     std::size_t escapes, bool compressed) {
+  if (!file_) throw Exception("No compilation is running");
+  CheckNextWord(bytes, stored);
+  Pending entry{std::move(bytes), std::move(body), escapes, compressed, true, false};
+  previous_word_ = std::move(stored);
+  ++added_;
+  Enqueue(std::move(entry));
+}
+
 void TVocabCompiler::CompressBatch(std::vector<Pending>& batch, std::size_t threshold,
                                    const TBodyDictionary* dictionary,
                                    std::vector<std::unique_ptr<TBodyCompressor>>& compressors) {
@@ -300,12 +339,7 @@ void TVocabCompiler::CompressBatch(std::vector<Pending>& batch, std::size_t thre
     for (std::size_t i = begin; i < end; ++i) {
       Pending& e = batch[i];
       if (e.final || e.body.size() <= threshold) continue;
-      std::string candidate(1, '\0');
-      candidate += compressor.Compress(e.body, dictionary);
-      if (candidate.size() < e.body.size()) {
-        e.body.swap(candidate);
-        e.compressed = true;
-      }
+      e.compressed = CompressIfShorter(e.body, dictionary, compressor);
     }
   };
   // The batch is cut into one slice per thread; this thread takes the first.

@@ -23,10 +23,12 @@
 #pragma once
 
 #include <algorithm>
+#include <climits>
 #include <cstddef>
 #include <cstdint>
 #include <exception>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -96,6 +98,28 @@ class TVocabCompiler {
   // &report) and escapes = report.escapes. The file is the one AddStoredWord
   // writes; encoding many words on other threads first is what this is for.
   void AddEncodedWord(std::string bytes, WideString stored, std::string body, std::size_t escapes);
+  // Compresses bodies as the compiler does, on any thread and without
+  // touching the compiler: a caller that encodes bodies on other threads
+  // finishes them there too and passes them to AddFinishedWord, so that the
+  // compiler's thread only writes pages. Copies are independent.
+  class BodyFinisher {
+   public:
+    // Compresses body in place when the file compresses it and that makes
+    // it shorter; true then.
+    bool Finish(std::string& body, TBodyCompressor& compressor) const;
+
+   private:
+    friend class TVocabCompiler;
+    std::size_t threshold_ = SIZE_MAX;  // longer bodies are compressed
+    std::shared_ptr<const TBodyDictionary> dictionary_;
+  };
+  // After BeginCompile; nullopt while the body dictionary is still to be
+  // trained on the first bodies (they go through AddEncodedWord then).
+  std::optional<BodyFinisher> Finisher() const;
+  // The same as AddEncodedWord with the body finished already by a
+  // Finisher() of this compilation: compressed is what Finish returned.
+  void AddFinishedWord(std::string bytes, WideString stored, std::string body, std::size_t escapes,
+                       bool compressed);
   // A word with a body as another file of the same languages and switches
   // stores it (TDicReader::GetStoredBody): copied as it is, not encoded.
   // may_hold_escapes: the source file's version allows escapes; the new

@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -22,6 +23,7 @@
 #include "dictionary/page_man.h"
 #include "dictionary/scramble.h"
 #include "platform/exceptions.h"
+#include "platform/utf8.h"
 #include "tests/dictionary/dic_fixture.h"
 #include "tests/support/test_support.h"
 
@@ -327,6 +329,92 @@ TEST_F(VocabCompilerTest, DictionaryTrainedAheadGivesTheFileTheSampleGives) {
     }
     EXPECT_TRUE(files[0] == files[1]);
   }
+}
+
+TEST_F(VocabCompilerTest, BodiesFinishedByTheCallerGiveTheFileTheCompilerGives) {
+  // Codec 2 with a given dictionary, codec 1 without one, and no
+  // compression: bodies encoded and compressed on other threads
+  // (AddFinishedWord) give the file AddWord gives.
+  std::vector<WideString> translations;
+  for (int i = 0; i < 3000; ++i) {
+    WideString t = u"house";
+    for (int k = 0; k < i % 40; ++k)
+      t += u", dwelling " + WideString(1, char16_t(u'a' + (i * 7 + k) % 26));
+    if (i % 500 == 0) t += u" \u0434\u043e\u043c";  // escaped
+    translations.push_back(std::move(t));
+  }
+  const std::string trained = TVocabCompiler::TrainOn(translations, 0x0407, 0x0409,
+                                                      TVocabCompiler::kDefaultDictionaryCapacity);
+  ASSERT_FALSE(trained.empty());
+  const auto word = [](std::size_t i) {
+    char w[32];
+    std::snprintf(w, sizeof w, "w%05zu", i);
+    return std::string(w);
+  };
+  enum Mode { kCodec2, kCodec1, kPlain };
+  for (const Mode mode : {kCodec2, kCodec1, kPlain}) {
+    SCOPED_TRACE(mode);
+    std::vector<std::vector<std::uint8_t>> files;
+    for (const bool finished : {false, true}) {
+      TVocabCompiler compiler;
+      compiler.SetLanguage(0x0407);
+      compiler.SetTransLanguage(0x0409);
+      compiler.SetCompressed(mode != kPlain);
+      if (mode == kCodec2) compiler.SetBodyDictionary(trained);
+      if (mode == kCodec1) compiler.SetDictionaryCapacity(0);
+      EXPECT_FALSE(compiler.Finisher()) << "before BeginCompile";
+      const std::string path =
+          Path((std::to_string(mode) + (finished ? "f" : "a") + ".dic").c_str());
+      compiler.BeginCompile(path, TVocabCompiler::Creation::kNew);
+      if (!finished) {
+        for (std::size_t i = 0; i < translations.size(); ++i)
+          compiler.AddWord(Utf8ToWideOrThrow(word(i)), translations[i]);
+      } else {
+        const std::optional<TVocabCompiler::BodyFinisher> finisher = compiler.Finisher();
+        ASSERT_TRUE(finisher);
+        // Two threads, each with its own copy and compressor.
+        std::vector<std::string> bodies(translations.size());
+        std::vector<BodyReport> reports(translations.size());
+        std::vector<std::uint8_t> compressed(translations.size());
+        const auto finish = [&](std::size_t begin, std::size_t end,
+                                TVocabCompiler::BodyFinisher copy) {
+          TBodyCompressor compressor;
+          for (std::size_t i = begin; i < end; ++i) {
+            bodies[i] = EncodeBody(0x0407, 0x0409, translations[i], &reports[i]);
+            compressed[i] = copy.Finish(bodies[i], compressor);
+          }
+        };
+        std::thread other(finish, translations.size() / 2, translations.size(), *finisher);
+        finish(0, translations.size() / 2, *finisher);
+        other.join();
+        std::size_t count = 0;
+        for (std::size_t i = 0; i < translations.size(); ++i) {
+          count += compressed[i];
+          compiler.AddFinishedWord(word(i), Utf8ToWideOrThrow(word(i)), std::move(bodies[i]),
+                                   reports[i].escapes, compressed[i]);
+        }
+        EXPECT_EQ(count > 1000, mode != kPlain) << count;
+      }
+      compiler.EndCompile();
+      auto b = ReadBytes(path);
+      std::fill(b.begin() + dic::kCreateTimeAt, b.begin() + dic::kCreateTimeAt + 8, 0);
+      std::fill(b.begin() + dic::kPageKeyAt, b.begin() + dic::kPageKeyAt + 128, 0);
+      files.push_back(std::move(b));
+      TDicTable table;
+      table.FileName = path;
+      table.Open();
+      std::size_t i = 0;
+      for (table.First(); !table.Eof(); table.Next(), ++i)
+        ASSERT_EQ(table.GetTrans(), translations[i]) << i;
+      EXPECT_EQ(i, translations.size());
+    }
+    EXPECT_TRUE(files[0] == files[1]);
+  }
+  // A dictionary still to be trained on the first bodies: no finisher.
+  TVocabCompiler compiler;
+  compiler.SetCompressed(true);
+  compiler.BeginCompile(Path("later.dic"), TVocabCompiler::Creation::kNew);
+  EXPECT_FALSE(compiler.Finisher());
 }
 
 TEST_F(VocabCompilerTest, BodyPagesSpilledAndCopiedBackAndWordsEncodedByTheCaller) {

@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "platform/process.h"
+#include "platform/utf8.h"
 #include "tests/support/test_support.h"
 #include "tools/common/prepare.h"
 
@@ -65,18 +66,19 @@ TEST(DictdDefinition, TextBecomesOneTranslation) {
 }
 
 TEST(DictdDefinition, LengthAndReusedBufferAgreeWithTheConversion) {
-  const std::string cases[] = {"",
-                               " \n ",
-                               "house",
-                               "  house\n  das Haus\r\n\r\n",
-                               "a\r\nb\rc\r\r\nd\n\r",
-                               "\r\n\x01x\x1F\t",
+  const std::string cases[] = {"", " \n ", "house", "  house\n  das Haus\r\n\r\n",
+                               "a\r\nb\rc\r\r\nd\n\r", "\r\n\x01x\x1F\t",
                                "Stra\xC3\x9F"
                                "e \xF0\x9F\x98\x80 ok\n",
                                "Stra\xDF"
                                "e\r\n\xA0",
-                               "\xC3",
-                               std::string("nul\0byte\0", 10)};
+                               "\xC3", std::string("nul\0byte\0", 10),
+                               // Past the first 8 bytes, which are passed as a word.
+                               "1234567\r\n89abcdef\r\nStra\xC3\x9F"
+                               "e \xE2\x82\xAC\r\n",
+                               "a longer ASCII line, then Latin-1: Stra\xDF"
+                               "e\r\nand more\r",
+                               "12345678\xF0\x9F\x98", "12345678123456781234567812345678\r\r\n"};
   WideString reused = u"left over from an earlier text";
   for (const std::string& c : cases) {
     SCOPED_TRACE(c);
@@ -158,6 +160,64 @@ TEST(DictdParse, DamagedIndexLinesAreErrorsNotGuesses) {
   }
   // An empty definition at the very end is in bounds.
   EXPECT_EQ(ParseDictdSource("end\tK\tA\n", data, "e.index").entries.size(), 1u);
+}
+
+// A large index is read in two parts on two threads: what a line gives
+// must not depend on the part it falls in.
+TEST(DictdParse, LargeIndexReadInPartsKeepsLinesOrderAndErrors) {
+  const auto data = std::make_shared<const std::string>("0123456789");
+  std::string index;
+  constexpr std::uint32_t kLines = 60000;  // over 1 MiB of index
+  std::vector<std::uint32_t> bad;
+  for (std::uint32_t line = 1; line <= kLines; ++line) {
+    if (line % 7919 == 0) {
+      index += "broken line without fields\n";
+      bad.push_back(line);
+    } else if (line == 45001) {
+      index += "00-database-short\tA\tE\n";  // the name, in the second half
+    } else if (line % 1000 == 0) {
+      index += "\r\n";  // blank: no entry, but a line number
+    } else {
+      index += "headword number " + std::to_string(line) + "\t" + Number(line % 10) + "\tB\n";
+    }
+  }
+  index.pop_back();  // the last line without its end
+  try {
+    ParseDictdSource(index, data, "big.index");
+    FAIL() << "no error";
+  } catch (const ESourceFormat& e) {
+    const std::string m = e.what();
+    std::size_t after = 0;
+    for (std::uint32_t line : bad) {
+      const std::size_t at = m.find("big.index:" + std::to_string(line) + ": expected");
+      ASSERT_NE(at, std::string::npos) << m;
+      EXPECT_GE(at, after) << "in line order";
+      after = at;
+    }
+    EXPECT_NE(m.find(std::to_string(bad.size()) + " bad index lines"), std::string::npos) << m;
+  }
+  // Without the broken lines: every entry, in order, with its line.
+  std::string good;
+  std::size_t from = 0;
+  while (from < index.size()) {
+    const std::size_t nl = std::min(index.find('\n', from), index.size());
+    const std::string_view line(index.data() + from, nl - from);
+    good += line.starts_with("broken") ? std::string_view() : line;
+    good += '\n';
+    from = nl + 1;
+  }
+  const Source src = ParseDictdSource(good, data, "big.index");
+  ASSERT_EQ(src.entries.size(), kLines - bad.size() - kLines / 1000 - 1);
+  std::uint32_t expected = 0;
+  for (const SourceEntry& e : src.entries) {
+    do ++expected;
+    while (expected % 7919 == 0 || expected % 1000 == 0 || expected == 45001);
+    ASSERT_EQ(e.line, expected);
+    ASSERT_EQ(e.word, Utf8ToWideOrThrow("headword number " + std::to_string(expected)));
+    ASSERT_EQ(e.definition, data->substr(expected % 10, 1));
+  }
+  ASSERT_TRUE(src.params.name);
+  EXPECT_EQ(*src.params.name, u"0123");
 }
 
 TEST(DictdFiles, PlainAndGzippedDataWithLanguagesFromTheName) {

@@ -1,12 +1,15 @@
 // Encoding ahead on worker threads: the bodies come out in entry order,
 // equal to encoding each translation on the caller's thread, for any number
-// of threads and across chunk and window boundaries; an entry whose
+// of threads and across chunk and window boundaries, and compressed as the
+// compiler compresses them when given its finisher; an entry whose
 // encoding fails is handed back to the caller; stopping early is safe.
 #include "tools/common/encode_ahead.h"
 
 #include <gtest/gtest.h>
 
 #include "dictionary/body_codec.h"
+#include "dictionary/compression.h"
+#include "tests/support/test_support.h"
 
 namespace vandrel::tools {
 namespace {
@@ -58,6 +61,39 @@ TEST(EncodeAhead, BodiesComeInOrderAsEncodedOneByOneAndFailuresComeBack) {
     }
     EXPECT_GT(failed, 0u);
   }
+}
+
+TEST(EncodeAhead, WithTheCompilersFinisherBodiesComeCompressedAsItWouldCompressThem) {
+  std::string data;
+  for (int i = 0; i < 400; ++i)
+    data += "Haus\r\n h\xC3\xA4user, Geb\xC3\xA4ude " + std::to_string(i) + "\n";
+  const auto entries = Entries(2 * EncodeAhead::kChunk + 5, data);
+  test::ScratchDir dir;
+  TVocabCompiler compiler;
+  compiler.SetLanguage(kDe);
+  compiler.SetTransLanguage(kEn);
+  compiler.SetCompressed(true);
+  compiler.SetDictionaryCapacity(0);
+  compiler.BeginCompile(dir.path() + "/f.dic");
+  const auto finisher = compiler.Finisher();
+  ASSERT_TRUE(finisher);
+  EncodeAhead ahead(entries, kDe, kEn, 2, 0, finisher);
+  WideString buffer;
+  TBodyCompressor compressor;
+  std::size_t compressed_count = 0;
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    std::string body;
+    std::size_t escapes = 0;
+    bool compressed = false;
+    if (!ahead.Take(i, body, escapes, &compressed)) continue;  // unclosed marks
+    BodyReport report;
+    std::string expected = EncodeBody(kDe, kEn, TranslationOf(entries[i], buffer), &report);
+    ASSERT_EQ(compressed, finisher->Finish(expected, compressor)) << i;
+    ASSERT_EQ(body, expected) << i;
+    ASSERT_EQ(escapes, report.escapes) << i;
+    compressed_count += compressed;
+  }
+  EXPECT_GT(compressed_count, 100u);
 }
 
 TEST(EncodeAhead, StoppingBeforeTheEndAndNoEntriesAtAll) {

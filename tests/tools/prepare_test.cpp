@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "dictionary/charmap.h"
+#include "platform/utf8.h"
 #include "tools/common/dictd_source.h"
 
 namespace vandrel::tools {
@@ -209,6 +210,126 @@ TEST(Prepare, MalformedTranslationNamesItsLine) {
     FAIL();
   } catch (const Exception& e) {
     EXPECT_NE(std::string(e.what()).find("line 2"), std::string::npos) << e.what();
+  }
+}
+
+// Everything PrepareEntries gives, side by side for two runs.
+void ExpectSamePreparation(const std::vector<PreparedEntry>& a, const PrepareStats& sa,
+                           const std::vector<PreparedEntry>& b, const PrepareStats& sb) {
+  ASSERT_EQ(a.size(), b.size());
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(a[i].bytes, b[i].bytes);
+    EXPECT_EQ(a[i].word, b[i].word);
+    EXPECT_EQ(a[i].trans, b[i].trans);
+    EXPECT_EQ(a[i].definition, b[i].definition);
+    EXPECT_EQ(a[i].joined, b[i].joined);
+  }
+  EXPECT_EQ(sa.source_entries, sb.source_entries);
+  EXPECT_EQ(sa.skipped_length, sb.skipped_length);
+  EXPECT_EQ(sa.words_changed, sb.words_changed);
+  EXPECT_EQ(sa.word_chars_replaced, sb.word_chars_replaced);
+  EXPECT_EQ(sa.word_chars, sb.word_chars);
+  EXPECT_EQ(sa.trans_chars, sb.trans_chars);
+  EXPECT_EQ(sa.lost, sb.lost);
+  EXPECT_EQ(sa.merged, sb.merged);
+  const auto same_notes = [](const std::vector<PrepareNote>& x, const std::vector<PrepareNote>& y) {
+    ASSERT_EQ(x.size(), y.size());
+    for (std::size_t i = 0; i < x.size(); ++i) {
+      EXPECT_EQ(x[i].line, y[i].line);
+      EXPECT_EQ(x[i].text, y[i].text);
+    }
+  };
+  same_notes(sa.loss_examples, sb.loss_examples);
+  same_notes(sa.notes, sb.notes);
+}
+
+TEST(Prepare, ThreadsSharingTheWorkGiveWhatOneGives) {
+  // Words repeated far apart (so in different parts), in and out of order,
+  // changed by the code page, skipped, as text and as dictd definitions;
+  // more notes of each kind than are kept.
+  std::string data, index;
+  std::vector<SourceEntry> text;
+  std::uint32_t seed = 12345;
+  const auto next = [&seed] { return seed = seed * 1103515245u + 12345u, (seed >> 16) & 0x7fff; };
+  for (std::uint32_t i = 0; i < 3000; ++i) {
+    const std::uint32_t r = next();
+    std::string word;
+    WideString wide;
+    if (r % 97 == 0) {
+      word = "\xD0\xB4\xD0\xBE\xD0\xBC";  // Cyrillic: changed
+      word += std::to_string(r % 5);
+      wide = u"\u0434\u043e\u043c" + Utf8ToWideOrThrow(std::to_string(r % 5));
+    } else if (r % 89 == 0) {
+      word = std::string(1100, 'x');  // skipped
+      wide = WideString(1100, u'x');
+    } else {
+      word = r % 3 ? "w" : "W";
+      word += std::to_string(r % 700);
+      wide = Utf8ToWideOrThrow(word);
+    }
+    const std::string def = r % 11 == 0 ? "" : " def " + std::to_string(r % 13) + "\n";
+    index += word + "\t" + Base64(data.size()) + "\t" + Base64(def.size()) + "\n";
+    data += def;
+    text.push_back({wide,
+                    r % 7 == 0 ? WideString() : u"text " + Utf8ToWideOrThrow(std::to_string(r % 5)),
+                    i + 1});
+  }
+  const auto owner = std::make_shared<const std::string>(data);
+  for (std::uint16_t language : {kEn, kRu}) {
+    PrepareStats one_stats;
+    const auto one = PrepareEntries(ParseDictdSource(index, owner, "t").entries, language,
+                                    one_stats, nullptr, 1);
+    ASSERT_GT(one_stats.merged, 1000u);
+    ASSERT_GT(one_stats.skipped_length, 5u);
+    for (std::size_t threads : {2, 3, 7}) {
+      SCOPED_TRACE(threads);
+      PrepareStats stats;
+      ExpectSamePreparation(one, one_stats,
+                            PrepareEntries(ParseDictdSource(index, owner, "t").entries, language,
+                                           stats, nullptr, threads),
+                            stats);
+    }
+  }
+  PrepareStats one_stats, two_stats;
+  const auto one = PrepareEntries(text, kEn, one_stats, nullptr, 1);
+  EXPECT_GT(one_stats.words_changed, 5u);
+  const auto two = PrepareEntries(text, kEn, two_stats, nullptr, 2);
+  ExpectSamePreparation(one, one_stats, two, two_stats);
+}
+
+TEST(Prepare, MoreThreadsThanEntries) {
+  for (std::size_t threads : {2, 5}) {
+    SCOPED_TRACE(threads);
+    PrepareStats stats;
+    EXPECT_TRUE(PrepareEntries({}, kEn, stats, nullptr, threads).empty());
+    EXPECT_EQ(stats.source_entries, 0u);
+    // The second entry alone in its part merges into the first.
+    const auto out = PrepareEntries(Entries({{u"b", u"1"}, {u"B", u"2"}, {u"b", u"3"}}), kEn, stats,
+                                    nullptr, threads);
+    ASSERT_EQ(out.size(), 2u);
+    EXPECT_EQ(out[0].word, u"B");
+    EXPECT_EQ(out[1].word, u"b");
+    EXPECT_EQ(out[1].trans, u"1; 3");
+    EXPECT_EQ(stats.merged, 1u);
+  }
+}
+
+TEST(Prepare, TheFirstMalformedTranslationIsReportedWhicheverThreadMeetsIt) {
+  for (std::size_t threads : {1, 2, 4}) {
+    PrepareStats stats;
+    try {
+      PrepareEntries(Entries({{u"a", u"ok"},
+                              {u"b", u"\x05open"},
+                              {u"c", u"ok"},
+                              {u"d", u"ok"},
+                              {u"e", u"\x05open"},
+                              {u"f", u"\x05open"}}),
+                     kEn, stats, nullptr, threads);
+      ADD_FAILURE() << threads;
+    } catch (const Exception& e) {
+      EXPECT_NE(std::string(e.what()).find("line 2"), std::string::npos) << e.what();
+    }
   }
 }
 

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <random>
 #include <thread>
 
@@ -109,14 +110,18 @@ TCompileReport CompileEntries(std::vector<PreparedEntry> entries, const CompileS
     }
     compiler.SetTrainingSample(SpreadSample(entries, chars));
   }
-  // Translations are converted and encoded on all cores, from now on:
-  // while the body dictionary is trained too. This thread takes them in
-  // order and builds the pages.
-  auto encoded = std::make_unique<EncodeAhead>(
-      entries, settings.language, settings.trans_language,
-      std::max(1u, std::min(4u, std::thread::hardware_concurrency())), kEncodeAheadChunks);
   const std::string tmp = OpenNewTemporary(compiler, path);
+  // Translations are converted, encoded and (once the body dictionary is
+  // settled) compressed on all cores, from now on. This thread takes them
+  // in order and builds the pages.
+  std::optional<TVocabCompiler::BodyFinisher> finisher = compiler.Finisher();
+  const bool finished = finisher.has_value();
+  std::unique_ptr<EncodeAhead> encoded;
   try {
+    encoded = std::make_unique<EncodeAhead>(
+        entries, settings.language, settings.trans_language,
+        std::max(1u, std::min(4u, std::thread::hardware_concurrency())), kEncodeAheadChunks,
+        std::move(finisher));
     {
       WideString buffer;
       std::string body;
@@ -124,8 +129,15 @@ TCompileReport CompileEntries(std::vector<PreparedEntry> entries, const CompileS
       for (std::size_t i = 0; i < entries.size(); ++i) {
         if (progress && i % 4096 == 0) progress(i, entries.size());
         PreparedEntry& e = entries[i];
-        if (encoded->Take(i, body, escapes)) {
-          compiler.AddEncodedWord(std::move(e.bytes), std::move(e.word), std::move(body), escapes);
+        bool compressed = false;
+        if (encoded->Take(i, body, escapes, &compressed)) {
+          if (finished) {
+            compiler.AddFinishedWord(std::move(e.bytes), std::move(e.word), std::move(body),
+                                     escapes, compressed);
+          } else {
+            compiler.AddEncodedWord(std::move(e.bytes), std::move(e.word), std::move(body),
+                                    escapes);
+          }
         } else {
           compiler.AddStoredWord(std::move(e.bytes), std::move(e.word), TranslationOf(e, buffer));
         }

@@ -2,11 +2,15 @@
 #include "tools/common/dictd_source.h"
 
 #include <algorithm>
+#include <cstring>
+#include <exception>
 #include <filesystem>
 #include <memory>
+#include <thread>
 
 #include "platform/utf8.h"
 #include "tools/common/gzip_file.h"
+#include "tools/common/huge_pages.h"
 #include "tools/common/languages.h"
 #include "tools/common/markup.h"
 
@@ -14,6 +18,8 @@ namespace vandrel::tools {
 namespace {
 
 constexpr int kMaxReportedErrors = 10;
+// Index bytes below which one thread reads the whole index.
+constexpr std::size_t kIndexBytesPerThread = std::size_t{1} << 20;
 
 bool EndsWith(const std::string& s, std::string_view suffix) {
   return s.size() >= suffix.size() &&
@@ -133,7 +139,16 @@ void DictdDefinitionToMarkup(std::string_view bytes, WideString& out) {
   const auto* b = reinterpret_cast<const unsigned char*>(bytes.data());
   std::size_t i = 0;
   // Text is mostly ASCII: it needs no decoding.
-  while (i < bytes.size() && b[i] < 0x80) put(b[i++]);
+  while (i < bytes.size() && b[i] < 0x80) {
+    const unsigned char c = b[i++];
+    if (c >= 0x20) {
+      // put() without its tests: neither a break nor a control character.
+      *put_at++ = c;
+      after_cr = false;
+    } else {
+      put(c);
+    }
+  }
   if (i < bytes.size() && !DecodeUtf8(b + i, bytes.size() - i, true, put)) {
     // Not UTF-8: Latin-1.
     put_at = begin;
@@ -157,15 +172,32 @@ std::size_t DictdMarkupLength(std::string_view bytes) {
   while (b < e && IsBlankByte(static_cast<unsigned char>(bytes[b]))) ++b;
   while (e > b && IsBlankByte(static_cast<unsigned char>(bytes[e - 1]))) --e;
   const std::string_view middle = bytes.substr(b, e - b);
-  std::size_t units = 0;
-  const bool utf8 = DecodeUtf8(reinterpret_cast<const unsigned char*>(middle.data()), middle.size(),
-                               true, [&](char16_t) { ++units; });
-  if (!utf8) {
-    // Latin-1 of all bytes: the ends trimmed are the same bytes.
-    units = middle.size();
+  const auto* m = reinterpret_cast<const unsigned char*>(middle.data());
+  const std::size_t n = middle.size();
+  // Text is mostly ASCII, a unit a byte: passed 8 bytes at a time.
+  std::size_t i = 0;
+  for (std::uint64_t word; i + 8 <= n; i += 8) {
+    std::memcpy(&word, m + i, 8);
+    if (word & 0x8080808080808080u) break;
   }
-  for (std::size_t i = 0; i + 1 < middle.size(); ++i)
-    units -= middle[i] == '\r' && middle[i + 1] == '\n';
+  while (i < n && m[i] < 0x80) ++i;
+  std::size_t units = i;
+  if (i < n) {
+    std::size_t rest = 0;
+    if (DecodeUtf8(m + i, n - i, true, [&](char16_t) { ++rest; })) {
+      units += rest;
+    } else {
+      // Latin-1 of all bytes: the ends trimmed are the same bytes.
+      units = n;
+    }
+  }
+  // A CR LF pair is one break (CRs are rare).
+  for (const void* cr = std::memchr(m, '\r', n); cr != nullptr;) {
+    const std::size_t at = static_cast<std::size_t>(static_cast<const unsigned char*>(cr) - m);
+    if (at + 1 >= n) break;
+    units -= m[at + 1] == '\n';
+    cr = std::memchr(m + at + 1, '\r', n - at - 1);
+  }
   return units;
 }
 
@@ -179,21 +211,31 @@ Source ParseDictdSource(std::string_view index, std::string_view data, const std
   return src;
 }
 
-Source ParseDictdSource(std::string_view index, std::shared_ptr<const std::string> data_owner,
-                        const std::string& name) {
-  Source src;
-  src.data = std::move(data_owner);
-  const std::string_view data = *src.data;
-  // One entry a line, at most.
-  src.entries.reserve(static_cast<std::size_t>(std::count(index.begin(), index.end(), '\n')) + 1);
+namespace {
+
+// What one stretch of index lines gives: entries at out[first...], and
+// the bad lines (the first few described).
+struct IndexPart {
+  std::string_view text;         // whole lines
+  std::uint32_t first_line = 0;  // the number of its first line, less one
+  std::size_t first = 0;         // its first slot in the output
+  std::size_t count = 0;         // entries it gave
   int errors = 0;
-  std::string report;
+  std::vector<std::string> reported;  // the first kMaxReportedErrors errors, a line each
+  SourceParams params;                // name and description, when given
+  std::exception_ptr failure;         // other than a bad line (out of memory)
+};
+
+void ParseIndexPart(IndexPart& part, std::string_view data, const std::string& name,
+                    std::vector<SourceEntry>& out) {
   auto error = [&](std::uint32_t line_no, const std::string& what) {
-    if (++errors <= kMaxReportedErrors)
-      report += name + ":" + std::to_string(line_no) + ": " + what + "\n";
+    if (++part.errors <= kMaxReportedErrors)
+      part.reported.push_back(name + ":" + std::to_string(line_no) + ": " + what + "\n");
   };
+  const std::string_view index = part.text;
+  std::size_t at = part.first;
   std::size_t pos = 0;
-  std::uint32_t line_no = 0;
+  std::uint32_t line_no = part.first_line;
   while (pos < index.size()) {
     std::size_t end = index.find('\n', pos);
     if (end == std::string_view::npos) end = index.size();
@@ -227,16 +269,82 @@ Source ParseDictdSource(std::string_view index, std::shared_ptr<const std::strin
     std::string_view def = data.substr(off, len);
     if (headword.substr(0, 12) == "00-database-" || headword.substr(0, 10) == "00database") {
       std::string key(headword.substr(headword[2] == '-' ? 12 : 10));
-      if (key == "short") src.params.name = MetaText(def, headword);
-      if (key == "info") src.params.description = MetaText(def, headword);
+      if (key == "short") part.params.name = MetaText(def, headword);
+      if (key == "info") part.params.description = MetaText(def, headword);
       continue;
     }
-    SourceEntry& e = src.entries.emplace_back();
+    SourceEntry& e = out[at++];
     e.word = DecodeText(headword);
     TrimInPlace(e.word);
     e.line = line_no;
     e.definition = def;
   }
+  part.count = at - part.first;
+}
+
+}  // namespace
+
+Source ParseDictdSource(std::string_view index, std::shared_ptr<const std::string> data_owner,
+                        const std::string& name) {
+  Source src;
+  src.data = std::move(data_owner);
+  const std::string_view data = *src.data;
+  // Large indexes are read in two parts on two threads, cut after a line;
+  // each part's entries go to their own slots (one entry a line, at most),
+  // closed up afterwards.
+  std::vector<IndexPart> parts(1);
+  parts[0].text = index;
+  parts[0].first_line = 0;
+  if (index.size() >= kIndexBytesPerThread && std::thread::hardware_concurrency() > 1) {
+    const std::size_t cut = index.find('\n', index.size() / 2);
+    if (cut != std::string_view::npos && cut + 1 < index.size()) {
+      parts.resize(2);
+      parts[0].text = index.substr(0, cut + 1);
+      parts[1].text = index.substr(cut + 1);
+    }
+  }
+  std::size_t slots = 0;
+  for (std::size_t p = 0; p < parts.size(); ++p) {
+    const auto lines =
+        static_cast<std::size_t>(std::count(parts[p].text.begin(), parts[p].text.end(), '\n'));
+    parts[p].first = slots;
+    if (p > 0) parts[p].first_line = static_cast<std::uint32_t>(slots);
+    slots += lines + (p + 1 == parts.size() ? 1 : 0);
+  }
+  src.entries.reserve(slots);
+  AdviseHugePages(src.entries.data(), slots * sizeof(SourceEntry));
+  src.entries.resize(slots);
+  {
+    const auto run = [&](IndexPart& part) {
+      try {
+        ParseIndexPart(part, data, name, src.entries);
+      } catch (...) {
+        part.failure = std::current_exception();
+      }
+    };
+    std::vector<std::jthread> helpers;
+    for (std::size_t p = 1; p < parts.size(); ++p)
+      helpers.emplace_back([&run, &part = parts[p]] { run(part); });
+    run(parts[0]);
+  }
+  int errors = 0;
+  std::string report;
+  std::size_t n = 0;
+  for (IndexPart& part : parts) {
+    if (part.failure) std::rethrow_exception(part.failure);
+    // Reported in line order, the first few of all.
+    for (const std::string& line : part.reported)
+      if (errors++ < kMaxReportedErrors) report += line;
+    errors += part.errors - static_cast<int>(part.reported.size());
+    if (part.params.name) src.params.name = std::move(part.params.name);
+    if (part.params.description) src.params.description = std::move(part.params.description);
+    if (n != part.first)
+      std::move(src.entries.begin() + static_cast<std::ptrdiff_t>(part.first),
+                src.entries.begin() + static_cast<std::ptrdiff_t>(part.first + part.count),
+                src.entries.begin() + static_cast<std::ptrdiff_t>(n));
+    n += part.count;
+  }
+  src.entries.resize(n);
   if (errors > 0) {
     if (errors > kMaxReportedErrors) {
       report += "... and " + std::to_string(errors - kMaxReportedErrors) + " more bad lines\n";

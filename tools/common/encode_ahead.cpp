@@ -8,11 +8,13 @@
 namespace vandrel::tools {
 
 EncodeAhead::EncodeAhead(const std::vector<PreparedEntry>& entries, std::uint16_t language,
-                         std::uint16_t trans_language, std::size_t threads, std::size_t ahead)
+                         std::uint16_t trans_language, std::size_t threads, std::size_t ahead,
+                         std::optional<TVocabCompiler::BodyFinisher> finisher)
     : entries_(entries),
       language_(language),
       trans_language_(trans_language),
       threads_(std::max<std::size_t>(1, threads)),
+      finisher_(std::move(finisher)),
       chunks_((entries.size() + kChunk - 1) / kChunk),
       slots_(std::max(ahead, 2 * std::max<std::size_t>(1, threads))) {
   for (std::size_t w = 0; w < std::min(threads_, chunks_); ++w)
@@ -30,6 +32,7 @@ EncodeAhead::~EncodeAhead() {
 
 void EncodeAhead::Work(std::size_t first_chunk) {
   WideString buffer;
+  TBodyCompressor compressor;
   for (std::size_t k = first_chunk; k < chunks_; k += threads_) {
     {
       std::unique_lock<std::mutex> lock(mutex_);
@@ -43,12 +46,14 @@ void EncodeAhead::Work(std::size_t first_chunk) {
     slot.bodies.resize(n);
     slot.escapes.assign(n, 0);
     slot.ok.assign(n, 0);
+    slot.compressed.assign(n, 0);
     for (std::size_t j = 0; j < n; ++j) {
       try {
         BodyReport report;
         slot.bodies[j] = EncodeBody(language_, trans_language_,
                                     TranslationOf(entries_[begin + j], buffer), &report);
         slot.escapes[j] = report.escapes;
+        if (finisher_) slot.compressed[j] = finisher_->Finish(slot.bodies[j], compressor);
         slot.ok[j] = 1;
       } catch (...) {
         slot.bodies[j].clear();  // met again by the caller, in order
@@ -67,7 +72,7 @@ void EncodeAhead::ReleaseCurrent() {
   released_ = current_ + 1;
 }
 
-bool EncodeAhead::Take(std::size_t i, std::string& body, std::size_t& escapes) {
+bool EncodeAhead::Take(std::size_t i, std::string& body, std::size_t& escapes, bool* compressed) {
   const std::size_t k = i / kChunk;
   if (k != current_) {
     std::unique_lock<std::mutex> lock(mutex_);
@@ -83,6 +88,7 @@ bool EncodeAhead::Take(std::size_t i, std::string& body, std::size_t& escapes) {
   if (!slot.ok[j]) return false;
   body = std::move(slot.bodies[j]);
   escapes = slot.escapes[j];
+  if (compressed) *compressed = slot.compressed[j];
   return true;
 }
 

@@ -1,6 +1,6 @@
 // Encoding the translations of prepared entries (TranslationOf, then
-// EncodeBody) on worker threads, a chunk of entries at a time and a few
-// chunks ahead of the compiler, which takes the bodies in entry order and
+// EncodeBody, then, for a compressed file, compressing them) on worker threads, a chunk of entries
+// at a time and a few chunks ahead of the compiler, which takes the bodies in entry order and
 // commits them on its own thread (TVocabCompiler::AddEncodedWord).
 #pragma once
 
@@ -8,10 +8,12 @@
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "dictionary/vocab_compiler.h"
 #include "tools/common/prepare.h"
 
 namespace vandrel::tools {
@@ -24,8 +26,11 @@ class EncodeAhead {
   // object is destroyed; an entry's word and translation may be moved out
   // once its body was taken. threads: at least 1. ahead: chunks encoded
   // and not yet taken, at most (at least two a thread).
+  // finisher: the compiler's (TVocabCompiler::Finisher), when the
+  // workers are to compress the bodies too.
   EncodeAhead(const std::vector<PreparedEntry>& entries, std::uint16_t language,
-              std::uint16_t trans_language, std::size_t threads, std::size_t ahead = 0);
+              std::uint16_t trans_language, std::size_t threads, std::size_t ahead = 0,
+              std::optional<TVocabCompiler::BodyFinisher> finisher = std::nullopt);
   // Stops the workers and waits for them.
   ~EncodeAhead();
   EncodeAhead(const EncodeAhead&) = delete;
@@ -34,13 +39,16 @@ class EncodeAhead {
   // The body of entry i and its escape count; i goes 0, 1, 2, ... with
   // no gaps. False when encoding raised an error: the caller encodes the
   // entry itself to meet the error where it belongs.
-  bool Take(std::size_t i, std::string& body, std::size_t& escapes);
+  // With a finisher, compressed says whether it compressed the body (the
+  // body is final then: TVocabCompiler::AddFinishedWord).
+  bool Take(std::size_t i, std::string& body, std::size_t& escapes, bool* compressed = nullptr);
 
  private:
   struct Slot {
     std::vector<std::string> bodies;
     std::vector<std::size_t> escapes;
     std::vector<std::uint8_t> ok;
+    std::vector<std::uint8_t> compressed;
     bool ready = false;
   };
   void Work(std::size_t first_chunk);
@@ -51,6 +59,7 @@ class EncodeAhead {
   const std::uint16_t language_;
   const std::uint16_t trans_language_;
   const std::size_t threads_;
+  const std::optional<TVocabCompiler::BodyFinisher> finisher_;
   const std::size_t chunks_;
   std::mutex mutex_;
   std::condition_variable changed_;

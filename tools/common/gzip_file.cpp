@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/exceptions.h"
+#include "tools/common/huge_pages.h"
 #include "tools/common/source.h"
 
 namespace vandrel::tools {
@@ -154,7 +155,10 @@ std::optional<std::string> GunzipChunked(std::string_view data, std::size_t limi
   if (!c || c->text_size > UINT_MAX) return std::nullopt;
   const std::size_t count = c->ends.size();
   const std::size_t parts = std::min<std::size_t>(std::max<std::size_t>(1, threads), count);
-  std::string out(c->text_size, '\0');
+  std::string out;
+  out.reserve(c->text_size);
+  AdviseHugePages(out.data(), c->text_size);
+  out.resize(c->text_size);
   std::vector<std::optional<std::uint32_t>> crcs(parts);
   std::vector<std::size_t> bounds(parts + 1);
   for (std::size_t p = 0; p <= parts; ++p) bounds[p] = count * p / parts;

@@ -72,8 +72,10 @@ using ProgressFn = std::function<void(std::size_t done, std::size_t total)>;
 // once. Definitions not converted yet stay so (they hold no marks to
 // check); the source's data must outlive the result. Raises Exception naming the source line when a
 // translation is not well-formed marked-up text.
+// threads: how many share the work (0: the cores, at most 4, for inputs of
+// some thousands of entries); the result is the same for any number.
 std::vector<PreparedEntry> PrepareEntries(std::vector<SourceEntry> entries, std::uint16_t language,
-                                          PrepareStats& stats,
-                                          const ProgressFn& progress = nullptr);
+                                          PrepareStats& stats, const ProgressFn& progress = nullptr,
+                                          std::size_t threads = 0);
 
 }  // namespace vandrel::tools

@@ -6,6 +6,8 @@
 #include <fstream>
 #include <iterator>
 
+#include "tools/common/huge_pages.h"
+
 namespace vandrel::tools {
 
 std::string ReadWholeFile(const std::string& path) {
@@ -15,6 +17,8 @@ std::string ReadWholeFile(const std::string& path) {
   in.seekg(0, std::ios::end);
   std::streamoff size = in.tellg();
   if (size > 0) {
+    data.reserve(static_cast<std::size_t>(size));
+    AdviseHugePages(data.data(), static_cast<std::size_t>(size));
     data.resize(static_cast<std::size_t>(size));
     in.seekg(0);
     in.read(data.data(), size);
