@@ -113,6 +113,12 @@ void TCustomCursor::Restore(const TSnapshot& snapshot) {
   is_last_ = snapshot.is_last;
 }
 
+const TCustomCursor::TSnapshot& TCustomCursor::StepStart(TSnapshot& own) const {
+  if (navigate_depth_ > 0) return *snapshots_[navigate_depth_ - 1];
+  Take(own);
+  return own;
+}
+
 template <class Operation>
 bool TCustomCursor::Navigate(Operation operation) {
   // No notification leaves the cursor before a failure (Changed clears
@@ -390,9 +396,10 @@ bool TCustomCursor::Last() {
 bool TCustomCursor::Prior() {
   if (!HasBases()) return false;
   if (position_ == -1) return false;
-  const std::vector<TNotifyObject*> old = current_bases_.List();
-  // The word stepped from; word_ takes the new one.
-  const WideString key = word_;
+  // The bases and the word stepped from, as the step's snapshot holds them.
+  TSnapshot own;
+  const TSnapshot& start = StepStart(own);
+  const WideString& key = start.word;
   current_bases_.Clear();
   bool took = false;
   for (int i = BaseCount() - 1; i >= 0; --i) {
@@ -407,7 +414,7 @@ bool TCustomCursor::Prior() {
     });
   }
   if (current_bases_.Count() == 0) {
-    for (TNotifyObject* base : old) current_bases_.Add(base);
+    for (TNotifyObject* base : start.bases) current_bases_.Add(base);
     word_ = key;
   }
   if (took) UpdatePosition();
@@ -417,9 +424,10 @@ bool TCustomCursor::Prior() {
 bool TCustomCursor::Next() {
   if (!HasBases()) return false;
   if (position_ == -1) return false;
-  const std::vector<TNotifyObject*> old = current_bases_.List();
-  // The word stepped from; word_ takes the new one.
-  const WideString key = word_;
+  // The bases and the word stepped from, as the step's snapshot holds them.
+  TSnapshot own;
+  const TSnapshot& start = StepStart(own);
+  const WideString& key = start.word;
   current_bases_.Clear();
   bool took = false;
   for (int i = BaseCount() - 1; i >= 0; --i) {
@@ -434,7 +442,7 @@ bool TCustomCursor::Next() {
     });
   }
   if (current_bases_.Count() == 0) {
-    for (TNotifyObject* base : old) current_bases_.Add(base);
+    for (TNotifyObject* base : start.bases) current_bases_.Add(base);
     word_ = key;
   }
   if (took) UpdatePosition();

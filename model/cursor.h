@@ -156,6 +156,9 @@ class TCustomCursor : public TChangeObject {
     bool is_last;
   };
   void Take(TSnapshot& snapshot) const;
+  // The state before the running step (its snapshot), or taken into own
+  // outside a step.
+  const TSnapshot& StepStart(TSnapshot& own) const;
   void Restore(const TSnapshot& snapshot);
 
   int BaseCount() const;
