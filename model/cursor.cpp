@@ -114,7 +114,12 @@ void TCustomCursor::Restore(const TSnapshot& snapshot) {
 }
 
 const TCustomCursor::TSnapshot& TCustomCursor::StepStart(TSnapshot& own) const {
-  if (navigate_depth_ > 0) return *snapshots_[navigate_depth_ - 1];
+  // The running step's snapshot, while it still shows the cursor's state
+  // (a step that moved before calling this one needs a fresh one).
+  if (navigate_depth_ > 0) {
+    const TSnapshot& running = *snapshots_[navigate_depth_ - 1];
+    if (running.word == word_ && running.bases == current_bases_.List()) return running;
+  }
   Take(own);
   return own;
 }

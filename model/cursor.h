@@ -156,8 +156,8 @@ class TCustomCursor : public TChangeObject {
     bool is_last;
   };
   void Take(TSnapshot& snapshot) const;
-  // The state before the running step (its snapshot), or taken into own
-  // outside a step.
+  // The state now, as the running step's snapshot holds it, or taken into
+  // own when there is no such snapshot or the step has moved since.
   const TSnapshot& StepStart(TSnapshot& own) const;
   void Restore(const TSnapshot& snapshot);
 
