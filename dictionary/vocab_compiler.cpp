@@ -200,6 +200,12 @@ void TVocabCompiler::CheckNextWord(const std::string& bytes, WideView stored) co
                     " is not in dictionary order: it does not follow the previous word");
 }
 
+void TVocabCompiler::Accept(Pending entry, WideString stored) {
+  previous_word_ = std::move(stored);
+  ++added_;
+  Enqueue(std::move(entry));
+}
+
 void TVocabCompiler::AddStoredWord(std::string bytes, WideString stored, WideView translation) {
   if (!file_) throw Exception("No compilation is running");
   // Everything that can fail runs before the first change, so a refused
@@ -213,9 +219,7 @@ void TVocabCompiler::AddStoredWord(std::string bytes, WideString stored, WideVie
                 false,
                 false,
                 false};
-  previous_word_ = std::move(stored);
-  ++added_;
-  Enqueue(std::move(entry));
+  Accept(std::move(entry), std::move(stored));
 }
 
 void TVocabCompiler::AddEncodedWord(std::string bytes, WideString stored, std::string body,
@@ -223,9 +227,7 @@ void TVocabCompiler::AddEncodedWord(std::string bytes, WideString stored, std::s
   if (!file_) throw Exception("No compilation is running");
   CheckNextWord(bytes, stored);
   Pending entry{std::move(bytes), std::move(body), escapes, false, false, false};
-  previous_word_ = std::move(stored);
-  ++added_;
-  Enqueue(std::move(entry));
+  Accept(std::move(entry), std::move(stored));
 }
 
 void TVocabCompiler::AddStoredBody(WideView word, std::string stored_body, bool may_hold_escapes) {
@@ -244,9 +246,7 @@ void TVocabCompiler::AddStoredBody(WideView word, std::string stored_body, bool 
                     " has a body compressed with its file's dictionary, which " + file_name_ +
                     " does not keep");
   Pending entry{std::move(bytes), std::move(stored_body), 0, compressed, true, may_hold_escapes};
-  previous_word_ = std::move(stored);
-  ++added_;
-  Enqueue(std::move(entry));
+  Accept(std::move(entry), std::move(stored));
 }
 
 void TVocabCompiler::Enqueue(Pending entry) {
@@ -326,9 +326,7 @@ void TVocabCompiler::AddFinishedWord(std::string bytes, WideString stored, std::
   if (!file_) throw Exception("No compilation is running");
   CheckNextWord(bytes, stored);
   Pending entry{std::move(bytes), std::move(body), escapes, compressed, true, false};
-  previous_word_ = std::move(stored);
-  ++added_;
-  Enqueue(std::move(entry));
+  Accept(std::move(entry), std::move(stored));
 }
 
 void TVocabCompiler::CompressBatch(std::vector<Pending>& batch, std::size_t threshold,

@@ -186,6 +186,9 @@ class TVocabCompiler {
   };
   // Commits entry, or queues it behind the bodies waiting for compression.
   void Enqueue(Pending entry);
+  // Takes a checked word: stored follows as the previous word, and entry
+  // goes to Enqueue.
+  void Accept(Pending entry, WideString stored);
   static constexpr std::size_t kBatch = 1024;
   bool NeedsCompression(const std::string& body) const;
   // Compresses the bodies of batch longer than threshold on threads threads.
