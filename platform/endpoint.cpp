@@ -3,13 +3,17 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
+#include <string>
 #include <vector>
 
+#include "platform/channel.h"
 #include "platform/error.h"
 
 namespace vandrel::win::detail {
@@ -131,6 +135,146 @@ IoOutcome ReceiveFrame(int fd, Frame* frame, bool wait) {
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return IoOutcome::kWouldBlock;
     if (n != static_cast<ssize_t>(kFrameSize)) return IoOutcome::kClosed;
     return DecodeFrame(bytes, frame) ? IoOutcome::kDone : IoOutcome::kClosed;
+  }
+}
+
+namespace {
+
+constexpr std::uint32_t kAnswerMagic = 0x314C4256;  // "VBL1"
+
+// The offer's bytes: the page format's magic and slot count (channel.h);
+// the answer's: its own magic and 0.
+void EncodeOffer(unsigned char* out, bool answer) {
+  const std::uint32_t magic = answer ? kAnswerMagic : kChannelMagic;
+  const std::uint32_t slots = answer ? 0 : kChannelSlots;
+  std::memcpy(out, &magic, 4);
+  std::memcpy(out + 4, &slots, 4);
+}
+
+IoOutcome SendBytes(int fd, const void* bytes, std::size_t size, const int* fds,
+                    std::size_t fd_count) {
+  iovec iov{const_cast<void*>(bytes), size};
+  alignas(cmsghdr) unsigned char control[CMSG_SPACE(2 * sizeof(int))] = {};
+  msghdr msg{};
+  msg.msg_iov = &iov;
+  msg.msg_iovlen = 1;
+  if (fd_count > 0) {
+    msg.msg_control = control;
+    msg.msg_controllen = CMSG_SPACE(fd_count * sizeof(int));
+    cmsghdr* c = CMSG_FIRSTHDR(&msg);
+    c->cmsg_level = SOL_SOCKET;
+    c->cmsg_type = SCM_RIGHTS;
+    c->cmsg_len = CMSG_LEN(fd_count * sizeof(int));
+    std::memcpy(CMSG_DATA(c), fds, fd_count * sizeof(int));
+  }
+  for (;;) {
+    ssize_t n = sendmsg(fd, &msg, MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (n == static_cast<ssize_t>(size)) return IoOutcome::kDone;
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return IoOutcome::kWouldBlock;
+    return IoOutcome::kClosed;
+  }
+}
+
+}  // namespace
+
+IoOutcome SendOffer(int fd, int page_fd, int bell_fd) {
+  unsigned char bytes[kOfferSize];
+  EncodeOffer(bytes, false);
+  const int fds[2] = {page_fd, bell_fd};
+  return SendBytes(fd, bytes, sizeof bytes, fds, 2);
+}
+
+IoOutcome SendAnswer(int fd, int bell_fd) {
+  unsigned char bytes[kOfferSize];
+  EncodeOffer(bytes, true);
+  return SendBytes(fd, bytes, sizeof bytes, &bell_fd, 1);
+}
+
+IoOutcome SendWake(int fd) {
+  const unsigned char byte = 0;
+  return SendBytes(fd, &byte, 1, nullptr, 0);
+}
+
+Datagram ReceiveDatagram(int fd, Frame* frame, UniqueFd* page, UniqueFd* bell) {
+  unsigned char bytes[kFrameSize + 1];
+  iovec iov{bytes, sizeof bytes};
+  // Room for a few descriptors, so that a peer passing more than it may is
+  // seen (and its descriptors closed) rather than cut off unseen.
+  alignas(cmsghdr) unsigned char control[CMSG_SPACE(4 * sizeof(int))];
+  msghdr msg{};
+  for (;;) {
+    msg = {};
+    msg.msg_iov = &iov;
+    msg.msg_iovlen = 1;
+    msg.msg_control = control;
+    msg.msg_controllen = sizeof control;
+    // MSG_TRUNC: the result is the datagram's real length, so an oversized
+    // datagram is recognised instead of silently cut.
+    ssize_t n = recvmsg(fd, &msg, MSG_TRUNC | MSG_DONTWAIT | MSG_CMSG_CLOEXEC);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return Datagram::kWouldBlock;
+    if (n <= 0) return Datagram::kClosed;
+    // Every descriptor passed is owned here from now on.
+    std::vector<UniqueFd> passed;
+    for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c != nullptr; c = CMSG_NXTHDR(&msg, c)) {
+      if (c->cmsg_level != SOL_SOCKET || c->cmsg_type != SCM_RIGHTS) continue;
+      const std::size_t count = (c->cmsg_len - CMSG_LEN(0)) / sizeof(int);
+      for (std::size_t i = 0; i < count; ++i) {
+        int passed_fd;
+        std::memcpy(&passed_fd, CMSG_DATA(c) + i * sizeof(int), sizeof(int));
+        passed.emplace_back(passed_fd);
+      }
+    }
+    const bool cut = (msg.msg_flags & MSG_CTRUNC) != 0;
+    if (n == 1 && passed.empty()) return Datagram::kWake;
+    if (n == static_cast<ssize_t>(kOfferSize) && !cut) {
+      unsigned char offer[kOfferSize], answer[kOfferSize];
+      EncodeOffer(offer, false);
+      EncodeOffer(answer, true);
+      if (passed.size() == 2 && std::memcmp(bytes, offer, kOfferSize) == 0) {
+        *page = std::move(passed[0]);
+        *bell = std::move(passed[1]);
+        return Datagram::kOffer;
+      }
+      if (passed.size() == 1 && std::memcmp(bytes, answer, kOfferSize) == 0) {
+        *bell = std::move(passed[0]);
+        return Datagram::kAnswer;
+      }
+      return Datagram::kClosed;
+    }
+    if (n != static_cast<ssize_t>(kFrameSize) || cut || !passed.empty()) return Datagram::kClosed;
+    return DecodeFrame(bytes, frame) ? Datagram::kFrame : Datagram::kClosed;
+  }
+}
+
+UniqueFd NewBell() {
+  UniqueFd fd(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC));
+  if (!fd.valid()) SetLastErrorFromErrno();
+  return fd;
+}
+
+bool AdoptBell(int fd) {
+  char target[64];
+  const std::string link = "/proc/self/fd/" + std::to_string(fd);
+  const ssize_t n = readlink(link.c_str(), target, sizeof target);
+  static constexpr char kEventFd[] = "anon_inode:[eventfd]";
+  if (n != static_cast<ssize_t>(sizeof kEventFd - 1) || std::memcmp(target, kEventFd, n) != 0) {
+    return false;
+  }
+  const int flags = fcntl(fd, F_GETFL);
+  return flags >= 0 && fcntl(fd, F_SETFL, flags | O_NONBLOCK) == 0;
+}
+
+void RingBell(int fd) {
+  const std::uint64_t one = 1;
+  while (write(fd, &one, sizeof one) < 0 && errno == EINTR) {
+  }
+}
+
+void ClearBell(int fd) {
+  std::uint64_t count;
+  while (read(fd, &count, sizeof count) < 0 && errno == EINTR) {
   }
 }
 

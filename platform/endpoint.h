@@ -46,6 +46,44 @@ IoOutcome SendFrame(int fd, const Frame& frame, bool wait = false);
 IoOutcome ReceiveFrame(int fd, Frame* frame, bool wait = false);
 bool SetBlocking(int fd, bool blocking);
 
+// The other datagrams of a connection besides frames, all sent without
+// waiting:
+// - the connecting side's offer (kOfferSize bytes) passes two descriptors:
+//   the shared page of the connection (channel.h) and that thread's bell;
+// - the accepting side's answer (kOfferSize bytes) passes its own bell;
+// - a one-byte wake-up, for a peer whose bell is not known.
+// A bell is an eventfd that a thread's poll() waits on; ringing it wakes the
+// thread without pulling it onto the ringer's processor, as a socket's
+// wake-up does.
+inline constexpr std::size_t kOfferSize = 8;
+IoOutcome SendOffer(int fd, int page_fd, int bell_fd);
+IoOutcome SendAnswer(int fd, int bell_fd);
+IoOutcome SendWake(int fd);
+
+enum class Datagram {
+  kFrame,       // *frame filled
+  kWake,        // look at the shared rings
+  kOffer,       // *page and *bell hold the offered descriptors
+  kAnswer,      // *bell holds the peer's bell
+  kWouldBlock,  // nothing waiting
+  kClosed,      // the end of the connection, or a datagram that is none of
+                // these (the peer is broken)
+};
+// Reads one datagram without waiting. Descriptors passed with anything but
+// an offer or an answer are closed at once.
+Datagram ReceiveDatagram(int fd, Frame* frame, UniqueFd* page, UniqueFd* bell);
+
+// A new bell of this thread (non-blocking, close on exec); invalid on
+// failure, last error set.
+UniqueFd NewBell();
+// True when a descriptor passed by a peer is an eventfd; it is made
+// non-blocking, so that ringing it never waits.
+bool AdoptBell(int fd);
+// Rings a bell (never waits; a bell that is full is rung already).
+void RingBell(int fd);
+// Takes what rang a bell of this thread.
+void ClearBell(int fd);
+
 // poll(2) on a set of descriptors; see WaitSet.
 struct WaitEntry {
   int fd;

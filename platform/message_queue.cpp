@@ -259,8 +259,19 @@ std::uint64_t MessageQueue::Outgoing(std::uint32_t endpoint, bool* dead) {
     case ConnectOutcome::kError:
       return 0;
   }
+  // The shared rings: offered first, before any frame, so that the peer
+  // knows them before they carry anything. Without them (no memory, or the
+  // offer did not go) the connection runs on its socket.
+  UniqueFd page;
+  std::unique_ptr<Channel> channel;
+  if (EnsureBell()) channel = Channel::Create(&page);
+  if (channel != nullptr && SendOffer(fd.get(), page.get(), bell_.get()) != IoOutcome::kDone) {
+    channel.reset();
+  }
   std::uint64_t id = next_connection_++;
-  connections_.emplace(id, Connection{std::move(fd), true, endpoint, 0, {}, 0, false});
+  Connection c{std::move(fd), true, endpoint, 0, {}, 0, false, nullptr, {}, false};
+  c.channel = std::move(channel);
+  connections_.emplace(id, std::move(c));
   outgoing_[endpoint] = id;
   return id;
 }
@@ -286,21 +297,99 @@ void MessageQueue::AcceptAll() {
     DWORD pid = 0;
     UniqueFd fd = AcceptFrom(listener_.get(), &pid);
     if (!fd.valid()) return;
-    connections_.emplace(next_connection_++,
-                         Connection{std::move(fd), false, 0, pid, {}, 0, false});
+    connections_.emplace(
+        next_connection_++,
+        Connection{std::move(fd), false, 0, pid, {}, 0, false, nullptr, {}, false});
   }
 }
 
 void MessageQueue::ReadFrom(std::uint64_t id) {
   auto it = connections_.find(id);
   if (it == connections_.end()) return;
+  Connection& c = it->second;
   Frame f;
-  IoOutcome r = ReceiveFrame(it->second.fd.get(), &f);
-  if (r == IoOutcome::kWouldBlock) return;
-  if (r == IoOutcome::kClosed) {
-    CloseConnection(id);
-    return;
+  UniqueFd page, bell;
+  const Datagram d = ReceiveDatagram(c.fd.get(), &f, &page, &bell);
+  const bool first = !c.heard;
+  if (d != Datagram::kWouldBlock) c.heard = true;
+  switch (d) {
+    case Datagram::kWouldBlock:
+    case Datagram::kWake:
+      break;
+    case Datagram::kOffer:
+      // Only the connecting side offers, and only first.
+      if (c.outgoing || !first || !AdoptBell(bell.get()) ||
+          (c.channel = Channel::Adopt(page.get())) == nullptr) {
+        CloseConnection(id);
+        return;
+      }
+      c.peer_bell = std::move(bell);
+      // Without an answer the peer wakes this thread through the socket.
+      if (EnsureBell()) SendAnswer(c.fd.get(), bell_.get());
+      break;
+    case Datagram::kAnswer:
+      // Only to an offer, and only once.
+      if (!c.outgoing || c.channel == nullptr || c.peer_bell.valid() || !AdoptBell(bell.get())) {
+        CloseConnection(id);
+        return;
+      }
+      c.peer_bell = std::move(bell);
+      break;
+    case Datagram::kFrame:
+      Deliver(id, f);
+      break;
+    case Datagram::kClosed:
+      // What the peer put before it went still counts, as the frames its
+      // socket held would.
+      DrainChannel(id);
+      CloseConnection(id);
+      return;
   }
+  DrainChannel(id);
+}
+
+bool MessageQueue::EnsureBell() {
+  if (!bell_.valid()) bell_ = NewBell();
+  return bell_.valid();
+}
+
+bool MessageQueue::WakePeer(std::uint64_t id) {
+  Connection& c = connections_.at(id);
+  if (c.peer_bell.valid()) {
+    RingBell(c.peer_bell.get());
+    return true;
+  }
+  if (SendWake(c.fd.get()) != IoOutcome::kClosed) return true;
+  CloseConnection(id);
+  return false;
+}
+
+void MessageQueue::DrainChannel(std::uint64_t id) {
+  bool took = false;
+  // Bounded, so that a peer that keeps putting never holds this thread.
+  for (std::uint32_t n = 0; n < kChannelSlots; ++n) {
+    auto it = connections_.find(id);
+    if (it == connections_.end() || it->second.channel == nullptr) return;
+    Frame f;
+    const RingOutcome r = it->second.channel->Take(&f);
+    if (r == RingOutcome::kEmpty) break;
+    if (r == RingOutcome::kBroken) {
+      CloseConnection(id);
+      return;
+    }
+    took = true;
+    Deliver(id, f);
+  }
+  auto it = connections_.find(id);
+  if (it == connections_.end() || it->second.channel == nullptr) return;
+  Connection& c = it->second;
+  if (took && c.channel->ProducerNeedsWake() && !WakePeer(id)) return;
+  if (!c.outbox.empty() && c.channel->Writable()) FlushOutbox(id);
+}
+
+void MessageQueue::Deliver(std::uint64_t id, const Frame& f) {
+  auto it = connections_.find(id);
+  if (it == connections_.end()) return;
   if (it->second.outgoing) {
     if (f.kind != FrameKind::kReply) {
       CloseConnection(id);  // only replies travel this way
@@ -342,10 +431,18 @@ void MessageQueue::Pump(int timeout_ms, SpinWait* spin) {
     wait_entries_.push_back(WaitEntry{listener_.get(), false});
     wait_owners_.push_back(0);
   }
+  if (bell_.valid()) {
+    wait_entries_.push_back(WaitEntry{bell_.get(), false});
+    wait_owners_.push_back(kBellOwner);
+  }
+  wait_channels_.clear();
   DropStalled();
   for (const auto& [id, c] : connections_) {
-    wait_entries_.push_back(WaitEntry{c.fd.get(), !c.outbox.empty()});
+    // A ring's room is told by a wake-up, not by the socket.
+    wait_entries_.push_back(WaitEntry{c.fd.get(), c.channel == nullptr && !c.outbox.empty()});
     wait_owners_.push_back(id);
+    if (c.channel != nullptr)
+      wait_channels_.push_back(WaitChannel{c.channel.get(), !c.outbox.empty()});
   }
   if (!WaitForEntries(timeout_ms, spin)) return;
   // Copies: reading may close connections, and with them their entries' ids.
@@ -357,37 +454,146 @@ void MessageQueue::Pump(int timeout_ms, SpinWait* spin) {
       if (e.readable) AcceptAll();
       continue;
     }
+    if (owner == kBellOwner) {
+      if (e.readable) ClearBell(bell_.get());
+      continue;
+    }
     if (e.want_write && e.writable) FlushOutbox(owner);
-    if (e.readable) ReadFrom(owner);
+    if (e.readable) {
+      ReadFrom(owner);
+    } else if (!wait_channels_.empty()) {
+      DrainChannel(owner);
+    }
   }
+}
+
+bool MessageQueue::ChannelsReady() const {
+  for (const WaitChannel& w : wait_channels_) {
+    if (w.channel->Readable() || (w.queued && w.channel->Writable())) return true;
+  }
+  return false;
+}
+
+bool MessageQueue::PeerSharesCpu() {
+  if (wait_channels_.empty()) return false;
+  // Told afresh on every look: a thread that moved must not be taken for
+  // one still beside its peer.
+  const int cpu = sched_getcpu();
+  bool shared = false;
+  for (const WaitChannel& w : wait_channels_) {
+    w.channel->SetOwnCpu(cpu);
+    if (w.channel->PeerCpu() == cpu) shared = true;
+  }
+  return shared;
+}
+
+bool MessageQueue::MoveToAnotherCpu() {
+  // Once in a while at most: on a machine whose other processors are busy
+  // too, moving on only shifts the crowd.
+  constexpr std::int64_t kMoveEveryUs = 1000;
+  const std::int64_t now = MonotonicUs();
+  if (now - last_move_us_ < kMoveEveryUs) return false;
+  last_move_us_ = now;
+  const int cpu = sched_getcpu();
+  cpu_set_t allowed;
+  CPU_ZERO(&allowed);
+  if (cpu < 0 || cpu >= CPU_SETSIZE || sched_getaffinity(0, sizeof allowed, &allowed) != 0 ||
+      !CPU_ISSET(cpu, &allowed) || CPU_COUNT(&allowed) < 2) {
+    return false;
+  }
+  // Leaving this processor out moves the thread at once; the whole set is
+  // then allowed again, which moves nothing back.
+  cpu_set_t others = allowed;
+  CPU_CLR(cpu, &others);
+  if (sched_setaffinity(0, sizeof others, &others) != 0) return false;
+  sched_setaffinity(0, sizeof allowed, &allowed);
+  return true;
+}
+
+bool MessageQueue::BlockForEntries(int timeout_ms) {
+  WaitEntry* const entries = wait_entries_.data();
+  const std::size_t count = wait_entries_.size();
+  if (timeout_ms == 0) return WaitForAny(entries, count, 0) || ChannelsReady();
+  bool ready = false;
+  for (const WaitChannel& w : wait_channels_) {
+    w.channel->SetOwnCpu(-1);
+    if (!w.channel->PrepareToSleep()) ready = true;
+    if (w.queued && !w.channel->PrepareToWaitForRoom()) ready = true;
+  }
+  if (!ready) ready = WaitForAny(entries, count, timeout_ms);
+  if (!wait_channels_.empty()) {
+    // A thread woken onto the processor of the peer that woke it moves on
+    // (the peer runs there), so that the two do not take turns on one
+    // processor while another idles.
+    int cpu = sched_getcpu();
+    bool shared = false;
+    for (const WaitChannel& w : wait_channels_) shared = shared || w.channel->PeerCpu() == cpu;
+    if (shared && MoveToAnotherCpu()) cpu = sched_getcpu();
+    for (const WaitChannel& w : wait_channels_) {
+      w.channel->Awake();
+      w.channel->SetOwnCpu(cpu);
+    }
+  }
+  return ready || ChannelsReady();
 }
 
 bool MessageQueue::WaitForEntries(int timeout_ms, SpinWait* spin) {
   WaitEntry* const entries = wait_entries_.data();
   const std::size_t count = wait_entries_.size();
+  // A ring that is ready on every call must not keep the sockets (new
+  // connections, ends of connections) from being looked at.
+  auto ring_ready = [&] {
+    if (++ring_rounds_ % 64 == 0) WaitForAny(entries, count, 0);
+    return true;
+  };
+  if (ChannelsReady()) return ring_ready();
   if (spin == nullptr || timeout_ms == 0 || SpinLimitUs() == 0) {
-    return WaitForAny(entries, count, timeout_ms);
+    return BlockForEntries(timeout_ms);
   }
   const std::int64_t started = MonotonicUs();
+  // A peer on this very processor cannot answer while this thread spins:
+  // sleeping hands the processor over, and once woken beside the peer this
+  // thread moves to another processor (BlockForEntries).
+  if (PeerSharesCpu()) return BlockForEntries(timeout_ms);
   const int spin_us = spin->NextSpinUs();
   if (spin_us == 0) {
-    const bool ready = WaitForAny(entries, count, timeout_ms);
+    const bool ready = BlockForEntries(timeout_ms);
     if (ready) spin->Blocked(MonotonicUs() - started);
     return ready;
   }
   // Never longer than the wait itself.
   std::int64_t spin_end = started + spin_us;
   if (timeout_ms > 0) spin_end = std::min(spin_end, started + std::int64_t{timeout_ms} * 1000);
+  // The rings are read on every turn, the sockets (new connections, peers
+  // without rings, ends of connections) only now and then: each poll is a
+  // system call.
+  constexpr std::int64_t kPollEveryUs = 16;
+  constexpr std::int64_t kYieldEveryUs = 4;
   std::int64_t now = started;
+  std::int64_t next_poll = wait_channels_.empty() ? started : started + kPollEveryUs;
+  std::int64_t next_yield = started;
   for (;;) {
-    if (WaitForAny(entries, count, 0)) {
+    if (ChannelsReady()) {
       spin->Hit();
-      return true;
+      return ring_ready();
     }
-    // Leaves the processor to whatever else wants it, the peer first of
-    // all when it shares this one.
-    sched_yield();
     const std::int64_t before = now;
+    if (now >= next_poll) {
+      if (WaitForAny(entries, count, 0)) {
+        spin->Hit();
+        return true;
+      }
+      next_poll = now + (wait_channels_.empty() ? 0 : kPollEveryUs);
+      if (PeerSharesCpu()) break;
+    }
+    if (now >= next_yield) {
+      // Leaves the processor to whatever else wants it, the peer first of
+      // all when it shares this one.
+      sched_yield();
+      next_yield = now + kYieldEveryUs;
+    } else {
+      CpuRelax();
+    }
     now = MonotonicUs();
     if (now - before > spin_us) {
       // Something else ran meanwhile: the processors are busy, and spinning
@@ -405,7 +611,7 @@ bool MessageQueue::WaitForEntries(int timeout_ms, SpinWait* spin) {
     const std::int64_t spun_ms = (MonotonicUs() - started) / 1000;
     timeout_ms = static_cast<int>(std::max<std::int64_t>(timeout_ms - spun_ms, 0));
   }
-  return WaitForAny(entries, count, timeout_ms);
+  return BlockForEntries(timeout_ms);
 }
 
 void MessageQueue::DropStalled() {
@@ -433,7 +639,19 @@ bool MessageQueue::SendOn(std::uint64_t id, const Frame& frame) {
   auto it = connections_.find(id);
   if (it == connections_.end()) return false;
   Connection& c = it->second;
-  if (c.outbox.empty()) {
+  if (c.outbox.empty() && c.channel != nullptr) {
+    switch (c.channel->Put(frame)) {
+      case RingOutcome::kDone:
+        c.channel->SetOwnCpu(sched_getcpu());
+        return !c.channel->ConsumerNeedsWake() || WakePeer(id);
+      case RingOutcome::kBroken:
+        CloseConnection(id);
+        return false;
+      case RingOutcome::kFull:
+      case RingOutcome::kEmpty:
+        break;
+    }
+  } else if (c.outbox.empty()) {
     switch (SendFrame(c.fd.get(), frame)) {
       case IoOutcome::kDone:
         return true;
@@ -459,6 +677,24 @@ void MessageQueue::FlushOutbox(std::uint64_t id) {
   auto it = connections_.find(id);
   if (it == connections_.end()) return;
   Connection& c = it->second;
+  if (c.channel != nullptr) {
+    bool put = false;
+    while (!c.outbox.empty()) {
+      const RingOutcome r = c.channel->Put(c.outbox.front());
+      if (r == RingOutcome::kBroken) {
+        CloseConnection(id);
+        return;
+      }
+      if (r != RingOutcome::kDone) break;
+      c.outbox.pop_front();
+      put = true;
+    }
+    if (!put) return;
+    c.last_progress_ms = MonotonicMs();
+    c.slow_reader = false;  // it reads again
+    if (c.channel->ConsumerNeedsWake()) WakePeer(id);
+    return;
+  }
   while (!c.outbox.empty()) {
     switch (SendFrame(c.fd.get(), c.outbox.front())) {
       case IoOutcome::kDone:

@@ -23,6 +23,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "platform/channel.h"
 #include "platform/endpoint.h"
 #include "platform/spin_wait.h"
 #include "platform/win_types.h"
@@ -123,6 +124,14 @@ class MessageQueue {
     std::int64_t last_progress_ms = 0;
     // A post waited 5 s for it to take the outbox, in vain.
     bool slow_reader = false;
+    // The shared rings, once the connecting side has offered its page
+    // (frames then travel through them, and the socket only wakes); null
+    // while the connection runs on its socket alone.
+    std::unique_ptr<Channel> channel;
+    // The peer thread's bell, once it told it (with the rings).
+    UniqueFd peer_bell;
+    // Incoming: a datagram has been read (an offer must come first).
+    bool heard = false;
   };
   struct IncomingSend {
     std::uint64_t connection;
@@ -147,7 +156,32 @@ class MessageQueue {
   // Waits for the entries of wait_entries_ as Pump does; false when none
   // is ready.
   bool WaitForEntries(int timeout_ms, SpinWait* spin);
+  // Reads one datagram of the connection's socket, then its ring.
   void ReadFrom(std::uint64_t id);
+  // Takes the frames waiting in the connection's ring, wakes a producer
+  // that waits for room, and puts queued frames into the ring.
+  void DrainChannel(std::uint64_t id);
+  // Creates this thread's bell when there is none; false on failure.
+  bool EnsureBell();
+  // Wakes the peer of a connection that sleeps: its bell, else a wake-up
+  // datagram. False when the connection ended (it is closed).
+  bool WakePeer(std::uint64_t id);
+  // Files one frame that arrived on a connection (may close it).
+  void Deliver(std::uint64_t id, const Frame& f);
+  // True when a ring of the waited connections has a frame for this
+  // thread, or room for its queued frames.
+  bool ChannelsReady() const;
+  // True when the peer of a waited ring last ran on this thread's
+  // processor and does not sleep; tells the peers where this one runs.
+  bool PeerSharesCpu();
+  // Moves this thread off its processor, which a peer it waits for shares
+  // (the scheduler puts a woken thread beside its waker and may leave the
+  // two there while another processor idles). False when it may not (its
+  // affinity allows one processor) or did so less than 1 ms ago.
+  bool MoveToAnotherCpu();
+  // Blocks in poll() for the waited entries, the rings told first that
+  // this thread sleeps.
+  bool BlockForEntries(int timeout_ms);
   void AcceptAll();
   void CloseConnection(std::uint64_t id);
   // Sends a frame, or queues it behind the frames the peer has not taken
@@ -181,6 +215,9 @@ class MessageQueue {
   std::string dir_;  // empty until first used
   std::uint32_t endpoint_ = 0;
   UniqueFd listener_;
+  // Rung by peers that put frames in a ring while this thread sleeps.
+  UniqueFd bell_;
+  static constexpr std::uint64_t kBellOwner = ~std::uint64_t{0};  // in wait_owners_
   std::map<HWND, WindowRecord> windows_;
 
   std::uint64_t next_connection_ = 1;
@@ -210,6 +247,13 @@ class MessageQueue {
 
   std::vector<WaitEntry> wait_entries_;     // reused by Pump
   std::vector<std::uint64_t> wait_owners_;  // connection id per entry, 0 = listener
+  struct WaitChannel {
+    Channel* channel;
+    bool queued;  // frames wait in the outbox for room
+  };
+  std::vector<WaitChannel> wait_channels_;  // the waited connections' rings
+  unsigned ring_rounds_ = 0;                // waits answered by a ring alone
+  std::int64_t last_move_us_ = -1000000;    // MoveToAnotherCpu, on MonotonicUs()
   std::vector<std::uint64_t> stalled_;      // reused by DropStalled
 
   friend struct QueueHolder;

@@ -67,6 +67,7 @@ int SpinWait::NextSpinUs() {
 void SpinWait::Hit() {
   misses_ = 0;
   backoff_ = 0;
+  contention_run_ /= 2;
 }
 
 void SpinWait::Miss() {
@@ -78,9 +79,11 @@ void SpinWait::Miss() {
 }
 
 void SpinWait::Contended() {
-  misses_ = kMissesBeforeBackoff;
-  backoff_ = kMaxBackoff;
-  skip_ = kMaxBackoff;
+  // One lost processor may be a passing task; losing it again soon after
+  // doubles the run. Skipped waits cost a wake-up each, so the first run is
+  // short.
+  contention_run_ = std::clamp(contention_run_ * 2, kFirstContendedRun, kMaxBackoff);
+  skip_ = contention_run_;
   contended_ = true;
 }
 

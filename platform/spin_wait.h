@@ -28,6 +28,16 @@ int SpinLimitUs();
 // 0..kMaxSpinUs).
 void SetSpinLimitUs(int us);
 
+// Tells the processor that this thread spins (cheaper for a sibling
+// hardware thread, and for power).
+inline void CpuRelax() {
+#if defined(__x86_64__) || defined(__i386__)
+  __builtin_ia32_pause();
+#elif defined(__aarch64__)
+  asm volatile("yield");
+#endif
+}
+
 // Microseconds of the monotonic clock.
 std::int64_t MonotonicUs();
 
@@ -43,7 +53,8 @@ class SpinWait {
   // The spin came back empty and the thread blocks.
   void Miss();
   // The spin lost the processor to another task: the machine is busy, and
-  // the longest run of waits blocks at once.
+  // a run of waits blocks at once; each loss soon after another doubles the
+  // run (up to kMaxBackoff), each hit halves what the next one starts from.
   void Contended();
   // A wait blocked without spinning (it was skipped) and ended after
   // waited_us: when a spin would have caught it, spinning starts again.
@@ -57,10 +68,12 @@ class SpinWait {
   // skipped waits.
   static constexpr unsigned kMissesBeforeBackoff = 3;
   static constexpr unsigned kMaxBackoff = 256;
+  static constexpr unsigned kFirstContendedRun = 8;
   unsigned misses_ = 0;
-  unsigned backoff_ = 0;    // length of the last run of skipped waits
-  unsigned skip_ = 0;       // waits left in the current run
-  bool contended_ = false;  // the run follows a lost processor
+  unsigned backoff_ = 0;         // length of the last run of skipped waits
+  unsigned skip_ = 0;            // waits left in the current run
+  bool contended_ = false;       // the run follows a lost processor
+  unsigned contention_run_ = 0;  // length of the last run after a lost processor
 };
 
 }  // namespace vandrel::win::detail

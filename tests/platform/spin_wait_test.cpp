@@ -94,17 +94,33 @@ TEST(SpinPolicyTest, MissesBackOffAndAShortWaitOrAHitStartsSpinningAgain) {
     spin.Miss();
   }
   EXPECT_EQ(spin.skipping(), 0u);
-  // A spin that lost the processor: the longest run blocks at once, and
-  // short waits during it (a busy machine) do not end it early.
+  // A spin that lost the processor: a short run blocks at once, and short
+  // waits during it (a busy machine) do not end it early.
   spin.Contended();
-  EXPECT_EQ(spin.skipping(), 256u);
+  EXPECT_EQ(spin.skipping(), 8u);
   EXPECT_EQ(spin.NextSpinUs(), 0);
   spin.Blocked(3);
-  EXPECT_EQ(spin.skipping(), 255u);
+  EXPECT_EQ(spin.skipping(), 7u);
   while (spin.skipping() > 0) ASSERT_EQ(spin.NextSpinUs(), 0);
   EXPECT_EQ(spin.NextSpinUs(), 40);
   spin.Blocked(3);  // after the run, a short wait counts again
   EXPECT_EQ(spin.skipping(), 0u);
+  // Losses one after another double the run up to the longest; hits
+  // shorten the next one again.
+  for (unsigned run = 16; run <= 512; run *= 2) {
+    ASSERT_EQ(spin.NextSpinUs(), 40);
+    spin.Contended();
+    EXPECT_EQ(spin.skipping(), std::min(run, 256u));
+    while (spin.skipping() > 0) ASSERT_EQ(spin.NextSpinUs(), 0);
+  }
+  ASSERT_EQ(spin.NextSpinUs(), 40);
+  for (int i = 0; i < 3; ++i) spin.Hit();
+  spin.Contended();
+  EXPECT_EQ(spin.skipping(), 64u);
+  while (spin.skipping() > 0) ASSERT_EQ(spin.NextSpinUs(), 0);
+  for (int i = 0; i < 10; ++i) spin.Hit();
+  spin.Contended();
+  EXPECT_EQ(spin.skipping(), 8u);
   // Bound 0: never.
   detail::SetSpinLimitUs(0);
   SpinWait off;
