@@ -12,6 +12,9 @@
 //   chanpeer reoffer NAME    ... offer a second page
 //   chanpeer posts NAME N    post kPosted (1..N, 0) to the window and end
 //                            the process without any tidying up
+//   chanpeer postdie NAME N  once the owner has answered the offer and gone
+//                            to sleep, put kPosted (1..N, 0) on the ring
+//                            and end at once, without waking it (N <= 512)
 //
 // The hostile modes exit 0 when the owner dropped the connection within
 // kDropWaitMs, kExitNotDropped when it did not, kExitWrongAnswer when the
@@ -101,6 +104,20 @@ class RingPeer {
     if (p == MAP_FAILED) return false;
     raw_ = static_cast<unsigned char*>(p);
     return true;
+  }
+  // True once the owner has answered the offer.
+  bool WaitForAnswer() {
+    const DWORD start = GetTickCount();
+    while (!owner_bell_.valid() && GetTickCount() - start < static_cast<DWORD>(kDropWaitMs)) {
+      WaitEntry e{link_.socket.get(), false};
+      if (!WaitForAny(&e, 1, 50)) continue;
+      Frame f;
+      UniqueFd page, bell;
+      const Datagram d = ReceiveDatagram(link_.socket.get(), &f, &page, &bell);
+      if (d == Datagram::kAnswer && AdoptBell(bell.get())) owner_bell_ = std::move(bell);
+      if (d != Datagram::kAnswer && d != Datagram::kWake && d != Datagram::kWouldBlock) break;
+    }
+    return owner_bell_.valid();
   }
   // Sends kEcho (20, 2) through the ring; true when 42 comes back.
   bool Exchange(std::uint32_t sequence) {
@@ -217,6 +234,20 @@ int Hostile(const std::string& mode, const std::string& name) {
   return WaitForDrop(peer.link().socket.get()) ? 0 : kExitNotDropped;
 }
 
+int PostAndDie(const std::string& name, int count) {
+  RingPeer peer;
+  if (!peer.Open(name)) return kExitNoWindow;
+  if (count > static_cast<int>(kChannelSlots) || !peer.WaitForAnswer()) return kExitWrongAnswer;
+  // Long enough for the owner to stop spinning and block in poll().
+  Sleep(100);
+  for (int i = 1; i <= count; ++i) {
+    const Frame post{FrameKind::kPost, ReplyStatus::kHandled,  0, peer.link().window,
+                     kPosted,          static_cast<WPARAM>(i), 0};
+    if (peer.channel().Put(post) != RingOutcome::kDone) return kExitWrongAnswer;
+  }
+  _exit(0);
+}
+
 int Posts(const std::string& name, int count) {
   const HWND target = FindWindowA(nullptr, name.c_str());
   if (target == 0) return kExitNoWindow;
@@ -231,6 +262,9 @@ int Posts(const std::string& name, int count) {
 
 int main(int argc, char** argv) {
   if (argc == 4 && std::string(argv[1]) == "posts") return Posts(argv[2], std::stoi(argv[3]));
+  if (argc == 4 && std::string(argv[1]) == "postdie") {
+    return PostAndDie(argv[2], std::stoi(argv[3]));
+  }
   if (argc == 3) return Hostile(argv[1], argv[2]);
   return kExitBadArguments;
 }
