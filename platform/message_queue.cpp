@@ -318,22 +318,23 @@ void MessageQueue::ReadFrom(std::uint64_t id) {
       break;
     case Datagram::kOffer:
       // Only the connecting side offers, and only first.
-      if (c.outgoing || !first || !AdoptBell(bell.get()) ||
-          (c.channel = Channel::Adopt(page.get())) == nullptr) {
+      if (c.outgoing || !first || (c.channel = Channel::Adopt(page.get())) == nullptr) {
         CloseConnection(id);
         return;
       }
-      c.peer_bell = std::move(bell);
+      // A bell that is none (or cannot be told from one) is not rung: the
+      // peer is then woken through the socket.
+      if (AdoptBell(bell.get())) c.peer_bell = std::move(bell);
       // Without an answer the peer wakes this thread through the socket.
       if (EnsureBell()) SendAnswer(c.fd.get(), bell_.get());
       break;
     case Datagram::kAnswer:
-      // Only to an offer, and only once.
-      if (!c.outgoing || c.channel == nullptr || c.peer_bell.valid() || !AdoptBell(bell.get())) {
+      // Only to an offer, and only while no bell is known.
+      if (!c.outgoing || c.channel == nullptr || c.peer_bell.valid()) {
         CloseConnection(id);
         return;
       }
-      c.peer_bell = std::move(bell);
+      if (AdoptBell(bell.get())) c.peer_bell = std::move(bell);
       break;
     case Datagram::kFrame:
       Deliver(id, f);
