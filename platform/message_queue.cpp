@@ -483,7 +483,7 @@ bool MessageQueue::PeerSharesCpu() {
   bool shared = false;
   for (const WaitChannel& w : wait_channels_) {
     w.channel->SetOwnCpu(cpu);
-    if (w.channel->PeerCpu() == cpu) shared = true;
+    if (cpu >= 0 && w.channel->PeerCpu() == cpu) shared = true;
   }
   return shared;
 }
@@ -528,7 +528,9 @@ bool MessageQueue::BlockForEntries(int timeout_ms) {
     // processor while another idles.
     int cpu = sched_getcpu();
     bool shared = false;
-    for (const WaitChannel& w : wait_channels_) shared = shared || w.channel->PeerCpu() == cpu;
+    for (const WaitChannel& w : wait_channels_) {
+      shared = shared || (cpu >= 0 && w.channel->PeerCpu() == cpu);
+    }
     if (shared && MoveToAnotherCpu()) cpu = sched_getcpu();
     for (const WaitChannel& w : wait_channels_) {
       w.channel->Awake();
