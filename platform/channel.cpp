@@ -74,7 +74,7 @@ std::unique_ptr<Channel> Channel::Create(UniqueFd* page_fd) {
 }
 
 std::unique_ptr<Channel> Channel::Adopt(int page_fd) {
-  struct stat st{};
+  struct stat st {};
   // Without the seal the peer could cut the file under the mapping, and the
   // next access to the page would kill this process.
   const int seals = fcntl(page_fd, F_GET_SEALS);
@@ -155,9 +155,7 @@ bool Channel::Writable() const {
   return put_index_ - Outgoing().read.load(std::memory_order_acquire) != kChannelSlots;
 }
 
-void Channel::SetOwnCpu(int cpu) {
-  Outgoing().producer_cpu.store(cpu, std::memory_order_relaxed);
-}
+void Channel::SetOwnCpu(int cpu) { Outgoing().producer_cpu.store(cpu, std::memory_order_relaxed); }
 
 int Channel::PeerCpu() const { return Incoming().producer_cpu.load(std::memory_order_relaxed); }
 

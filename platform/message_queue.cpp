@@ -318,22 +318,23 @@ void MessageQueue::ReadFrom(std::uint64_t id) {
       break;
     case Datagram::kOffer:
       // Only the connecting side offers, and only first.
-      if (c.outgoing || !first || !AdoptBell(bell.get()) ||
-          (c.channel = Channel::Adopt(page.get())) == nullptr) {
+      if (c.outgoing || !first || (c.channel = Channel::Adopt(page.get())) == nullptr) {
         CloseConnection(id);
         return;
       }
-      c.peer_bell = std::move(bell);
+      // A bell that is none (or cannot be told from one) is not rung: the
+      // peer is then woken through the socket.
+      if (AdoptBell(bell.get())) c.peer_bell = std::move(bell);
       // Without an answer the peer wakes this thread through the socket.
       if (EnsureBell()) SendAnswer(c.fd.get(), bell_.get());
       break;
     case Datagram::kAnswer:
-      // Only to an offer, and only once.
-      if (!c.outgoing || c.channel == nullptr || c.peer_bell.valid() || !AdoptBell(bell.get())) {
+      // Only to an offer, and only while no bell is known.
+      if (!c.outgoing || c.channel == nullptr || c.peer_bell.valid()) {
         CloseConnection(id);
         return;
       }
-      c.peer_bell = std::move(bell);
+      if (AdoptBell(bell.get())) c.peer_bell = std::move(bell);
       break;
     case Datagram::kFrame:
       Deliver(id, f);
@@ -482,7 +483,7 @@ bool MessageQueue::PeerSharesCpu() {
   bool shared = false;
   for (const WaitChannel& w : wait_channels_) {
     w.channel->SetOwnCpu(cpu);
-    if (w.channel->PeerCpu() == cpu) shared = true;
+    if (cpu >= 0 && w.channel->PeerCpu() == cpu) shared = true;
   }
   return shared;
 }
@@ -527,7 +528,9 @@ bool MessageQueue::BlockForEntries(int timeout_ms) {
     // processor while another idles.
     int cpu = sched_getcpu();
     bool shared = false;
-    for (const WaitChannel& w : wait_channels_) shared = shared || w.channel->PeerCpu() == cpu;
+    for (const WaitChannel& w : wait_channels_) {
+      shared = shared || (cpu >= 0 && w.channel->PeerCpu() == cpu);
+    }
     if (shared && MoveToAnotherCpu()) cpu = sched_getcpu();
     for (const WaitChannel& w : wait_channels_) {
       w.channel->Awake();

@@ -7,9 +7,11 @@
 // in microseconds and the exchanges per second:
 //   send_remote     SendMessageA to a window of a peer process that runs
 //                   GetMessageA/DispatchMessageA; answered by its procedure;
-//                   both sides block in poll() at once (VANDREL_SPIN_US=0)
-//   send_spinning   the same, both sides polling without blocking for up to
-//                   the spin bound (VANDREL_SPIN_US, else the default) first
+//                   both sides sleep in poll() at once (VANDREL_SPIN_US=0),
+//                   and the sender rings the sleeping side's bell
+//   send_spinning   the same, both sides watching the connection's shared
+//                   rings for up to the spin bound (VANDREL_SPIN_US, else
+//                   the default) before they sleep
 //   socket_floor    one frame there and one back over a blocking
 //                   SOCK_SEQPACKET connection, the peer echoing in a loop
 // The program starts itself as the peer (--peer-window / --peer-socket) in
