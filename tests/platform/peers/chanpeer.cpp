@@ -3,7 +3,9 @@
 // well-behaved one that posts through the ring and goes at once.
 //
 //   chanpeer unsealed NAME   offer a page that is not sealed
-//   chanpeer pipebell NAME   offer a sound page with a pipe for a bell
+//   chanpeer pipebell NAME   offer a sound page with a pipe for a bell, and
+//                            exchange messages on the ring: the owner must
+//                            wake this side through the socket instead
 //   chanpeer write NAME      after one good exchange on the ring, push the
 //                            write index far ahead of the frames put
 //   chanpeer slot NAME       ... publish a slot that is not a frame
@@ -18,11 +20,13 @@
 //
 // The hostile modes exit 0 when the owner dropped the connection within
 // kDropWaitMs, kExitNotDropped when it did not, kExitWrongAnswer when the
-// good exchange failed.
+// good exchange failed; pipebell exits 0 when every exchange worked and the
+// pipe stayed empty.
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -92,10 +96,19 @@ UniqueFd UnsealedPage() {
 // A sound connection with a page, one exchange done on its rings.
 class RingPeer {
  public:
-  bool Open(const std::string& name) {
+  // With pipe_bell, the bell offered is the writing end of a pipe, which
+  // the owner must never ring (the socket wakes this side instead).
+  bool Open(const std::string& name, bool pipe_bell = false) {
     if (!Connect(name, &link_)) return false;
     channel_ = Channel::Create(&page_fd_);
-    bell_ = NewBell();
+    if (pipe_bell) {
+      int fds[2];
+      if (pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0) return false;
+      pipe_read_.reset(fds[0]);
+      bell_.reset(fds[1]);
+    } else {
+      bell_ = NewBell();
+    }
     if (channel_ == nullptr || !bell_.valid() ||
         SendOffer(link_.socket.get(), page_fd_.get(), bell_.get()) != IoOutcome::kDone) {
       return false;
@@ -105,54 +118,68 @@ class RingPeer {
     raw_ = static_cast<unsigned char*>(p);
     return true;
   }
+  // Reads what the socket holds; false when the connection ended or
+  // carried something that does not belong on it.
+  bool ReadSocket() {
+    for (;;) {
+      Frame f;
+      UniqueFd page, bell;
+      switch (ReceiveDatagram(link_.socket.get(), &f, &page, &bell)) {
+        case Datagram::kAnswer:
+          if (owner_bell_.valid() || !AdoptBell(bell.get())) return false;
+          owner_bell_ = std::move(bell);
+          break;
+        case Datagram::kWake:
+          break;
+        case Datagram::kWouldBlock:
+          return true;
+        case Datagram::kClosed:
+        case Datagram::kOffer:
+        case Datagram::kFrame:
+          return false;
+      }
+    }
+  }
   // True once the owner has answered the offer.
   bool WaitForAnswer() {
     const DWORD start = GetTickCount();
     while (!owner_bell_.valid() && GetTickCount() - start < static_cast<DWORD>(kDropWaitMs)) {
       WaitEntry e{link_.socket.get(), false};
-      if (!WaitForAny(&e, 1, 50)) continue;
-      Frame f;
-      UniqueFd page, bell;
-      const Datagram d = ReceiveDatagram(link_.socket.get(), &f, &page, &bell);
-      if (d == Datagram::kAnswer && AdoptBell(bell.get())) owner_bell_ = std::move(bell);
-      if (d != Datagram::kAnswer && d != Datagram::kWake && d != Datagram::kWouldBlock) break;
+      if (WaitForAny(&e, 1, 50) && !ReadSocket()) return false;
     }
     return owner_bell_.valid();
   }
-  // Sends kEcho (20, 2) through the ring; true when 42 comes back.
+  // Sends kEcho (20, 2) through the ring and sleeps by the flags' rules
+  // until the reply comes; true when it is 42. A wake-up that does not come
+  // (the reply waits on the ring, nobody said so) is a failure.
   bool Exchange(std::uint32_t sequence) {
     const Frame ask{FrameKind::kSend, ReplyStatus::kHandled, sequence, link_.window, kEcho, 20, 2};
     if (channel_->Put(ask) != RingOutcome::kDone) return false;
     Wake();
-    const DWORD start = GetTickCount();
-    while (GetTickCount() - start < static_cast<DWORD>(kDropWaitMs)) {
+    for (;;) {
+      if (!ReadSocket()) return false;
       Frame f;
-      UniqueFd page, bell;
-      switch (ReceiveDatagram(link_.socket.get(), &f, &page, &bell)) {
-        case Datagram::kAnswer:
-          if (!AdoptBell(bell.get())) return false;
-          owner_bell_ = std::move(bell);
-          break;
-        case Datagram::kClosed:
-        case Datagram::kOffer:
-        case Datagram::kFrame:
-          return false;
-        case Datagram::kWake:
-        case Datagram::kWouldBlock:
-          break;
-      }
       switch (channel_->Take(&f)) {
         case RingOutcome::kDone:
           return f.kind == FrameKind::kReply && f.sequence == sequence && f.lparam == 42;
         case RingOutcome::kBroken:
+        case RingOutcome::kFull:
           return false;
-        default:
+        case RingOutcome::kEmpty:
           break;
       }
-      WaitEntry e{link_.socket.get(), false};
-      WaitForAny(&e, 1, 1);
+      if (!channel_->PrepareToSleep()) continue;
+      WaitEntry entries[2] = {{link_.socket.get(), false}, {bell_.get(), false}};
+      const bool woken = WaitForAny(entries, pipe_read_.valid() ? 1 : 2, kDropWaitMs);
+      if (entries[1].readable) ClearBell(bell_.get());
+      channel_->Awake();
+      if (!woken) return false;
     }
-    return false;
+  }
+  // True when nothing was ever written to the pipe offered as a bell.
+  bool PipeUnrung() const {
+    char byte;
+    return read(pipe_read_.get(), &byte, 1) < 0 && errno == EAGAIN;
   }
   // Tells the owner to look at the rings, the way a sound peer would.
   void Wake() {
@@ -176,27 +203,24 @@ class RingPeer {
 
  private:
   Link link_;
-  UniqueFd page_fd_, bell_, owner_bell_;
+  UniqueFd page_fd_, bell_, owner_bell_, pipe_read_;
   std::unique_ptr<Channel> channel_;
   unsigned char* raw_ = nullptr;  // mapped until the process ends
 };
 
 int Hostile(const std::string& mode, const std::string& name) {
-  if (mode == "unsealed" || mode == "pipebell") {
+  if (mode == "pipebell") {
+    RingPeer peer;
+    if (!peer.Open(name, /*pipe_bell=*/true)) return kExitNoWindow;
+    for (std::uint32_t sequence = 1; sequence <= 3; ++sequence) {
+      if (!peer.Exchange(sequence)) return kExitWrongAnswer;
+    }
+    return peer.PipeUnrung() ? 0 : kExitWrongAnswer;
+  }
+  if (mode == "unsealed") {
     Link link;
     if (!Connect(name, &link)) return kExitNoWindow;
-    UniqueFd page, bell;
-    if (mode == "unsealed") {
-      page = UnsealedPage();
-      bell = NewBell();
-    } else {
-      std::unique_ptr<Channel> channel = Channel::Create(&page);
-      if (channel == nullptr) return kExitWrongAnswer;
-      int fds[2];
-      if (pipe2(fds, O_CLOEXEC) != 0) return kExitWrongAnswer;
-      bell.reset(fds[0]);
-      close(fds[1]);
-    }
+    UniqueFd page = UnsealedPage(), bell = NewBell();
     if (!page.valid() || !bell.valid() ||
         SendOffer(link.socket.get(), page.get(), bell.get()) != IoOutcome::kDone) {
       return kExitWrongAnswer;
