@@ -88,7 +88,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   void* mapped = mmap(nullptr, kChannelBytes, PROT_READ | PROT_WRITE, MAP_SHARED, fd.get(), 0);
   if (mapped == MAP_FAILED) return 0;
   auto* page = static_cast<unsigned char*>(mapped);
-  std::memcpy(page, data, std::min(size, kChannelBytes));
+  if (size > 0) std::memcpy(page, data, std::min(size, kChannelBytes));
 
   std::uint32_t header[2];
   std::memcpy(header, page, sizeof header);
