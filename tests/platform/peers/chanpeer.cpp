@@ -48,7 +48,7 @@ using namespace vandrel::test::msgpeer;
 constexpr int kExitNotDropped = 10;
 constexpr int kExitNoWindow = 11;
 constexpr int kExitWrongAnswer = 12;
-constexpr int kDropWaitMs = 1500;
+constexpr int kDropWaitMs = 5000;
 
 // Offsets of the page layout (channel.h).
 constexpr std::size_t kForwardWrite = 64;
